@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# build.sh — set-up, build, run and test zoomdive on Debian; installs what is missing.
+#   ./build.sh run [ARGS...]   build and run the program (ARGS go to zoomdive-render for now)
+#   ./build.sh test            build and run every test, plain and under ASan+UBSan and TSan
+set -euo pipefail
+cd "$(dirname "$0")"
+
+PACKAGES=(cmake g++ ninja-build pkg-config libpng-dev libgtest-dev)
+
+install_missing() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "build.sh: installing ${missing[*]}" >&2
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# configure DIR [CMAKE ARGS...]
+build() {
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+  cmake --build "$dir" -j "$(nproc)"
+}
+
+cmd=${1:-}
+[ $# -gt 0 ] && shift
+case "$cmd" in
+  run)
+    install_missing
+    build build -DZD_TESTS=OFF >/dev/null
+    if [ $# -eq 0 ]; then
+      set -- -o view.png
+      echo "build.sh: writing the first picture of the default view to view.png" >&2
+    fi
+    exec build/zoomdive-render "$@"
+    ;;
+  test)
+    install_missing
+    status=0
+    for variant in plain address thread; do
+      dir=build-test-$variant
+      san=${variant#plain}
+      echo "== tests: $variant build ($dir)"
+      build "$dir" -DZD_SANITIZE="$san" -DZD_TESTS=ON
+      ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" || status=1
+    done
+    exit $status
+    ;;
+  *)
+    echo "usage: ./build.sh run [ARGS...] | ./build.sh test" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,13 @@
+// whole.h — the navigation loop's whole-picture computation.
+#pragma once
+
+namespace zd {
+
+// The iteration limit handed to the renderer: maxit truncated toward zero, saturated at the
+// ends of int (the truncation of a double outside them would be undefined).
+int limit_of(double m);
+
+// Renders the whole picture of the current view, then clears no_firstpass.
+void whole_picture();
+
+}  // namespace zd

@@ -1,0 +1,60 @@
+// gfx.h — the graphics and input operations the program draws and reads the mouse through,
+// and the table of operations a backend (headless, SDL2) provides behind them.
+#pragma once
+#include <cstdint>
+
+namespace zd {
+
+// Input devices, numbered as the program's callers expect.
+enum Device : int {
+  RIGHTMOUSE = 101,
+  MIDDLEMOUSE = 102,
+  LEFTMOUSE = 103,
+  MOUSEX = 266,
+  MOUSEY = 267,
+};
+
+// The next window covers screen columns x1..x2 and rows y1..y2, from the screen's bottom-left.
+void prefposition(int x1, int x2, int y1, int y2);
+// Opening the window keeps the program in this process (pid stays valid).
+void foreground();
+// Opens the one window and makes it current. Returns -1 if no window could be opened;
+// gfx_error() then says why.
+int winopen(const char* title);
+void cursoff();  // no cursor drawn in the window
+void RGBmode();  // the window shows packed pixel words directly
+void gconfig();  // ... single-buffered, from now on
+void cpack(std::uint32_t colour);  // colour for clear()
+void clear();                      // whole window to the cpack colour
+// Shows the rectangle (x1, y1)..(x2, y2), inclusive, window coordinates from the bottom-left;
+// parray holds its words row by row, bottom row first. Pixel word: red bits 0-7, green 8-15,
+// blue 16-23.
+void lrectwrite(int x1, int y1, int x2, int y2, const std::uint32_t* parray);
+// 1 while the button is down, 0 otherwise, at the moment of the call.
+int getbutton(int dev);
+// The pointer's current position: MOUSEX 0..1279 from the left, MOUSEY 0..1023 from the bottom,
+// within the bounds last set.
+int getvaluator(int dev);
+// Warps the valuator to value and bounds it to [vmin, vmax].
+void setvaluator(int dev, short value, short vmin, short vmax);
+void gexit();  // closes the graphics
+const char* gfx_error();
+
+// One backend: the operations above. Contracts as stated on the free functions.
+struct GfxBackend {
+  const char* name;
+  void (*prefposition)(int x1, int x2, int y1, int y2);
+  int (*winopen)(const char* title);
+  void (*clear)(std::uint32_t colour);
+  void (*lrectwrite)(int x1, int y1, int x2, int y2, const std::uint32_t* parray);
+  int (*getbutton)(int dev);
+  int (*getvaluator)(int dev);
+  void (*setvaluator)(int dev, short value, short vmin, short vmax);
+  void (*gexit)();
+  const char* (*error)();
+};
+
+// Chooses the backend for every following call; only a program's main does this.
+void use_backend(const GfxBackend* backend);
+
+}  // namespace zd
