@@ -24,7 +24,8 @@ struct ProcState {
   std::atomic<int> failures{0};
   void (*sleep_fn)(unsigned) = nullptr;
 };
-ProcState ps;
+// Never destroyed: a detached worker may still be leaving unblockproc while the process exits.
+ProcState& ps = *new ProcState;
 }  // namespace
 
 int sproc(entry_fn entry, unsigned /*share_mask*/, void* arg) {
@@ -40,10 +41,8 @@ int sproc(entry_fn entry, unsigned /*share_mask*/, void* arg) {
 
 int unblockproc(int p) {
   if (p != getpid()) return -1;
-  {
-    std::lock_guard<std::mutex> lock(ps.m);
-    ++ps.count;
-  }
+  std::lock_guard<std::mutex> lock(ps.m);
+  ++ps.count;
   ps.cv.notify_one();
   return 0;
 }

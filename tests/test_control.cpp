@@ -1,0 +1,260 @@
+// test_control.cpp — command line, start-up, and zoomdive-render as a whole process.
+#include <png.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "display/display.h"
+#include "display/image_out.h"
+#include "program.h"
+
+namespace zd::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Form {
+  std::vector<const char*> args;
+  int anz;
+  double xmit, ymit, xstep, ystep, maxit;
+};
+
+class StartUp : public Program {};
+
+TEST_F(StartUp, EveryFormSetsTheViewAndWorkers) {
+  const double dy = 0.0004999999999999449;
+  const Form forms[] = {
+      {{}, 0, 0.5, dy, -2.5, -1.8745, 50.0},
+      {{"4"}, 4, 0.5, dy, -2.5, -1.8745, 50.0},
+      {{"abc"}, 0, 0.5, dy, -2.5, -1.8745, 50.0},
+      {{"7x"}, 7, 0.5, dy, -2.5, -1.8745, 50.0},
+      {{"-3"}, -3, 0.5, dy, -2.5, -1.8745, 50.0},
+      {{"600"}, 512, 0.5, dy, -2.5, -1.8745, 50.0},
+      {{"99999999999999"}, 512, 0.5, dy, -2.5, -1.8745, 50.0},
+      {{"-2", "1", "-1", "1", "100"}, 0, -0.5, 0.0, 1.5, 1.0, 100.0},
+      {{"-2", "1", "-1", "1", "50.5"}, 0, -0.5, 0.0, 1.5, 1.0, 50.5},
+      {{"1", "2"}, 0, 0.5, dy, -2.5, -1.8745, 50.0},
+      {{"1", "2", "3"}, 0, 0.5, dy, -2.5, -1.8745, 50.0},
+      {{"1", "2", "3", "4"}, 0, 0.5, dy, -2.5, -1.8745, 50.0},
+      {{"1", "2", "3", "4", "5", "6"}, 0, 0.5, dy, -2.5, -1.8745, 50.0},
+  };
+  for (const Form& f : forms) {
+    SCOPED_TRACE(testing::Message() << f.args.size() << " arguments"
+                                    << (f.args.empty() ? "" : ", first ") << (f.args.empty() ? "" : f.args[0]));
+    SetUp();
+    start(f.args);
+    EXPECT_EQ(anz, f.anz);
+    EXPECT_EQ(xmit, f.xmit);
+    EXPECT_EQ(ymit, f.ymit);
+    EXPECT_EQ(xstep, f.xstep);
+    EXPECT_EQ(ystep, f.ystep);
+    EXPECT_EQ(maxit, f.maxit);
+    EXPECT_EQ(XPTS, 480);
+    EXPECT_EQ(YPTS, 360);
+    EXPECT_EQ(LOX, 0);
+    EXPECT_EQ(LOY, 0);
+    EXPECT_EQ(calc, 1);
+    EXPECT_EQ(highq, 1);
+    EXPECT_EQ(no_firstpass, 0);
+  }
+}
+
+TEST_F(StartUp, PreparesPointerWindowAndLogo) {
+  start();
+  EXPECT_EQ(pid, static_cast<int>(::getpid()));
+  const HeadlessState& h = headless();
+  EXPECT_EQ(h.mousex.value, 640);
+  EXPECT_EQ(h.mousex.vmax, 1279);
+  EXPECT_EQ(h.mousey.value, 512);
+  EXPECT_EQ(h.mousey.vmax, 1023);
+  EXPECT_TRUE(h.open);
+  EXPECT_EQ(h.title, "zoomdive");
+  EXPECT_EQ(h.posx1, 400);
+  EXPECT_EQ(h.posx2 - h.posx1 + 1, 480);
+  EXPECT_EQ(h.posy2 - h.posy1 + 1, 360);
+  EXPECT_EQ(h.writes, 0) << "nothing drawn before the first computation";
+  EXPECT_EQ(mycoltab[1], 0x50a078u);
+  ASSERT_NE(snap_long, nullptr);
+  EXPECT_NE(std::count(snap_long, snap_long + LOGOW * LOGOH, LOGO_COLOUR), 0);
+}
+
+TEST(CommandLine, UnusableViewNumbersAreErrorsNamingTheArgument) {
+  struct Bad {
+    std::vector<const char*> args;
+    const char* message;
+  };
+  const Bad bad[] = {
+      {{"abc", "1", "-1", "1", "50"}, "x1 \"abc\" is not a number"},
+      {{"-2", "1.5x", "-1", "1", "50"}, "x2 \"1.5x\" is not a number"},
+      {{"-2", "1", "", "1", "50"}, "y1 \"\" is not a number"},
+      {{"-2", "1", "-1", "inf", "50"}, "y2 \"inf\" is not finite"},
+      {{"-2", "1", "-1", "1e999", "50"}, "y2 \"1e999\" is not finite"},
+      {{"-2", "1", "-1", "1", "nan"}, "limit \"nan\" is not finite"},
+      {{"-2", "1", "-1", "1", "3e9"}, "limit \"3e9\" does not fit an int"},
+      {{"-2", "1", "-1", "1", "-2147483649"}, "limit \"-2147483649\" does not fit an int"},
+  };
+  for (const Bad& b : bad) {
+    std::vector<const char*> argv = b.args;
+    argv.insert(argv.begin(), "zoomdive");
+    Cmdline cmd;
+    std::string err;
+    EXPECT_EQ(parse_explorer_args(6, argv.data(), cmd, err), Parsed::Error);
+    EXPECT_EQ(err, b.message);
+  }
+  const char* edge[] = {"zoomdive", " -2", "1 ", "0x1p-2", "1", "2147483647.9"};
+  Cmdline cmd;
+  std::string err;
+  ASSERT_EQ(parse_explorer_args(6, edge, cmd, err), Parsed::Run) << err;
+  EXPECT_EQ(cmd.view[2], 0.25);
+  EXPECT_EQ(cmd.view[4], 2147483647.9);
+  EXPECT_EQ(limit_of(cmd.view[4]), 2147483647);
+}
+
+TEST(CommandLine, HelpAndVersionOnlyAlone) {
+  Cmdline cmd;
+  std::string err;
+  const char* help[] = {"zoomdive", "--help"};
+  const char* version[] = {"zoomdive", "--version"};
+  const char* both[] = {"zoomdive", "--help", "--version"};
+  EXPECT_EQ(parse_explorer_args(2, help, cmd, err), Parsed::Help);
+  EXPECT_EQ(parse_explorer_args(2, version, cmd, err), Parsed::Version);
+  EXPECT_EQ(parse_explorer_args(3, both, cmd, err), Parsed::Run);
+}
+
+// zoomdive-render run as a process, its outputs checked against the same computation in-process.
+class RenderTool : public Program {
+ protected:
+  void SetUp() override {
+    Program::SetUp();
+    dir = fs::temp_directory_path() / ("zdtest-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+  }
+  void TearDown() override {
+    fs::remove_all(dir);
+    Program::TearDown();
+  }
+
+  struct Run {
+    int status;
+    std::string out, err;
+  };
+  Run run(const std::string& args) {
+    // Start-up has the system reap children unasked; this process wants its child's status.
+    struct sigaction sa {};
+    sigaction(SIGCHLD, nullptr, &sa);
+    sa.sa_flags &= ~SA_NOCLDWAIT;
+    sigaction(SIGCHLD, &sa, nullptr);
+    const std::string cmd = std::string(ZD_RENDER_BIN) + " " + args + " >" + (dir / "out").string() +
+                            " 2>" + (dir / "err").string() + " </dev/null";
+    const int rc = std::system(cmd.c_str());
+    return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, slurp(dir / "out"), slurp(dir / "err")};
+  }
+  static std::string slurp(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+  }
+  // The summary of the same view computed in this process.
+  static std::string expected_summary() {
+    char buf[256];
+    std::snprintf(buf, sizeof buf, "view %.17g %.17g %.17g %.17g %.17g\nframes %lld\nscreen %016" PRIx64 "\n",
+                  xmit, ymit, xstep, ystep, maxit, headless().writes, fnv1a_words(screen, WINWORDS));
+    return buf;
+  }
+  fs::path dir;
+};
+
+TEST_F(RenderTool, SummaryScreenAndPngMatchTheProgramsOwnPicture) {
+  start({"-0.8", "-0.7", "0.05", "0.1", "200"});
+  whole_picture();
+  const Run r = run("--workers 0 --summary -o " + (dir / "v.png").string() + " --screen " +
+                    (dir / "v.bin").string() + " -0.8 -0.7 0.05 0.1 200");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, expected_summary());
+  EXPECT_EQ(r.err, "");
+
+  const std::string words = slurp(dir / "v.bin");
+  ASSERT_EQ(words.size(), WINWORDS * 4u);
+  for (int i = 0; i < WINWORDS; i += 997) {
+    const auto* b = reinterpret_cast<const unsigned char*>(words.data()) + 4 * i;
+    ASSERT_EQ(b[0] | b[1] << 8 | b[2] << 16 | static_cast<std::uint32_t>(b[3]) << 24, screen[i]) << i;
+  }
+
+  png_image img{};
+  img.version = PNG_IMAGE_VERSION;
+  ASSERT_TRUE(png_image_begin_read_from_file(&img, (dir / "v.png").c_str()));
+  ASSERT_EQ(img.width, 480u);
+  ASSERT_EQ(img.height, 360u);
+  img.format = PNG_FORMAT_RGB;
+  std::vector<unsigned char> rgb(480 * 360 * 3);
+  ASSERT_TRUE(png_image_finish_read(&img, nullptr, rgb.data(), 480 * 3, nullptr));
+  const auto& win = headless().pixels;  // bottom row first; the PNG is top row first
+  for (int y = 0; y < 360; ++y) {
+    for (int x = 0; x < 480; ++x) {
+      const std::uint32_t w = win[(359 - y) * 480 + x];
+      const unsigned char* p = &rgb[(y * 480 + x) * 3];
+      ASSERT_EQ(p[0] | p[1] << 8 | p[2] << 16, w & 0xffffff) << x << ", " << y;
+    }
+  }
+}
+
+TEST_F(RenderTool, DefaultViewAndWorkerRuns) {
+  start();
+  whole_picture();
+  Run r = run("--summary");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, expected_summary());
+  // With workers the picture may differ near band borders; the view and frame count may not.
+  r = run("--workers 3 --summary");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, r.out.find("screen")), expected_summary().substr(0, r.out.find("screen")));
+  r = run("--workers -1 --summary");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, 29), "not all children finished!!!\n");
+}
+
+TEST_F(RenderTool, UnusableArgumentsExitWithStatus2) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"--bogus", "unknown option --bogus"},
+      {"--workers", "--workers needs a value"},
+      {"--workers two", "--workers \"two\" is not a whole number"},
+      {"-2 1 -1", "give all five view numbers or none (got 3)"},
+      {"-2 1 -1 1 1e12", "limit \"1e12\" does not fit an int"},
+      {"-- -2 1 -1 x 50", "y2 \"x\" is not a number"},
+  };
+  for (auto [args, msg] : cases) {
+    const Run r = run(args);
+    EXPECT_EQ(r.status, 2) << args;
+    EXPECT_NE(r.err.find(std::string("zoomdive-render: ") + msg), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "") << args;
+  }
+  const Run help = run("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("usage: zoomdive-render", 0), 0u);
+}
+
+TEST_F(RenderTool, FailedWritesLeaveNoFileBehind) {
+  const fs::path missing = dir / "no" / "such" / "dir" / "v.png";
+  Run r = run("-o " + missing.string());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("cannot write " + missing.string()), std::string::npos) << r.err;
+  // A directory where the file should go: the temporary file must not stay beside it.
+  fs::create_directories(dir / "taken.png");
+  r = run("-o " + (dir / "taken.png").string() + " --screen " + (dir / "ok.bin").string());
+  EXPECT_EQ(r.status, 1);
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(dir)) left.push_back(e.path().filename());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"err", "out", "taken.png"}));
+}
+
+}  // namespace
+}  // namespace zd::test
