@@ -33,7 +33,7 @@ cmd=${1:-}
 case "$cmd" in
   run)
     install_missing
-    build build -DZD_TESTS=OFF >/dev/null
+    build build -DZD_TESTS=OFF
     if [ $# -eq 0 ]; then
       set -- -o view.png
       echo "build.sh: writing the first picture of the default view to view.png" >&2

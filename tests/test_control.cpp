@@ -226,6 +226,7 @@ TEST_F(RenderTool, UnusableArgumentsExitWithStatus2) {
       {"--bogus", "unknown option --bogus"},
       {"--workers", "--workers needs a value"},
       {"--workers two", "--workers \"two\" is not a whole number"},
+      {"--workers 1e3", "--workers \"1e3\" is not a whole number"},
       {"-2 1 -1", "give all five view numbers or none (got 3)"},
       {"-2 1 -1 1 1e12", "limit \"1e12\" does not fit an int"},
       {"-- -2 1 -1 x 50", "y2 \"x\" is not a number"},

@@ -56,6 +56,16 @@ bool is_number(const char* s) {
   return read_number(s, v);
 }
 
+// Optional sign, then decimal digits only.
+bool is_integer(const char* s) {
+  if (*s == '+' || *s == '-') ++s;
+  if (*s == '\0') return false;
+  for (; *s; ++s) {
+    if (*s < '0' || *s > '9') return false;
+  }
+  return true;
+}
+
 // Returns -1 to go on, else the exit status.
 int parse(int argc, const char* const* argv, Options& o) {
   std::vector<const char*> nums;
@@ -82,8 +92,7 @@ int parse(int argc, const char* const* argv, Options& o) {
       o.summary = true;
     } else if (!std::strcmp(a, "--workers")) {
       const char* v = argv[++i];
-      double d;
-      if (!read_number(v, d) || d != static_cast<double>(static_cast<long long>(d))) {
+      if (!is_integer(v)) {
         return usage_error(std::string("--workers \"") + v + "\" is not a whole number");
       }
       o.cmd.workers = parse_worker_count(v);
@@ -140,7 +149,11 @@ int render_main(int argc, const char* const* argv) {
     std::printf("screen %016" PRIx64 "\n", fnv1a_words(screen, WINWORDS));
   }
   gexit();
-  return std::fflush(stdout) == 0 ? 0 : 1;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "zoomdive-render: cannot write standard output\n");
+    return 1;
+  }
+  return 0;
 }
 
 }  // namespace zd
