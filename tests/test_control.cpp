@@ -76,6 +76,7 @@ TEST_F(StartUp, PreparesPointerWindowAndLogo) {
   EXPECT_EQ(h.mousey.vmax, 1023);
   EXPECT_TRUE(h.open);
   EXPECT_EQ(h.title, "zoomdive");
+  EXPECT_FALSE(h.cursor);
   EXPECT_EQ(h.posx1, 400);
   EXPECT_EQ(h.posx2 - h.posx1 + 1, 480);
   EXPECT_EQ(h.posy2 - h.posy1 + 1, 360);

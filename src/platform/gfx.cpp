@@ -23,7 +23,7 @@ void use_backend(const GfxBackend* backend) { g.backend = backend; }
 void prefposition(int x1, int x2, int y1, int y2) { be().prefposition(x1, x2, y1, y2); }
 void foreground() {}  // threads never leave the process: nothing to do
 int winopen(const char* title) { return be().winopen(title); }
-void cursoff() {}  // the backends never draw a cursor of their own
+void cursoff() { be().cursoff(); }
 void RGBmode() {}  // the only mode the backends have
 void gconfig() {}
 void cpack(std::uint32_t colour) { g.colour = colour; }

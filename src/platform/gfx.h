@@ -45,6 +45,7 @@ struct GfxBackend {
   const char* name;
   void (*prefposition)(int x1, int x2, int y1, int y2);
   int (*winopen)(const char* title);
+  void (*cursoff)();
   void (*clear)(std::uint32_t colour);
   void (*lrectwrite)(int x1, int y1, int x2, int y2, const std::uint32_t* parray);
   int (*getbutton)(int dev);

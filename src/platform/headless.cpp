@@ -31,6 +31,8 @@ int hl_winopen(const char* title) {
   return 1;
 }
 
+void hl_cursoff() { state->cursor = false; }
+
 void hl_clear(std::uint32_t colour) { std::fill(std::begin(state->pixels), std::end(state->pixels), colour); }
 
 void hl_lrectwrite(int x1, int y1, int x2, int y2, const std::uint32_t* parray) {
@@ -74,8 +76,8 @@ void hl_gexit() {
 const char* hl_error() { return ""; }
 
 const GfxBackend backend = {
-    "headless",     hl_prefposition, hl_winopen,     hl_clear, hl_lrectwrite,
-    hl_getbutton,   hl_getvaluator,  hl_setvaluator, hl_gexit, hl_error,
+    "headless",   hl_prefposition, hl_winopen,     hl_cursoff, hl_clear, hl_lrectwrite,
+    hl_getbutton, hl_getvaluator,  hl_setvaluator, hl_gexit,   hl_error,
 };
 
 }  // namespace

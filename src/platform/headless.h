@@ -14,6 +14,7 @@ struct HeadlessState {
   // Window.
   bool open = false;
   std::string title;
+  bool cursor = true;  // cleared by cursoff
   int posx1 = 0, posx2 = 0, posy1 = 0, posy2 = 0;  // last prefposition
   std::uint32_t pixels[480 * 360] = {};           // window contents, bottom row first
   long long writes = 0;                           // lrectwrite calls since the window opened
