@@ -134,9 +134,6 @@ TEST_F(Band, RightEdgeTestReadsTheNextRowsFirstWord) {
   EXPECT_EQ(screen[478], point_colour((b.x0 + 119 * (4 * b.dx) + b.dx) + b.dx, b.y0, 50));
 }
 
-// Runs the renderer for the whole picture of the current view.
-void render_whole() { whole_picture(); }
-
 TEST_F(Band, RefiningACoarsePictureGivesTheFullPicture) {
   std::mt19937_64 rng(7);
   std::uniform_real_distribution<double> centre(-1.5, 1.5), size(1e-4, 2.0);
@@ -154,15 +151,15 @@ TEST_F(Band, RefiningACoarsePictureGivesTheFullPicture) {
     SCOPED_TRACE(testing::Message() << "trial " << trial);
 
     std::fill(screen, screen + BUFWORDS, 0u);
-    render_whole();
+    whole_picture();
     const auto full = picture();
 
     std::fill(screen, screen + BUFWORDS, 0u);
     highq = 0;
-    render_whole();
+    whole_picture();
     highq = 1;
     no_firstpass = 1;
-    render_whole();
+    whole_picture();
     EXPECT_EQ(picture(), full);
     LOX = 0;
     XPTS = 480;
@@ -212,7 +209,7 @@ TEST_F(Renderer, WorkersAgreeWithTheMainThreadAwayFromBandBorders) {
   // A band whose first row is not a multiple of 4 subdivides on a grid shifted by 2 rows, so
   // its refinement decisions, not its colours, may differ anywhere in it: only a few pixels.
   anz = 0;
-  render_whole();
+  whole_picture();
   const auto alone = picture();
   for (int n : {1, 2, 3, 4, 7, 16}) {
     SCOPED_TRACE(testing::Message() << n << " workers");
@@ -220,7 +217,7 @@ TEST_F(Renderer, WorkersAgreeWithTheMainThreadAwayFromBandBorders) {
     anz = n;
     drain_wakeups();
     const long long w0 = proctest::wakeups();
-    render_whole();
+    whole_picture();
     EXPECT_EQ(proctest::wakeups(), w0) << "every wake-up taken";
     const auto shared = picture();
     for (int i = 0; i < n; ++i) {
@@ -256,7 +253,7 @@ TEST_F(Renderer, MainThreadComputesAloneWithoutWorkers) {
   pid = getpid();
   const long long w0 = proctest::wakeups();
   testing::internal::CaptureStdout();
-  render_whole();
+  whole_picture();
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(proctest::wakeups(), w0 + 1) << "its own wake-up is left untaken";
   blockproc(pid);
@@ -266,8 +263,8 @@ TEST_F(Renderer, NegativeWorkerCountComputesNothingButShowsTheWindow) {
   anz = -3;
   screen[0] = 0x00123456;
   testing::internal::CaptureStdout();
-  render_whole();
-  render_whole();
+  whole_picture();
+  whole_picture();
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "not all children finished!!!\nnot all children finished!!!\n");
   EXPECT_EQ(headless().writes, 2);
@@ -277,21 +274,21 @@ TEST_F(Renderer, NegativeWorkerCountComputesNothingButShowsTheWindow) {
 
 TEST_F(Renderer, FailedStartsAreRetriedAfterASecond) {
   anz = 0;
-  render_whole();
+  whole_picture();
   const auto alone = picture();
   std::fill(screen, screen + BUFWORDS, 0u);
   anz = 1;
   drain_wakeups();
   proctest::fail_sproc(2);
   testing::internal::CaptureStdout();
-  render_whole();
+  whole_picture();
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "waiting...\nwaiting...\n");
   EXPECT_EQ(sleeps, 2);
   EXPECT_EQ(picture(), alone);
 }
 
 TEST_F(Renderer, DisplayCopyCarriesTheLogoButScreenDoesNot) {
-  render_whole();
+  whole_picture();
   const auto& win = headless().pixels;
   for (int r = 0; r < 360; ++r) {
     for (int c = 0; c < 480; ++c) {
@@ -317,7 +314,7 @@ class FollowUp : public Renderer {
 };
 
 TEST_F(FollowUp, ReleasedButtonRefinesTheCoarsePicture) {
-  render_whole();
+  whole_picture();
   const auto full = picture();
   for (int dev : {LEFTMOUSE, MIDDLEMOUSE}) {
     for (int workers : {0, 2}) {
@@ -327,7 +324,6 @@ TEST_F(FollowUp, ReleasedButtonRefinesTheCoarsePicture) {
       std::fill(screen, screen + BUFWORDS, 0u);
       headless().writes = 0;
       press(dev);
-      release_all_on_write();
       no_firstpass = 0;
       std::vector<std::vector<std::uint32_t>> frames;
       headless().on_write = [&](const HeadlessState& h) {
@@ -364,7 +360,7 @@ TEST_F(FollowUp, NoSecondRenderWithoutARelease) {
     highq = k.hq;
     press(k.dev);
     if (k.release) release_all_on_write();
-    render_whole();
+    whole_picture();
     EXPECT_EQ(headless().writes, 1);
     headless().on_write = nullptr;
     headless().buttons[0] = headless().buttons[1] = headless().buttons[2] = 0;
