@@ -25,6 +25,9 @@ void smandel(void* arg);
 // then shows the window (with the logo) and, when a zoom or pan button has just been let go,
 // refines the coarse picture.
 void mandel(int first, int rows, double x0, double dx, double y0, double dy, int limit);
+// Whether the last mandel call left its region at coarse quality only (a button was down at
+// its start and there was no follow-up refinement, or highq is 0).
+extern bool mandel_left_coarse;
 
 // Record i of n for the region (first, rows, ...), by the renderer's band formula.
 bandrec band_for(int i, int n, int first, int rows, double x0, double dx, double y0, double dy,

@@ -34,6 +34,8 @@ void show() {
 
 }  // namespace
 
+bool mandel_left_coarse = false;
+
 bandrec band_for(int i, int n, int first, int rows, double x0, double dx, double y0, double dy,
                  int limit, int buttons) {
   const int lo = (i * rows) / n;
@@ -81,6 +83,7 @@ void mandel(int first, int rows, double x0, double dx, double y0, double dy, int
   if (taken != anz) say("not all children finished!!!\n");
 
   show();
+  mandel_left_coarse = m != 0 || highq == 0;
 
   // A zoom or pan button was down, so only the coarse pass ran; if every button is up now,
   // refine what is in screen into the full picture.

@@ -9,6 +9,7 @@ double xmit, ymit, xstep, ystep, maxit;
 int XPTS, YPTS, LOX, LOY;
 int calc, highq, no_firstpass;
 int anz, pid;
+bool picture_coarse;
 std::uint32_t* screen;
 std::uint32_t* screenbak;
 std::uint32_t mycoltab[256];
@@ -31,6 +32,7 @@ void reset_state() {
   XPTS = YPTS = LOX = LOY = 0;
   calc = highq = no_firstpass = 0;
   anz = pid = 0;
+  picture_coarse = false;
   screen = screenbak = snap_long = nullptr;
   std::memset(mycoltab, 0, sizeof mycoltab);
   std::memset(screen_words, 0, sizeof screen_words);

@@ -24,6 +24,9 @@ extern int XPTS, YPTS, LOX, LOY;
 extern int calc, highq, no_firstpass;
 // Worker count per computation (0: the main thread computes) and the main process's id.
 extern int anz, pid;
+// Set while the window shows pixels computed at coarse quality only (a button was down when
+// they were computed) that no full-quality whole picture has replaced since.
+extern bool picture_coarse;
 
 extern std::uint32_t* screen;     // the computed picture; never holds logo pixels
 extern std::uint32_t* screenbak;  // display copy with the logo stamped in

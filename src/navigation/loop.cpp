@@ -1,0 +1,94 @@
+// loop.cpp — the navigation loop: whole picture if due, idle wait, buttons, pan, end test.
+#include "navigation/loop.h"
+
+#include "control/view.h"
+#include "navigation/mouse.h"
+#include "navigation/pan.h"
+#include "navigation/whole.h"
+
+namespace zd {
+
+namespace {
+
+constexpr double ZOOM = 0.9;  // multiplied in, divided out (not multiplied by 1/0.9)
+constexpr double LIMIT_FACTOR = 1.02;
+constexpr double LIMIT_CEILING = 64250.0;  // 64250 * 1.02 = 65535
+
+bool at_centre() { return xmouse() == 240 && ymouse() == 180; }
+
+void zoom_in() {
+  xstep = xstep * ZOOM;
+  ystep = ystep * ZOOM;
+  if (maxit < LIMIT_CEILING) maxit = maxit * LIMIT_FACTOR;
+}
+
+void zoom_out() {
+  xstep = xstep / ZOOM;
+  ystep = ystep / ZOOM;
+  maxit = maxit / LIMIT_FACTOR;
+}
+
+// Moves the view by the pointer's offset; the whole picture follows at the next step.
+void exact_pan() {
+  const double px = xmouse() - 240;
+  xmit = xmit + ((xstep * px) * ONE_THIRD) / 40.0;
+  const double py = ymouse() - 180;
+  ymit = ymit + ((ystep * py) * ONE_THIRD) / 20.0;
+  setmouse(240, 180);
+}
+
+}  // namespace
+
+void paint_mandel() {
+  int dragging = 0;
+  setmouse(240, 180);
+
+  for (;;) {
+    if (calc != 0) whole_picture();
+    calc = 0;
+    const int first = mygetbutton();
+
+    // Idle: nothing to do until the pointer moves or a button goes down. A button let go
+    // after the renderer's last look at it can leave a coarse picture behind; the first idle
+    // moment refines it, as the renderer's own follow-up would have.
+    while (xmouse() == 240 && ymouse() == 180 && mygetbutton() == 0 && dragging == 0) {
+      if (picture_coarse && highq != 0) {
+        no_firstpass = 1;
+        whole_picture();
+      }
+    }
+
+    const int m = mygetbutton();
+    if ((m & 3) == 3) {
+      if (dragging == 0) {
+        dragging = 1;
+        if ((first == 0 && highq != 0) || !at_centre()) calc = 1;
+      }
+    } else if (m & 1) {
+      zoom_in();
+      calc = 1;
+      dragging = 0;
+    } else if (m & 2) {
+      zoom_out();
+      calc = 1;
+      dragging = 0;
+    } else if (highq != 0 && dragging == 1) {
+      // End of a drag: the picture is coarse. At rest it needs only the refinement passes.
+      if (at_centre()) no_firstpass = 1;
+      calc = 1;
+      dragging = 0;
+    } else {
+      dragging = 0;
+    }
+
+    if (calc == 1) {
+      exact_pan();
+    } else {
+      reuse_pan();
+    }
+
+    if (mygetbutton() & 4) return;
+  }
+}
+
+}  // namespace zd

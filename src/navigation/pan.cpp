@@ -1,0 +1,103 @@
+// pan.cpp — re-use pan: memmove the kept rows, render the vertical then the horizontal strip.
+#include "navigation/pan.h"
+
+#include <cstring>
+
+#include "compute/bandrec.h"
+#include "control/view.h"
+#include "navigation/mouse.h"
+#include "navigation/whole.h"
+
+namespace zd {
+
+namespace {
+
+// 1, 2 and 3 become 4 so that the smallest motion moves something; then down to a multiple of 4.
+int cut_to_blocks(int v) {
+  if (v >= 1 && v <= 3) v = 4;
+  return v & ~3;
+}
+
+int sign_of(double v) { return (v > 0) - (v < 0); }
+
+void render_strip(int first, int rows, double x0, double dx, double y0, double dy) {
+  mandel(first, rows, x0, dx, y0, dy, limit_of(maxit));
+  if (mandel_left_coarse) picture_coarse = true;
+}
+
+}  // namespace
+
+int column_shift(double abs_px, int width) {
+  return cut_to_blocks(static_cast<int>(((abs_px * width) * ONE_THIRD) / 80.0));
+}
+
+int row_shift(double abs_py, int height) {
+  return cut_to_blocks(static_cast<int>(((abs_py * height) * ONE_THIRD) / 40.0));
+}
+
+void reuse_pan() {
+  const int height = YPTS, loy = LOY, width = XPTS, lox = LOX;
+
+  const double px = xmouse() - 240;
+  const double py = ymouse() - 180;
+  setmouse(240, 180);
+
+  // The view moves by exactly the whole pixels the content moves, so kept pixels stay valid.
+  const int cs = column_shift(px < 0 ? -px : px, width);
+  const double pxs = ((static_cast<double>(sign_of(px) * cs) / ONE_THIRD) / width) * 80.0;
+  xmit = xmit + ((xstep * pxs) * ONE_THIRD) / 40.0;
+
+  const int rs = row_shift(py < 0 ? -py : py, height);
+  const double pys = ((static_cast<double>(sign_of(py) * rs) / ONE_THIRD) / height) * 40.0;
+  ymit = ymit + ((ystep * pys) * ONE_THIRD) / 20.0;
+
+  if (width < cs || height < rs) {
+    calc = 1;
+    return;
+  }
+
+  // Row by row, in the order that keeps every source row intact until it has been copied;
+  // within a row source and destination overlap when no rows move.
+  const int kept = height - rs;
+  const std::size_t bytes = sizeof(std::uint32_t) * static_cast<std::size_t>(width - cs);
+  const int src = lox + (px > 0 ? cs : 0);
+  const int dst = lox + (px < 0 ? cs : 0);
+  if (py > 0) {
+    for (int i = kept - 1; i >= 0; --i) {
+      std::memmove(&screen[(loy + rs + i) * WINW + dst], &screen[(loy + i) * WINW + src], bytes);
+    }
+  } else {
+    for (int i = 0; i < kept; ++i) {
+      std::memmove(&screen[(loy + i) * WINW + dst], &screen[(loy + rs + i) * WINW + src], bytes);
+    }
+  }
+
+  const double colstep = (xstep * 2.0) / width;
+  const double rowstep = (ystep * 2.0) / height;
+
+  // The workers take their columns from LOX and XPTS: narrow them to the strip for the call.
+  if (px != 0) {
+    XPTS = cs;
+    YPTS = kept;
+    LOX = px < 0 ? lox : lox + width - cs;
+    LOY = py > 0 ? loy + rs : loy;
+    const double x0 = px < 0 ? xmit - xstep : (xmit + xstep) - colstep * cs;
+    const double y0 = py > 0 ? (ymit - ystep) + rowstep * kept : ymit + ystep;
+    render_strip(LOY, kept, x0, colstep, y0, rowstep);
+    LOY = loy;
+    LOX = lox;
+  }
+  if (py != 0) {
+    XPTS = width;
+    LOX = lox;
+    YPTS = rs;
+    LOY = py > 0 ? loy : loy + height - rs;
+    const double y0 = py > 0 ? ymit + ystep : (ymit - ystep) + rowstep * rs;
+    render_strip(LOY, rs, xmit - xstep, colstep, y0, rowstep);
+    LOY = loy;
+  }
+  XPTS = width;
+  YPTS = height;
+}
+
+}  // namespace zd

@@ -1,0 +1,55 @@
+// script.h — recorded mouse input: a text script of button states and pointer offsets that
+// drives the headless backend's devices, so that a session can be replayed without a display.
+//
+// Each line is `BUTTONS DX DY` (BUTTONS: '-' or letters from L, M, R; DX right and DY up, in
+// valuator counts from the screen centre); blank lines and '#' lines are skipped. A line
+// becomes active at every pointer warp (setmouse) and when the program has read the devices
+// 1000 times in a row with no warp or window write in between (it is waiting for input).
+// After the last line the right button is down for ever, which ends the explorer.
+#pragma once
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/headless.h"
+
+namespace zd {
+
+struct ScriptLine {
+  int buttons;  // 1 left, 2 middle, 4 right
+  int dx, dy;   // saturated to the range of int
+};
+
+// Parses a whole script. On failure returns false with the 1-based line number and the fault.
+bool parse_script(std::string_view text, std::vector<ScriptLine>& out, int& bad_line,
+                  std::string& what);
+// Reads and parses the file; on failure err is "PATH:LINE: what is wrong".
+bool load_script(const std::string& path, std::vector<ScriptLine>& out, std::string& err);
+
+class ScriptedInput {
+ public:
+  static constexpr int STALL_READS = 1000;
+
+  explicit ScriptedInput(std::vector<ScriptLine> lines) : lines_(std::move(lines)) {}
+
+  // From now on the headless devices follow the script. Call it after start-up has put the
+  // pointer at the centre (that warp is not the program's). Keeps an on_write already set.
+  void attach(HeadlessState& hs);
+
+  std::size_t activated() const { return next_; }  // lines made active so far
+  std::size_t size() const { return lines_.size(); }
+  bool finished() const { return ended_; }
+
+ private:
+  void read(HeadlessState& hs);
+  void warp(HeadlessState& hs, int dev);
+  void activate(HeadlessState& hs);
+
+  std::vector<ScriptLine> lines_;
+  std::size_t next_ = 0;
+  bool ended_ = false;
+  int reads_ = 0;  // consecutive device reads since the last warp or window write
+};
+
+}  // namespace zd
