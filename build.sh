@@ -3,7 +3,9 @@
 #   ./build.sh run [ARGS...]   build and run the program (ARGS go to zoomdive-render for now)
 #   ./build.sh test            build and run every test, plain and under ASan+UBSan and TSan
 set -euo pipefail
+caller=$PWD  # the program runs where it was asked from, so relative paths mean what they say
 cd "$(dirname "$0")"
+root=$PWD
 
 PACKAGES=(cmake g++ ninja-build pkg-config libpng-dev libgtest-dev)
 
@@ -25,7 +27,7 @@ build() {
   local dir=$1
   shift
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
-  cmake --build "$dir" -j "$(nproc)"
+  cmake --build "$dir" -j "$(nproc)" >&2  # keep stdout for the program
 }
 
 cmd=${1:-}
@@ -38,7 +40,8 @@ case "$cmd" in
       set -- -o view.png
       echo "build.sh: writing the first picture of the default view to view.png" >&2
     fi
-    exec build/zoomdive-render "$@"
+    cd "$caller"
+    exec "$root/build/zoomdive-render" "$@"
     ;;
   test)
     install_missing

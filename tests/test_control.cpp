@@ -13,6 +13,8 @@
 
 #include "display/display.h"
 #include "display/image_out.h"
+#include "navigation/loop.h"
+#include "platform/script.h"
 #include "program.h"
 
 namespace zd::test {
@@ -256,6 +258,70 @@ TEST_F(RenderTool, FailedWritesLeaveNoFileBehind) {
   for (const auto& e : fs::directory_iterator(dir)) left.push_back(e.path().filename());
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{"err", "out", "taken.png"}));
+}
+
+TEST_F(RenderTool, ReplayPlaysTheScriptThroughTheLoopAndWritesEveryFrame) {
+  const char* text = "# dive, steer, back out, drag, pan, rest\nL 0 0\nL 30 -20\nM 0 0\n- 0 0\n"
+                     "LM 0 0\nLM 12 9\n- 0 0\n- -25 14\n- 0 0\n";
+  std::ofstream(dir / "s.txt") << text;
+  start({"-1", "0.5", "-0.8", "0.6", "100"});
+  std::vector<ScriptLine> lines;
+  int bad;
+  std::string what;
+  ASSERT_TRUE(parse_script(text, lines, bad, what));
+  ScriptedInput in(lines);
+  in.attach(headless());
+  paint_mandel();
+  ASSERT_GT(headless().writes, 5);
+
+  const fs::path frames = dir / "f" / "g";
+  Run r = run("--replay " + (dir / "s.txt").string() + " --frames " + frames.string() +
+              " --summary -o " + (dir / "last.png").string() + " -- -1 0.5 -0.8 0.6 100");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, expected_summary());
+  EXPECT_EQ(r.err, "");  // no progress when stderr is not a terminal
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(frames)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  ASSERT_EQ(static_cast<long long>(names.size()), headless().writes);
+  EXPECT_EQ(names.front(), "frame-000001.png");
+  EXPECT_EQ(slurp(frames / names.back()), slurp(dir / "last.png"));
+  EXPECT_NE(slurp(frames / names.front()), slurp(dir / "last.png"));
+
+  // Workers change pixels near band borders at most, never the view or the frame count.
+  r = run("--workers 2 --replay " + (dir / "s.txt").string() + " --summary -- -1 0.5 -0.8 0.6 100");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string want = expected_summary();
+  EXPECT_EQ(r.out.substr(0, r.out.find("screen")), want.substr(0, want.find("screen")));
+}
+
+TEST_F(RenderTool, UnusableScriptsExitWithStatus2AndWriteNothing) {
+  const std::pair<const char*, const char*> scripts[] = {
+      {"L 0 0\n\nLX 0 0\n", ":3: buttons \"LX\": 'X' is not one of L, M, R ('-' for no button)"},
+      {"L 0 0\n- 1\n", ":2: expected BUTTONS DX DY, found 2 fields"},
+      {"- 0 zero\n", ":1: DY \"zero\" is not an integer"},
+  };
+  for (auto [text, msg] : scripts) {
+    std::ofstream(dir / "bad.txt") << text;
+    const Run r = run("--replay " + (dir / "bad.txt").string() + " --frames " +
+                      (dir / "f").string() + " -o " + (dir / "v.png").string() + " --summary");
+    EXPECT_EQ(r.status, 2) << text;
+    EXPECT_EQ(r.err, "zoomdive-render: " + (dir / "bad.txt").string() + msg + "\n") << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(fs::exists(dir / "v.png"));
+    EXPECT_FALSE(fs::exists(dir / "f"));
+  }
+  Run r = run("--replay " + (dir / "missing.txt").string());
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("missing.txt:1: cannot read the script: No such file or directory"),
+            std::string::npos)
+      << r.err;
+  // A frame folder that cannot be made is an output failure.
+  std::ofstream(dir / "s.txt") << "- 0 0\n";
+  std::ofstream(dir / "file") << "x";
+  r = run("--replay " + (dir / "s.txt").string() + " --frames " + (dir / "file").string());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("cannot create the frame folder"), std::string::npos) << r.err;
 }
 
 }  // namespace

@@ -1,46 +1,65 @@
 // render_cli.cpp — options of zoomdive-render, the run on the headless backend, the outputs.
 #include "control/render_cli.h"
 
+#include <unistd.h>
+
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "control/startup.h"
 #include "control/view.h"
 #include "display/image_out.h"
+#include "navigation/loop.h"
 #include "navigation/whole.h"
 #include "platform/gfx.h"
 #include "platform/headless.h"
+#include "platform/script.h"
 
 namespace zd {
 
 namespace {
 
 const char* const usage_line =
-    "usage: zoomdive-render [--workers N] [-o FILE.png] [--screen FILE] [--summary] "
-    "[x1 x2 y1 y2 limit]\n";
+    "usage: zoomdive-render [--workers N] [--replay SCRIPT] [--frames DIR] [-o FILE.png]\n"
+    "                       [--screen FILE] [--summary] [x1 x2 y1 y2 limit]\n";
 
 const char* const help_text =
-    "Computes the zoomdive explorer's first picture of a view, without a display.\n"
+    "Computes the zoomdive explorer's pictures without a display: the first picture of a\n"
+    "view or, with --replay, a whole session played from recorded mouse input.\n"
     "\n"
-    "  --workers N    worker threads per computation (default 0: the main thread\n"
-    "                 computes; counts above 512 are taken as 512)\n"
-    "  -o FILE.png    write the window as shown, logo included, as an RGB PNG\n"
-    "  --screen FILE  write the computed picture (no logo): 172800 little-endian\n"
-    "                 32-bit words, bottom row first\n"
-    "  --summary      print the view, the number of window writes and a hash of\n"
-    "                 the computed picture\n"
-    "  --help         show this text;  --version  show the version\n"
+    "  --workers N      worker threads per computation (default 0: the main thread\n"
+    "                   computes; counts above 512 are taken as 512)\n"
+    "  --replay SCRIPT  play SCRIPT through the explorer's navigation loop\n"
+    "  --frames DIR     write every window write as DIR/frame-000001.png, ...\n"
+    "                   (DIR is created if needed)\n"
+    "  -o FILE.png      write the window as last shown, logo included, as an RGB PNG\n"
+    "  --screen FILE    write the computed picture (no logo): 172800 little-endian\n"
+    "                   32-bit words, bottom row first\n"
+    "  --summary        print the view, the number of window writes and a hash of\n"
+    "                   the computed picture\n"
+    "  --help           show this text;  --version  show the version\n"
     "\n"
     "x1 and x2 are the left and right edges, y1 and y2 the top and bottom edges,\n"
     "limit the iteration limit; by default 3 -2 1.875 -1.874 50. Numbers may begin\n"
-    "with '-'; '--' ends the options.\n";
+    "with '-'; '--' ends the options.\n"
+    "\n"
+    "A script has one line per state of the mouse, BUTTONS DX DY: BUTTONS is '-' or\n"
+    "letters from L, M, R (left, middle, right held); DX and DY the pointer's offset\n"
+    "from the screen centre in valuator counts (1280 x 1024 screen), DX to the right,\n"
+    "DY upward. Blank lines and lines starting with '#' are skipped. The next line\n"
+    "takes effect at every pointer re-centring and when the explorer waits for input;\n"
+    "after the last line the right button ends the session. Example, a short dive:\n"
+    "  L 0 0\n  L 0 0\n  - 0 0\n";
 
 struct Options {
   Cmdline cmd;
-  std::string png, words;
+  std::string png, words, replay, frames;
   bool summary = false;
 };
 
@@ -77,7 +96,8 @@ int parse(int argc, const char* const* argv, Options& o) {
       continue;
     }
     const bool has_value = !std::strcmp(a, "--workers") || !std::strcmp(a, "-o") ||
-                           !std::strcmp(a, "--screen");
+                           !std::strcmp(a, "--screen") || !std::strcmp(a, "--replay") ||
+                           !std::strcmp(a, "--frames");
     if (has_value && i + 1 >= argc) return usage_error(std::string(a) + " needs a value");
     if (!std::strcmp(a, "--")) {
       options_done = true;
@@ -100,6 +120,10 @@ int parse(int argc, const char* const* argv, Options& o) {
       o.png = argv[++i];
     } else if (!std::strcmp(a, "--screen")) {
       o.words = argv[++i];
+    } else if (!std::strcmp(a, "--replay")) {
+      o.replay = argv[++i];
+    } else if (!std::strcmp(a, "--frames")) {
+      o.frames = argv[++i];
     } else {
       return usage_error(std::string("unknown option ") + a);
     }
@@ -120,29 +144,110 @@ int parse(int argc, const char* const* argv, Options& o) {
   return -1;
 }
 
+// A failure inside the window-write hook; it unwinds the replay.
+struct WriteFailed {
+  std::string what;
+};
+
+// Sees every window write: saves it as a numbered frame and shows progress on a terminal.
+class FrameSink {
+ public:
+  FrameSink(std::string dir, const ScriptedInput* script)
+      : dir_(std::move(dir)), script_(script), tty_(isatty(STDERR_FILENO) == 1) {}
+
+  void operator()(const HeadlessState& hs) {
+    if (!dir_.empty()) {
+      char name[32];
+      std::snprintf(name, sizeof name, "frame-%06lld.png", hs.writes);
+      std::string err;
+      if (!write_png(dir_ + "/" + name, hs.pixels, err)) throw WriteFailed{err};
+    }
+    if (tty_) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now - shown_ >= std::chrono::milliseconds(100)) {
+        shown_ = now;
+        progress(hs.writes);
+      }
+    }
+  }
+
+  // Ends the progress line, if one was shown.
+  void done(long long writes) {
+    if (tty_ && shown_ != std::chrono::steady_clock::time_point{}) {
+      progress(writes);
+      std::fputc('\n', stderr);
+    }
+  }
+
+ private:
+  void progress(long long writes) {
+    if (script_) {
+      std::fprintf(stderr, "\rzoomdive-render: frame %lld, script line %zu of %zu ", writes,
+                   script_->activated(), script_->size());
+    } else {
+      std::fprintf(stderr, "\rzoomdive-render: frame %lld ", writes);
+    }
+  }
+
+  std::string dir_;
+  const ScriptedInput* script_;
+  bool tty_;
+  std::chrono::steady_clock::time_point shown_{};
+};
+
+int fail(const std::string& msg) {
+  std::fprintf(stderr, "zoomdive-render: %s\n", msg.c_str());
+  return 1;
+}
+
 }  // namespace
 
 int render_main(int argc, const char* const* argv) {
   Options o;
   if (const int status = parse(argc, argv, o); status >= 0) return status;
 
-  use_backend(headless_backend());
-  if (!startup(o.cmd)) {
-    std::fprintf(stderr, "zoomdive-render: cannot open a window: %s\n", gfx_error());
-    return 1;
+  // Everything that can be refused is refused before anything is computed or written.
+  std::vector<ScriptLine> lines;
+  if (!o.replay.empty()) {
+    std::string err;
+    if (!load_script(o.replay, lines, err)) {
+      std::fprintf(stderr, "zoomdive-render: %s\n", err.c_str());
+      return 2;
+    }
   }
-  // The explorer's first step with no button down: the whole picture at full quality.
-  whole_picture();
+  if (!o.frames.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(o.frames, ec);
+    if (ec || !std::filesystem::is_directory(o.frames)) {
+      return fail("cannot create the frame folder " + o.frames + ": " +
+                  (ec ? ec.message() : "not a folder"));
+    }
+  }
+
+  use_backend(headless_backend());
+  if (!startup(o.cmd)) return fail(std::string("cannot open a window: ") + gfx_error());
+
+  ScriptedInput script(std::move(lines));
+  FrameSink sink(o.frames, o.replay.empty() ? nullptr : &script);
+  headless().on_write = [&sink](const HeadlessState& hs) { sink(hs); };
+  try {
+    if (o.replay.empty()) {
+      // The explorer's first step with no button down: the whole picture at full quality.
+      whole_picture();
+    } else {
+      script.attach(headless());
+      paint_mandel();
+    }
+  } catch (const WriteFailed& e) {
+    sink.done(headless().writes);
+    return fail(e.what);
+  }
+  sink.done(headless().writes);
+  headless().on_write = nullptr;
 
   std::string err;
-  if (!o.png.empty() && !write_png(o.png, headless().pixels, err)) {
-    std::fprintf(stderr, "zoomdive-render: %s\n", err.c_str());
-    return 1;
-  }
-  if (!o.words.empty() && !write_words(o.words, screen, WINWORDS, err)) {
-    std::fprintf(stderr, "zoomdive-render: %s\n", err.c_str());
-    return 1;
-  }
+  if (!o.png.empty() && !write_png(o.png, headless().pixels, err)) return fail(err);
+  if (!o.words.empty() && !write_words(o.words, screen, WINWORDS, err)) return fail(err);
   if (o.summary) {
     std::printf("view %.17g %.17g %.17g %.17g %.17g\n", xmit, ymit, xstep, ystep, maxit);
     std::printf("frames %lld\n", headless().writes);
@@ -150,8 +255,7 @@ int render_main(int argc, const char* const* argv) {
   }
   gexit();
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    std::fprintf(stderr, "zoomdive-render: cannot write standard output\n");
-    return 1;
+    return fail("cannot write standard output");
   }
   return 0;
 }
