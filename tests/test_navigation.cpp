@@ -170,30 +170,65 @@ TEST_F(Navigation, ScriptLinesTakeEffectAtWarpsStallsAndEnd) {
   EXPECT_EQ(getvaluator(MOUSEY), 512);
 }
 
-TEST_F(Navigation, IdleComputesNothingAndKeepsTheView) {
-  play("- 0 0\n- 0 0\n- 0 0\n");
-  // One full-quality picture; three idle stalls change nothing.
-  ASSERT_EQ(writes.size(), 1u);
-  EXPECT_FALSE(writes[0].button);
-  EXPECT_EQ(xmit, 5.0);
-  EXPECT_EQ(ymit, 0.0);
-  EXPECT_EQ(xstep, 1.0);
-  EXPECT_EQ(ystep, 1.0);
-  EXPECT_EQ(maxit, 50.0);
-  EXPECT_TRUE(input->finished());
-}
-
-TEST_F(Navigation, DivesAndBackOutsScaleViewAndLimit) {
-  play("L 0 0\nL 0 0\nL 0 0\nM 0 0\n- 0 0\n");
-  // Four zoom steps, each with a coarse whole picture, then the full one.
-  ASSERT_EQ(writes.size(), 5u);
-  for (int i = 0; i < 4; ++i) EXPECT_TRUE(writes[i].button) << i;
-  EXPECT_FALSE(writes[4].button);
-  EXPECT_EQ(xstep, ((1.0 * 0.9 * 0.9) * 0.9) / 0.9);
-  EXPECT_EQ(ystep, ((1.0 * 0.9 * 0.9) * 0.9) / 0.9);
-  EXPECT_EQ(maxit, ((50.0 * 1.02 * 1.02) * 1.02) / 1.02);
-  EXPECT_EQ(xmit, 5.0);  // the pointer stayed at rest
-  EXPECT_EQ(ymit, 0.0);
+// Each session from start-up at the far view to the right button: the kind of every window
+// write ('f' whole picture with no button down, 'c' with a button down, 'r' refinement of the
+// picture in place, 's' a pan strip) and the view at the end.
+TEST_F(Navigation, LoopStatesFollowTheDecisionTable) {
+  const double x3 = 5.0 + ((0.9 * 3) * ONE_THIRD) / 40.0;  // 8 counts right: 3 grid columns
+  const struct {
+    const char* script;
+    int highq;
+    const char* frames;
+    double xstep, xmit, maxit;
+  } cases[] = {
+      // Idle: nothing is computed, however long.
+      {"- 0 0\n- 0 0\n- 0 0\n", 1, "f", 1.0, 5.0, 50.0},
+      // Dives and a back-out: one coarse picture per step, the full one when let go.
+      {"L 0 0\nL 0 0\nL 0 0\nM 0 0\n- 0 0\n", 1, "ccccf", ((0.9 * 0.9) * 0.9) / 0.9, 5.0,
+       ((50.0 * 1.02 * 1.02) * 1.02) / 1.02},
+      // Both pressed at rest while idle: one whole picture; let go at rest: refinement only.
+      {"- 0 0\nLM 0 0\n- 0 0\n- 0 0\n", 1, "ffr", 1.0, 5.0, 50.0},
+      // Middle added to a held left at rest: nothing recomputed while the drag rests; let go
+      // with the pointer moved: exact pan and a whole picture with its coarse pass.
+      {"L 0 0\nLM 0 0\nLM 0 0\n- 8 0\n- 0 0\n", 1, "ccf", 0.9, x3, 51.0},
+      // Without highq, pressing both at rest computes nothing and letting go is a plain pan.
+      {"- 0 0\nLM 0 0\n- 0 0\n", 0, "f", 1.0, 5.0, 50.0},
+      // Only one of the drag buttons let go: a zoom step, not the end of a drag.
+      {"LM 0 0\nL 0 0\n- 0 0\n", 1, "cf", 0.9, 5.0, 51.0},
+      {"LM 0 0\nM 0 0\n- 0 0\n", 1, "cf", 1.0 / 0.9, 5.0, 50.0 / 1.02},
+      // The right button ends the step it is seen in; with left, the zoom and pan are applied
+      // but the new view is not computed; pressed while idle with the pointer moved, the step
+      // pans (a 12-column strip) first.
+      {"R 0 0\n", 1, "c", 1.0, 5.0, 50.0},
+      {"LR 8 0\n", 1, "c", 0.9, x3, 51.0},
+      {"- 0 0\nR 16 0\n", 1, "fs", 1.0, 5.0 + 12 * (2.0 / 480), 50.0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
+    SetUp();
+    writes.clear();
+    start(FAR_VIEW);
+    highq = c.highq;
+    record_writes();
+    ScriptedInput in(script(c.script));
+    in.attach(headless());
+    paint_mandel();
+    std::string kinds;
+    for (const Write& w : writes) {
+      kinds += w.xpts != 480 || w.ypts != 360 ? 's' : w.no_firstpass ? 'r' : w.button ? 'c' : 'f';
+    }
+    EXPECT_EQ(kinds, c.frames);
+    EXPECT_EQ(xstep, c.xstep);
+    EXPECT_EQ(ystep, c.xstep);
+    EXPECT_EQ(maxit, c.maxit);
+    if (c.xmit == 5.0) {
+      EXPECT_EQ(xmit, 5.0);
+    } else {
+      EXPECT_NEAR(xmit, c.xmit, 1e-15);
+    }
+    EXPECT_EQ(ymit, 0.0);
+    EXPECT_EQ(no_firstpass, 0);
+  }
 }
 
 TEST_F(Navigation, LimitGrowsOnlyBelowItsCeiling) {
@@ -204,90 +239,20 @@ TEST_F(Navigation, LimitGrowsOnlyBelowItsCeiling) {
     ScriptedInput in(script("L 0 0\nL 0 0\n"));
     in.attach(headless());
     paint_mandel();
-    if (m == 64250.0) {
-      EXPECT_EQ(maxit, 64250.0);
-    } else {
-      EXPECT_EQ(maxit, m * 1.02);  // grew once, then stayed: below 65535
-      EXPECT_LT(maxit, 65535.0);
-    }
+    EXPECT_EQ(maxit, m == 64250.0 ? m : m * 1.02);  // grew once at most, staying below 65535
   }
 }
 
 TEST_F(Navigation, ExactPanSteersTheDiveBothWays) {
-  // Pointer 16 counts right, 15 up: grid offset (6, -5); view 2 x 6 columns and 3 x 5 rows.
+  // 16 counts right and 15 up: grid offset (6, -5); then (-6, 6).
   play("L 16 15\nL -16 -15\n- 0 0\n");
   const double s1 = 0.9, s2 = 0.9 * 0.9;
   const double x1 = 5.0 + ((s1 * 6) * ONE_THIRD) / 40.0;
   const double y1 = 0.0 + ((s1 * -5) * ONE_THIRD) / 20.0;
   EXPECT_EQ(xmit, x1 + ((s2 * -6) * ONE_THIRD) / 40.0);
-  EXPECT_EQ(ymit, y1 + ((s2 * 6) * ONE_THIRD) / 20.0);  // 512-15 -> row 186
-  EXPECT_NEAR(x1 - 5.0, 12 * (2 * s1 / 480), 1e-15);      // 12 columns of the zoomed view
-  EXPECT_EQ(writes.size(), 3u);
-}
-
-TEST_F(Navigation, DragsStartAndEndAsDesigned) {
-  // Left and middle pressed at rest while idle: the drag starts with one whole picture; letting
-  // go at rest refines without the coarse pass.
-  play("- 0 0\nLM 0 0\n- 0 0\n- 0 0\n");
-  ASSERT_EQ(writes.size(), 3u);
-  EXPECT_EQ(writes[1].no_firstpass, 0);
-  EXPECT_EQ(writes[2].no_firstpass, 1);
-  EXPECT_EQ(no_firstpass, 0);
-
-  // Middle added to a held left, at rest: nothing is recomputed while dragging at rest, and
-  // letting go with the pointer moved pans exactly with the coarse pass included.
-  SetUp();
-  writes.clear();
-  play("L 0 0\nLM 0 0\nLM 0 0\n- 8 0\n- 0 0\n");
-  ASSERT_EQ(writes.size(), 3u);  // dive frame, the dived view, the panned view after the drag
-  EXPECT_TRUE(writes[1].button);
-  EXPECT_EQ(writes[2].no_firstpass, 0);
-  EXPECT_FALSE(writes[2].button);
-  EXPECT_EQ(xmit, 5.0 + ((0.9 * 3) * ONE_THIRD) / 40.0);
-
-  // With highq clear, pressing both at rest computes nothing, and letting go is a plain pan.
-  SetUp();
-  writes.clear();
-  start(FAR_VIEW);
-  highq = 0;
-  record_writes();
-  ScriptedInput in(script("- 0 0\nLM 0 0\n- 0 0\n"));
-  in.attach(headless());
-  paint_mandel();
-  EXPECT_EQ(writes.size(), 1u);
-}
-
-TEST_F(Navigation, ReleasingOneDragButtonZooms) {
-  play("LM 0 0\nL 0 0\n- 0 0\n");
-  EXPECT_EQ(xstep, 0.9);  // the drag's second step is a dive step, not an end of drag
-  for (const Write& w : writes) EXPECT_EQ(w.no_firstpass, 0);
-  SetUp();
-  writes.clear();
-  play("LM 0 0\nM 0 0\n- 0 0\n");
-  EXPECT_EQ(xstep, 1.0 / 0.9);
-  for (const Write& w : writes) EXPECT_EQ(w.no_firstpass, 0);
-}
-
-TEST_F(Navigation, RightButtonEndsTheStep) {
-  play("R 0 0\n");
-  EXPECT_EQ(writes.size(), 1u);  // the first picture; the loop ends in its first step
-  EXPECT_EQ(input->activated(), 1u);
-
-  // With the left button too, the zoom and pan happen but the new view is not computed.
-  SetUp();
-  writes.clear();
-  play("LR 8 0\n");
-  EXPECT_EQ(writes.size(), 1u);
-  EXPECT_EQ(xstep, 0.9);
-  EXPECT_EQ(xmit, 5.0 + ((0.9 * 3) * ONE_THIRD) / 40.0);
-
-  // Pressed while idle with the pointer moved: the step pans, renders the strip, and ends.
-  SetUp();
-  writes.clear();
-  play("- 0 0\nR 16 0\n");
-  ASSERT_EQ(writes.size(), 2u);
-  EXPECT_EQ(writes[1].xpts, 12);
-  EXPECT_TRUE(writes[1].button);
+  EXPECT_EQ(ymit, y1 + ((s2 * 6) * ONE_THIRD) / 20.0);
+  EXPECT_NEAR(x1 - 5.0, 12 * (2 * s1 / 480), 1e-15);  // 2 x 6 columns of the zoomed view
+  EXPECT_NEAR(y1, -15 * (2 * s1 / 360), 1e-15);      // 3 x 5 rows, content sliding down
 }
 
 // A button let go after the renderer's last look at it, before the loop reads it: the design
