@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-PACKAGES=(cmake g++ ninja-build pkg-config libpng-dev libgtest-dev)
+PACKAGES=(cmake g++ ninja-build pkg-config libpng-dev libgtest-dev libhwy-dev)
 
 install_missing() {
   local missing=()
