@@ -2,12 +2,14 @@
 # build.sh — set-up, build, run and test zoomdive on Debian; installs what is missing.
 #   ./build.sh run [ARGS...]   build and run the program (ARGS go to zoomdive-render for now)
 #   ./build.sh test            build and run every test, plain and under ASan+UBSan and TSan
+#   ./build.sh bench [ARGS...] build Release and run zoomdive-bench (ARGS go to it); results
+#                              also in bench-results.json
 set -euo pipefail
 caller=$PWD  # the program runs where it was asked from, so relative paths mean what they say
 cd "$(dirname "$0")"
 root=$PWD
 
-PACKAGES=(cmake g++ ninja-build pkg-config libpng-dev libgtest-dev)
+PACKAGES=(cmake g++ ninja-build pkg-config libpng-dev libgtest-dev libhwy-dev libbenchmark-dev)
 
 install_missing() {
   local missing=()
@@ -55,8 +57,16 @@ case "$cmd" in
     done
     exit $status
     ;;
+  bench)
+    install_missing
+    build build-bench -DZD_BENCH=ON -DZD_TESTS=OFF
+    # Five runs of each case; the console shows their mean, median and spread, the file every run.
+    exec build-bench/bench/zoomdive-bench --benchmark_repetitions=5 \
+      --benchmark_display_aggregates_only=true \
+      --benchmark_out=bench-results.json --benchmark_out_format=json "$@"
+    ;;
   *)
-    echo "usage: ./build.sh run [ARGS...] | ./build.sh test" >&2
+    echo "usage: ./build.sh run [ARGS...] | ./build.sh test | ./build.sh bench [ARGS...]" >&2
     exit 2
     ;;
 esac

@@ -1,4 +1,5 @@
 // test_compute.cpp — escape counts, colours, the band worker's passes and the region renderer.
+#include <algorithm>
 #include <atomic>
 #include <random>
 #include <set>
@@ -163,6 +164,90 @@ TEST_F(Band, RefiningACoarsePictureGivesTheFullPicture) {
     EXPECT_EQ(picture(), full);
     LOX = 0;
     XPTS = 480;
+  }
+}
+
+// The batched passes against the one-point-at-a-time ones: from the same words in the buffer,
+// the same words everywhere in it afterwards (so also nothing stored outside the band), and
+// the same points computed.
+TEST_F(Band, BatchedPassesStoreWhatThePointByPointPassesStore) {
+  struct View {
+    const char* what;
+    double x0, dx, y0, dy;
+    int limit;
+  };
+  const View views[] = {
+      {"default", 3.0, -5.0 / 480, 1.875, 3.749 / 360, 50},
+      {"seahorse valley", 0.7437, -1e-4 / 480, -0.13179, 7.5e-5 / 360, 400},
+      {"interior and its edge", 0.8, -0.1 / 480, 0.0375, 0.075 / 360, 300},
+  };
+  struct Shape {
+    int first, rows, lox, xpts;
+  };
+  const Shape shapes[] = {
+      {0, 360, 0, 480},    // whole picture: a row's last test reads the next row's first word
+      {0, 360, 472, 8},    // right pan strip, ending at the buffer's right edge
+      {0, 360, 0, 8},      // left pan strip
+      {0, 360, 16, 448},   // narrower picture
+      {100, 90, 0, 480},   // a band whose last coarse row reaches past it
+      {2, 52, 0, 480},     // a band on the grid shifted by two rows
+      {356, 4, 0, 480},    // the top rows: tests read the buffer's spare rows above
+  };
+  std::mt19937_64 rng(11);
+  std::uniform_int_distribution<int> pick(0, 2);
+  std::vector<std::uint32_t> start_words(BUFWORDS);
+  for (const View& v : views) {
+    for (const Shape& sh : shapes) {
+      for (int flags = 0; flags < 4; ++flags) {
+        const int no_first = flags & 1, buttons = flags >> 1;
+        SCOPED_TRACE(testing::Message() << v.what << ", rows " << sh.first << "+" << sh.rows
+                                        << ", columns " << sh.lox << "+" << sh.xpts
+                                        << ", no_firstpass " << no_first << ", buttons " << buttons);
+        LOX = sh.lox;
+        XPTS = sh.xpts;
+        const bandrec b{sh.first, sh.rows, v.x0, v.dx, v.y0, v.dy, v.limit, no_first, 1, buttons};
+        // Starting words: colours of the table, few of them, so that tests find both equal
+        // and different neighbours; without a coarse pass they stand in for its colours.
+        for (auto& w : start_words) w = mycoltab[pick(rng) * 7];
+
+        std::copy(start_words.begin(), start_words.end(), screen);
+        const work_tally t0 = work_done();
+        bandrec one = b;
+        smandel_scalar(&one);
+        const work_tally t1 = work_done();
+        const std::vector<std::uint32_t> expected(screen, screen + BUFWORDS);
+
+        std::copy(start_words.begin(), start_words.end(), screen);
+        bandrec batched = b;
+        smandel(&batched);
+        const work_tally t2 = work_done();
+        const std::vector<std::uint32_t> got(screen, screen + BUFWORDS);
+        ASSERT_EQ(got, expected) << "first differing word "
+                                 << std::mismatch(got.begin(), got.end(), expected.begin()).first -
+                                        got.begin();
+        EXPECT_EQ(t2.points - t1.points, t1.points - t0.points);
+        EXPECT_EQ(t2.iterations - t1.iterations, t1.iterations - t0.iterations);
+        EXPECT_EQ(t1.points > t0.points, !(no_first && buttons)) << "nothing to do only then";
+      }
+    }
+  }
+  LOX = 0;
+  XPTS = 480;
+  drain_wakeups();
+}
+
+TEST_F(Band, CoarseOnlyComputesOnePointPerBlock) {
+  for (int workers : {0, 2}) {
+    anz = workers;
+    drain_wakeups();
+    headless().buttons[LEFTMOUSE - RIGHTMOUSE] = 1;  // a dive: the button stays down
+    const work_tally t0 = work_done();
+    whole_picture();
+    const work_tally t1 = work_done();
+    EXPECT_EQ(t1.points - t0.points, 90 * 120) << workers << " workers";
+    headless().buttons[LEFTMOUSE - RIGHTMOUSE] = 0;
+    whole_picture();
+    EXPECT_GT(work_done().points - t1.points, 90 * 120) << "refinement computes more";
   }
 }
 

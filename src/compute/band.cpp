@@ -1,7 +1,9 @@
 // band.cpp — the band worker: one band of rows by adaptive subdivision (4x4, then 2x2, then 1x1).
 #include <atomic>
+#include <vector>
 
 #include "compute/bandrec.h"
+#include "compute/counts.h"
 #include "compute/kernel.h"
 #include "control/view.h"
 #include "platform/proc.h"
@@ -28,11 +30,74 @@ inline void fill(int r, int c, int s, int top, int right, std::uint32_t w) {
   }
 }
 
+inline std::uint32_t colour_of(int n, int limit) {
+  return mycoltab[(static_cast<unsigned>(limit) - static_cast<unsigned>(n)) & 255u];
+}
+
+std::atomic<long long> points_done{0}, iterations_done{0};
+
+// What one band computed; added to the totals once, when the band is done.
+struct Tally {
+  long long points = 0, iterations = 0;
+  void count(int n) {
+    ++points;
+    iterations += n;
+  }
+  void publish() const {
+    points_done.fetch_add(points, std::memory_order_relaxed);
+    iterations_done.fetch_add(iterations, std::memory_order_relaxed);
+  }
+};
+
+// One pass's points, gathered in visiting order, computed together by the vector kernel, then
+// stored in that order. A pass's tests read only words that the pass itself never stores (the
+// anchors of its grid and the words beyond the picture's right edge), with one exception that
+// the pixel refinement handles itself; so testing everything first and storing afterwards
+// gives the pixels of the one-point-at-a-time order.
+class Batch {
+ public:
+  void add(double cx, double cy, int r, int c) {
+    cx_.push_back(cx);
+    cy_.push_back(cy);
+    at_.push_back({r, c});
+  }
+  // Computes the points, paints point i's colour into the s x s block at at_[i] (cut at the
+  // band's top and the picture's right edge) and empties the batch.
+  void run(int limit, int s, int top, int right, Tally& tally) {
+    const int n = static_cast<int>(cx_.size());
+    count_.resize(cx_.size());
+    escape_counts(cx_.data(), cy_.data(), n, limit, count_.data());
+    for (int i = 0; i < n; ++i) {
+      tally.count(count_[i]);
+      fill(at_[i].r, at_[i].c, s, top, right, colour_of(count_[i], limit));
+    }
+    cx_.clear();
+    cy_.clear();
+    at_.clear();
+  }
+
+ private:
+  struct At {
+    int r, c;
+  };
+  // Kept from band to band: a worker allocates only while its batches grow.
+  std::vector<double> cx_, cy_;
+  std::vector<At> at_;
+  std::vector<int> count_;
+};
+
+// Each worker thread has its own.
+thread_local Batch batch;
+
 }  // namespace
 
 std::uint32_t point_colour(double cx, double cy, int limit) {
-  const unsigned n = static_cast<unsigned>(escape_count(cx, cy, limit));
-  return mycoltab[(static_cast<unsigned>(limit) - n) & 255u];
+  return colour_of(escape_count(cx, cy, limit), limit);
+}
+
+work_tally work_done() {
+  return {points_done.load(std::memory_order_relaxed),
+          iterations_done.load(std::memory_order_relaxed)};
 }
 
 void smandel(void* arg) {
@@ -42,6 +107,8 @@ void smandel(void* arg) {
   const int right = LOX + XPTS;  // first column past the picture
   const double dx = b.dx, dy = b.dy;
   const double dx4 = 4 * dx, dy4 = 4 * dy;
+  Batch& q = batch;
+  Tally tally;
 
   // Coarse pass: one point per 4 x 4 block.
   if (!b.no_firstpass) {
@@ -49,7 +116,98 @@ void smandel(void* arg) {
     for (int r = b.first; r < top; r += 4) {
       double cx = b.x0;
       for (int c = left; c < right; c += 4) {
-        fill(r, c, 4, top, right, point_colour(cx, cy, b.limit));
+        q.add(cx, cy, r, c);
+        cx += dx4;
+      }
+      cy -= dy4;
+    }
+    q.run(b.limit, 4, top, right, tally);
+  }
+
+  if (b.highq && !b.buttons) {
+    // Block refinement: a 2 x 2 sub-block gets a point of its own where the block's colour
+    // differs from the neighbouring block's in that direction. Its tests read coarse anchors,
+    // which it never stores, and the words past the rows' ends: with the picture 480 wide,
+    // (r+1, 0) and (r+5, 0), which it does not store either.
+    double cy = b.y0;
+    for (int r = b.first; r < top; r += 4) {
+      double cx = b.x0;
+      const bool upper = r + 2 < top;
+      for (int c = left; c < right; c += 4) {
+        const std::uint32_t a = peek(r, c);
+        const bool rhs = c + 2 < right;
+        if (a != peek(r, c + 4) && rhs) q.add((cx + dx) + dx, cy, r, c + 2);
+        if (a != peek(r + 4, c) && upper) q.add(cx, (cy - dy) - dy, r + 2, c);
+        if (a != peek(r + 4, c + 4) && upper && rhs) {
+          q.add((cx + dx) + dx, (cy - dy) - dy, r + 2, c + 2);
+        }
+        cx += dx4;
+      }
+      cy -= dy4;
+    }
+    q.run(b.limit, 2, top, right, tally);
+
+    // Pixel refinement, the same on the 2 x 2 grid. With the picture 480 wide, the right-hand
+    // test of a row's last block reads the next row's first word (r+1, 0), which this row's
+    // first block may refine: that test waits until the pass's stores are done. Nothing else
+    // stores (r+1, 0), and the diagonal test's word (r+3, 0) is stored by a later row only,
+    // so both tests see what they would in visiting order.
+    struct Late {
+      int r, c;
+      double cx, cy;
+    };
+    thread_local std::vector<Late> late;
+    late.clear();
+    cy = b.y0;
+    for (int r = b.first; r < top; r += 2) {
+      double cx = b.x0;
+      const bool upper = r + 1 < top;
+      for (int c = left; c < right; c += 2) {
+        const std::uint32_t a = peek(r, c);
+        const bool rhs = c + 1 < right;
+        if (c + 2 >= right) {
+          if (rhs) late.push_back({r, c, cx + dx, cy});
+        } else if (a != peek(r, c + 2) && rhs) {
+          q.add(cx + dx, cy, r, c + 1);
+        }
+        if (a != peek(r + 2, c) && upper) q.add(cx, cy - dy, r + 1, c);
+        if (a != peek(r + 2, c + 2) && upper && rhs) q.add(cx + dx, cy - dy, r + 1, c + 1);
+        cx += dx + dx;
+      }
+      cy -= dy + dy;
+    }
+    q.run(b.limit, 1, top, right, tally);
+    for (const Late& t : late) {
+      if (peek(t.r, t.c) != peek(t.r, t.c + 2)) q.add(t.cx, t.cy, t.r, t.c + 1);
+    }
+    q.run(b.limit, 1, top, right, tally);
+  }
+
+  tally.publish();
+  unblockproc(pid);
+}
+
+void smandel_scalar(void* arg) {
+  const bandrec& b = *static_cast<const bandrec*>(arg);
+  const int top = b.first + b.rows;  // first row past the band
+  const int left = LOX;
+  const int right = LOX + XPTS;  // first column past the picture
+  const double dx = b.dx, dy = b.dy;
+  const double dx4 = 4 * dx, dy4 = 4 * dy;
+  Tally tally;
+  auto colour = [&](double cx, double cy, int limit) {
+    const int n = escape_count(cx, cy, limit);
+    tally.count(n);
+    return colour_of(n, limit);
+  };
+
+  // Coarse pass: one point per 4 x 4 block.
+  if (!b.no_firstpass) {
+    double cy = b.y0;
+    for (int r = b.first; r < top; r += 4) {
+      double cx = b.x0;
+      for (int c = left; c < right; c += 4) {
+        fill(r, c, 4, top, right, colour(cx, cy, b.limit));
         cx += dx4;
       }
       cy -= dy4;
@@ -67,13 +225,13 @@ void smandel(void* arg) {
         const std::uint32_t a = peek(r, c);
         const bool rhs = c + 2 < right;
         if (a != peek(r, c + 4) && rhs) {
-          fill(r, c + 2, 2, top, right, point_colour((cx + dx) + dx, cy, b.limit));
+          fill(r, c + 2, 2, top, right, colour((cx + dx) + dx, cy, b.limit));
         }
         if (a != peek(r + 4, c) && upper) {
-          fill(r + 2, c, 2, top, right, point_colour(cx, (cy - dy) - dy, b.limit));
+          fill(r + 2, c, 2, top, right, colour(cx, (cy - dy) - dy, b.limit));
         }
         if (a != peek(r + 4, c + 4) && upper && rhs) {
-          fill(r + 2, c + 2, 2, top, right, point_colour((cx + dx) + dx, (cy - dy) - dy, b.limit));
+          fill(r + 2, c + 2, 2, top, right, colour((cx + dx) + dx, (cy - dy) - dy, b.limit));
         }
         cx += dx4;
       }
@@ -90,10 +248,10 @@ void smandel(void* arg) {
       for (int c = left; c < right; c += 2) {
         const std::uint32_t a = peek(r, c);
         const bool rhs = c + 1 < right;
-        if (a != peek(r, c + 2) && rhs) poke(r, c + 1, point_colour(cx + dx, cy, b.limit));
-        if (a != peek(r + 2, c) && upper) poke(r + 1, c, point_colour(cx, cy - dy, b.limit));
+        if (a != peek(r, c + 2) && rhs) poke(r, c + 1, colour(cx + dx, cy, b.limit));
+        if (a != peek(r + 2, c) && upper) poke(r + 1, c, colour(cx, cy - dy, b.limit));
         if (a != peek(r + 2, c + 2) && upper && rhs) {
-          poke(r + 1, c + 1, point_colour(cx + dx, cy - dy, b.limit));
+          poke(r + 1, c + 1, colour(cx + dx, cy - dy, b.limit));
         }
         cx += dx + dx;
       }
@@ -101,6 +259,7 @@ void smandel(void* arg) {
     }
   }
 
+  tally.publish();
   unblockproc(pid);
 }
 

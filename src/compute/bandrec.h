@@ -18,8 +18,19 @@ struct bandrec {
 };
 
 // Computes the band into screen by adaptive subdivision, then gives pid one wake-up.
-// arg is a bandrec*; the signature is that of a worker entry.
+// arg is a bandrec*; the signature is that of a worker entry. Each pass gathers its points and
+// computes them together on the vector kernel.
 void smandel(void* arg);
+// The same, computing each point with the scalar kernel as the passes visit it: the same words
+// in screen, slower. The reference for smandel.
+void smandel_scalar(void* arg);
+
+// Points computed by the band workers since the process started, and the sum of their escape
+// counts (the iterations made, but for one uncounted last step per escaping point).
+struct work_tally {
+  long long points, iterations;
+};
+work_tally work_done();
 
 // Renders buffer rows first .. first+rows-1 over the current column range, among anz workers,
 // then shows the window (with the logo) and, when a zoom or pan button has just been let go,

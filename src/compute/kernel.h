@@ -1,4 +1,5 @@
-// kernel.h — the escape count of one point; the one place that iterates.
+// kernel.h — the escape count of one point: the reference that the vector kernel (counts.h)
+// matches bit for bit, and its fallback.
 #pragma once
 
 namespace zd {

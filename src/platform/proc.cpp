@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -24,17 +25,62 @@ struct ProcState {
   std::atomic<int> failures{0};
   void (*sleep_fn)(unsigned) = nullptr;
 };
-// Never destroyed: a detached worker may still be leaving unblockproc while the process exits.
+
+// Threads kept ready for workers. Starting a thread costs tens of microseconds and the
+// renderer starts its workers afresh for every region, up to a few hundred times a second
+// while a button is held; a parked thread starts in a few. The pool grows to the largest
+// number of workers running at once and never shrinks.
+struct Pool {
+  struct Job {
+    entry_fn entry;
+    void* arg;
+  };
+  std::mutex m;
+  std::condition_variable ready;
+  std::deque<Job> jobs;  // started, not yet taken by a thread
+  int parked = 0;        // threads waiting for a job
+  int threads = 0;       // threads started
+};
+
+// Never destroyed: detached workers and parked threads may use them while the process exits.
 ProcState& ps = *new ProcState;
+Pool& pool = *new Pool;
+
+// A pool thread: runs its first job, then whatever it is handed, for the rest of the process.
+// Detached: nothing waits for it, and a thread parked at exit does not hold the exit up.
+void serve(Pool::Job job) {
+  for (;;) {
+    job.entry(job.arg);
+    std::unique_lock<std::mutex> lock(pool.m);
+    ++pool.parked;
+    pool.ready.wait(lock, [] { return !pool.jobs.empty(); });
+    --pool.parked;
+    job = pool.jobs.front();
+    pool.jobs.pop_front();
+  }
+}
 }  // namespace
 
 int sproc(entry_fn entry, unsigned /*share_mask*/, void* arg) {
   if (ps.failures.load() > 0 && ps.failures.fetch_sub(1) > 0) return -1;
+  {
+    std::lock_guard<std::mutex> lock(pool.m);
+    // Every queued job has a parked thread of its own coming for it; one more parked thread
+    // can take this one.
+    if (pool.parked > static_cast<int>(pool.jobs.size())) {
+      pool.jobs.push_back({entry, arg});
+      pool.ready.notify_one();
+      return 1 + ps.next_id.fetch_add(1);
+    }
+  }
   try {
-    // Detached: nothing ever waits for a worker; its wake-up is its last act.
-    std::thread(entry, arg).detach();
+    std::thread(serve, Pool::Job{entry, arg}).detach();
   } catch (const std::system_error&) {
     return -1;
+  }
+  {
+    std::lock_guard<std::mutex> lock(pool.m);
+    ++pool.threads;
   }
   return 1 + ps.next_id.fetch_add(1);
 }
@@ -78,6 +124,14 @@ void set_sleep(void (*fn)(unsigned)) { ps.sleep_fn = fn; }
 long long wakeups() {
   std::lock_guard<std::mutex> lock(ps.m);
   return ps.count;
+}
+int threads_started() {
+  std::lock_guard<std::mutex> lock(pool.m);
+  return pool.threads;
+}
+int threads_parked() {
+  std::lock_guard<std::mutex> lock(pool.m);
+  return pool.parked;
 }
 }  // namespace proctest
 

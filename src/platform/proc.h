@@ -9,6 +9,7 @@ using entry_fn = void (*)(void* arg);
 // Starts a worker running entry(arg) concurrently with the caller, sharing all memory; it ends
 // when entry returns. Returns the worker's id, or -1 if it could not be started (the caller may
 // retry). share_mask is accepted for the callers' sake; workers always share everything.
+// Workers run on threads kept ready from earlier workers when one is free, else on a new one.
 int sproc(entry_fn entry, unsigned share_mask, void* arg);
 // Adds one wake-up to process p's count, waking it if it waits in blockproc. -1 for an unknown p.
 int unblockproc(int p);
@@ -30,6 +31,10 @@ void fail_sproc(int n);
 void set_sleep(void (*fn)(unsigned seconds));
 // Wake-ups currently counted for the calling process.
 long long wakeups();
+// Threads sproc has started so far, and those of them waiting for a worker to run. A worker's
+// thread parks just after its entry returns.
+int threads_started();
+int threads_parked();
 }  // namespace proctest
 
 }  // namespace zd

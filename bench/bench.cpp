@@ -1,0 +1,303 @@
+// bench.cpp — zoomdive-bench: kernel, pictures, coarse frames, pans and worker start-up, against
+// a naive renderer, on fixed views.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "compute/bandrec.h"
+#include "compute/counts.h"
+#include "compute/kernel.h"
+#include "control/startup.h"
+#include "control/view.h"
+#include "navigation/whole.h"
+#include "peak.h"
+#include "platform/gfx.h"
+#include "platform/headless.h"
+#include "platform/proc.h"
+
+namespace zd {
+namespace {
+
+// Views as zoomdive-render takes them: x1 x2 y1 y2 limit.
+struct View {
+  const char* name;
+  double v[5];
+};
+const View views[] = {
+    {"default", {3, -2, 1.875, -1.874, 50}},
+    // Spirals of the seahorse valley (the set is mirrored: the kernel iterates z^2 - c).
+    {"seahorse", {0.7436938870, 0.7435938870, -0.1317884043, -0.1318634043, 2000}},
+    // Most of the picture inside the set: the main cardioid and the next bulb meeting.
+    {"interior", {0.80, 0.70, 0.0375, -0.0375, 5000}},
+    // A detailed view a billion times closer than the default one.
+    {"deep", {0.743643887037151, 0.743643887036151, -0.131825904205330, -0.131825904206080, 30000}},
+};
+constexpr int VIEWS = static_cast<int>(std::size(views));
+constexpr int PIXELS = WINWORDS;  // 172800
+
+// The explorer's state after start-up with this view and worker count, on an in-memory window.
+void start(const View& v, int workers) {
+  reset_state();
+  reset_headless();
+  use_backend(headless_backend());
+  Cmdline cmd;
+  cmd.workers = workers;
+  cmd.view_given = true;
+  std::copy(v.v, v.v + 5, cmd.view);
+  if (!startup(cmd)) std::abort();
+  // Computing without workers leaves the main thread a wake-up per picture that nobody takes;
+  // left over, they would let a renderer with workers stop waiting before its workers finish.
+  while (proctest::wakeups() > 0) blockproc(pid);
+}
+
+// The renderer's arguments for the whole picture of the current view.
+bandrec whole_record(int buttons) {
+  return bandrec{LOY,          YPTS, xmit - xstep, (xstep * 2.0) / XPTS, ymit + ystep,
+                 (ystep * 2.0) / YPTS, limit_of(maxit), 0, highq, buttons};
+}
+
+// Work counters per picture, from the band workers' running totals.
+void count_work(benchmark::State& state, const work_tally& before) {
+  const work_tally after = work_done();
+  const double n = static_cast<double>(state.iterations());
+  state.counters["points"] = static_cast<double>(after.points - before.points) / n;
+  state.counters["points_share"] = static_cast<double>(after.points - before.points) / n / PIXELS;
+  state.counters["iterations"] = static_cast<double>(after.iterations - before.iterations) / n;
+}
+
+// Kernel throughput, one thread: the coarse anchors of a view (one point per 4 x 4 block).
+struct Points {
+  std::vector<double> cx, cy;
+  int limit;
+};
+Points anchors(const View& v) {
+  start(v, 0);
+  const bandrec b = whole_record(0);
+  Points p{{}, {}, b.limit};
+  double cy = b.y0;
+  for (int r = 0; r < YPTS; r += 4) {
+    double cx = b.x0;
+    for (int c = 0; c < XPTS; c += 4) {
+      p.cx.push_back(cx);
+      p.cy.push_back(cy);
+      cx += 4 * b.dx;
+    }
+    cy -= 4 * b.dy;
+  }
+  return p;
+}
+
+void BM_KernelScalar(benchmark::State& state, int view) {
+  const Points p = anchors(views[view]);
+  long long its = 0;
+  for (auto _ : state) {
+    for (size_t i = 0; i < p.cx.size(); ++i) its += escape_count(p.cx[i], p.cy[i], p.limit);
+  }
+  state.counters["iterations_per_s"] =
+      benchmark::Counter(static_cast<double>(its), benchmark::Counter::kIsRate);
+  state.SetLabel("scalar");
+}
+
+// target: 0 for the best, else one of counts_targets().
+void BM_KernelVector(benchmark::State& state, int view, std::int64_t target) {
+  const Points p = anchors(views[view]);
+  counts_use_target(target);
+  std::vector<int> out(p.cx.size());
+  long long its = 0;
+  for (auto _ : state) {
+    escape_counts(p.cx.data(), p.cy.data(), static_cast<int>(p.cx.size()), p.limit, out.data());
+    for (int n : out) its += n;
+  }
+  state.counters["iterations_per_s"] =
+      benchmark::Counter(static_cast<double>(its), benchmark::Counter::kIsRate);
+  state.SetLabel(counts_target());
+  counts_use_target(0);
+}
+
+// The machine's vector throughput: multiplies, adds, or both, per second.
+void BM_PeakVectorOps(benchmark::State& state, int mode) {
+  double ops = 0;
+  std::size_t lanes = 0;
+  for (auto _ : state) ops += chain_ops(1 << 22, mode, &lanes);
+  state.counters["vector_ops_per_s"] = benchmark::Counter(ops, benchmark::Counter::kIsRate);
+  state.counters["lanes"] = static_cast<double>(lanes);
+}
+
+// A whole full-quality picture through the renderer, as the explorer's first frame of a view.
+void BM_Picture(benchmark::State& state, int view, int workers) {
+  start(views[view], workers);
+  const work_tally before = work_done();
+  for (auto _ : state) whole_picture();
+  count_work(state, before);
+}
+
+// A dive frame: the left button held, so the renderer computes the coarse pass only.
+void BM_CoarseFrame(benchmark::State& state, int view, int workers) {
+  start(views[view], workers);
+  headless().buttons[LEFTMOUSE - RIGHTMOUSE] = 1;
+  const work_tally before = work_done();
+  for (auto _ : state) whole_picture();
+  count_work(state, before);
+}
+
+// The same picture by the one-point-at-a-time passes (scalar kernel), in this thread: the
+// subdivision without the vector kernel.
+void BM_PictureScalarPasses(benchmark::State& state, int view) {
+  start(views[view], 0);
+  const work_tally before = work_done();
+  for (auto _ : state) {
+    bandrec b = whole_record(0);
+    smandel_scalar(&b);
+  }
+  count_work(state, before);
+}
+
+// The baseline: every pixel computed with the scalar kernel, as a simple explorer does.
+void BM_Naive(benchmark::State& state, int view) {
+  start(views[view], 0);
+  const bandrec b = whole_record(0);
+  long long its = 0;
+  for (auto _ : state) {
+    for (int r = 0; r < YPTS; ++r) {
+      const double cy = b.y0 - r * b.dy;
+      for (int c = 0; c < XPTS; ++c) {
+        const int n = escape_count(b.x0 + c * b.dx, cy, b.limit);
+        its += n;
+        screen[(LOY + r) * WINW + LOX + c] =
+            mycoltab[(static_cast<unsigned>(b.limit) - static_cast<unsigned>(n)) & 255u];
+      }
+    }
+    benchmark::DoNotOptimize(screen[0]);
+  }
+  const double n = static_cast<double>(state.iterations());
+  state.counters["points"] = PIXELS;
+  state.counters["points_share"] = 1;
+  state.counters["iterations"] = static_cast<double>(its) / n;
+}
+
+// One step of a pan by a typical pointer offset (4 grid units to the right: 8 columns): the
+// kept pixels move left, the renderer computes the 8-column strip at the right edge. This
+// follows the explorer's pan: memmove of the kept rows, LOX and XPTS narrowed to the strip
+// for the renderer call, then restored.
+void BM_PanStep(benchmark::State& state, int view, int workers) {
+  start(views[view], workers);
+  whole_picture();
+  constexpr int shift = 8;
+  const work_tally before = work_done();
+  for (auto _ : state) {
+    const int width = XPTS, lox = LOX;
+    for (int r = LOY; r < LOY + YPTS; ++r) {
+      std::memmove(&screen[r * WINW + lox], &screen[r * WINW + lox + shift],
+                   sizeof(std::uint32_t) * (width - shift));
+    }
+    const double colstep = (xstep * 2.0) / width, rowstep = (ystep * 2.0) / YPTS;
+    XPTS = shift;
+    LOX = lox + width - shift;
+    mandel(LOY, YPTS, (xmit + xstep) - colstep * shift, colstep, ymit + ystep, rowstep,
+           limit_of(maxit));
+    XPTS = width;
+    LOX = lox;
+  }
+  count_work(state, before);
+}
+
+// Starting anz workers that do nothing but report, and waiting for them: the renderer's cost
+// per region beyond the computing. pooled: on threads kept ready (sproc); else on a new thread
+// each, as sproc did before.
+void report(void*) { unblockproc(pid); }
+void BM_WorkerStart(benchmark::State& state, int n, bool pooled) {
+  pid = getpid();
+  while (proctest::wakeups() > 0) blockproc(pid);
+  for (auto _ : state) {
+    for (int i = 0; i < n; ++i) {
+      if (pooled) {
+        while (sproc(report, 0, nullptr) == -1) {
+        }
+      } else {
+        std::thread(report, nullptr).detach();
+      }
+    }
+    for (int i = 0; i < n; ++i) blockproc(pid);
+  }
+  state.SetLabel(pooled ? "threads kept ready" : "new thread per worker");
+}
+
+int cores() { return static_cast<int>(std::max(1u, std::thread::hardware_concurrency())); }
+
+void register_all() {
+  using benchmark::RegisterBenchmark;
+  std::vector<int> workers = {0, 1, 2, cores()};
+  std::sort(workers.begin(), workers.end());
+  workers.erase(std::unique(workers.begin(), workers.end()), workers.end());
+  auto w_ = [](int w) { return "/workers:" + std::to_string(w); };
+
+  for (int v = 0; v < VIEWS; ++v) {
+    const std::string name = views[v].name;
+    RegisterBenchmark(("kernel/scalar/" + name).c_str(), BM_KernelScalar, v);
+    RegisterBenchmark(("kernel/vector/" + name).c_str(), BM_KernelVector, v, std::int64_t{0});
+  }
+  // Every vector target this machine runs, on the deep view.
+  const int deep = VIEWS - 1;
+  for (std::int64_t t : counts_targets()) {
+    counts_use_target(t);
+    RegisterBenchmark((std::string("kernel/") + counts_target() + "/deep").c_str(),
+                      BM_KernelVector, deep, t);
+  }
+  counts_use_target(0);
+  const char* const modes[] = {"mul", "add", "mul+add"};
+  for (int m = 0; m < 3; ++m) {
+    RegisterBenchmark((std::string("peak/vector_ops/") + modes[m]).c_str(), BM_PeakVectorOps, m);
+  }
+  for (int v = 0; v < VIEWS; ++v) {
+    const std::string name = views[v].name;
+    RegisterBenchmark(("naive/" + name).c_str(), BM_Naive, v)->Unit(benchmark::kMillisecond);
+    RegisterBenchmark(("picture_scalar_passes/" + name).c_str(), BM_PictureScalarPasses, v)
+        ->Unit(benchmark::kMillisecond);
+    for (int w : workers) {
+      RegisterBenchmark(("picture/" + name + w_(w)).c_str(), BM_Picture, v, w)
+          ->UseRealTime()
+          ->Unit(benchmark::kMillisecond);
+    }
+  }
+  for (int v : {1, deep}) {
+    const std::string name = views[v].name;
+    for (int w : workers) {
+      RegisterBenchmark(("coarse_frame/" + name + w_(w)).c_str(), BM_CoarseFrame, v, w)
+          ->UseRealTime()
+          ->Unit(benchmark::kMicrosecond);
+    }
+    for (int w : {1, cores()}) {
+      RegisterBenchmark(("pan_step/" + name + w_(w)).c_str(), BM_PanStep, v, w)
+          ->UseRealTime()
+          ->Unit(benchmark::kMicrosecond);
+    }
+  }
+  for (int w : workers) {
+    if (w == 0) continue;
+    RegisterBenchmark(("worker_start/kept_ready" + w_(w)).c_str(), BM_WorkerStart, w, true)
+        ->UseRealTime()
+        ->Unit(benchmark::kMicrosecond);
+    RegisterBenchmark(("worker_start/new_thread" + w_(w)).c_str(), BM_WorkerStart, w, false)
+        ->UseRealTime()
+        ->Unit(benchmark::kMicrosecond);
+  }
+}
+
+}  // namespace
+}  // namespace zd
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  zd::register_all();
+  benchmark::AddCustomContext("vector_target", zd::counts_target());
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

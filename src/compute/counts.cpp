@@ -1,0 +1,252 @@
+// counts.cpp — the vector kernel: escape_count on every lane, built once per target, chosen at run time.
+#include "compute/counts.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+
+#include "compute/kernel.h"
+
+// Highway compiles this file once per target (AVX-512, AVX2, SSE4, NEON, ... and a portable
+// fallback) and dispatches to the best one the machine runs.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "compute/counts.cpp"
+#include <hwy/foreach_target.h>  // before highway.h
+#include <hwy/highway.h>
+
+HWY_BEFORE_NAMESPACE();
+namespace zd {
+namespace HWY_NAMESPACE {
+
+const char* TargetName() { return hwy::TargetName(HWY_TARGET); }
+
+#if HWY_TARGET == HWY_SCALAR || HWY_TARGET == HWY_EMU128
+
+// No vector unit to use: the scalar kernel itself.
+void EscapeCounts(const double* cx, const double* cy, int n, int limit, int* out) {
+  for (int i = 0; i < n; ++i) out[i] = escape_count(cx[i], cy[i], limit);
+}
+
+#else
+
+namespace hn = hwy::HWY_NAMESPACE;
+using D = hn::ScalableTag<double>;
+using V = hn::Vec<D>;
+using M = hn::Mask<D>;
+
+// Independent vectors stepped together. A step's dependency chain (square, subtract, subtract,
+// multiply, ...) takes about 8 cycles per vector, while one vector's nine operations occupy the
+// adders and multipliers for about 2.5: several vectors must be in flight. Each one keeps six
+// registers (x, y, xx, yy, cx, cy), which bounds their number by the register file; the counts
+// below were the fastest measured. They are named variables, not arrays, which would end up in
+// memory.
+#undef ZD_EACH_VECTOR
+#if HWY_ARCH_X86 && HWY_TARGET > HWY_AVX3  // AVX2 and SSE: 16 registers
+constexpr int K = 3;
+#define ZD_EACH_VECTOR(X) X(0) X(1) X(2)
+#else  // AVX-512, NEON, SVE: 32 registers
+constexpr int K = 5;
+#define ZD_EACH_VECTOR(X) X(0) X(1) X(2) X(3) X(4)
+#endif
+
+// One step of a vector's lanes in escape_count's order: separate multiplies and subtractions,
+// never fused (pictures must be bit-exact). The result says which lanes are still inside;
+// it is false for a NaN sum, as in the scalar test.
+HWY_INLINE M Step(V& x, V& y, V& xx, V& yy, const V cx, const V cy, const V two, const V nine) {
+  const V xn = hn::Sub(hn::Sub(xx, yy), cx);
+  const V yn = hn::Sub(hn::Mul(hn::Mul(two, x), y), cy);
+  xx = hn::Mul(xn, xn);
+  yy = hn::Mul(yn, yn);
+  x = xn;
+  y = yn;
+  return hn::Lt(hn::Add(xx, yy), nine);
+}
+
+// The lanes' bookkeeping, kept in scalars: it is touched only when a lane ends.
+//
+// Each lane runs its own point. A lane whose point ends takes the next unstarted point at
+// once, so a few slow points hold back only their own lanes. Lanes with nothing left to do
+// iterate c = 0, which stays at 0 and never ends.
+//
+// No per-lane step counter: all lanes step together, so a lane's count is the number of steps
+// since it started (minus one if the last step left the radius), and the limit test becomes a
+// comparison of the common step number with the earliest deadline of any lane.
+class Lanes {
+ public:
+  static constexpr size_t kMax = hn::MaxLanes(D());
+  static_assert(kMax <= 64, "lane sets are 64-bit words");
+  static constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
+
+  Lanes(const double* cx, const double* cy, int n, int limit, int* out)
+      : cx_(cx), cy_(cy), n_(n), steps_(std::max(limit, 1)), out_(out), L_(hn::Lanes(D())) {
+    for (size_t i = 0; i < K * L_; ++i) TakeNext(i, 0);
+    for (int k = 0; k < K; ++k) vec_deadline_[k] = EarliestDeadline(k);
+  }
+
+  bool Done() const { return active_ == 0; }
+  std::int64_t Soonest() const { return *std::min_element(vec_deadline_, vec_deadline_ + K); }
+
+  // Vector k's first points.
+  HWY_INLINE void Load(int k, V& x, V& y, V& xx, V& yy, V& cx, V& cy) const {
+    const D d;
+    x = y = xx = yy = hn::Zero(d);
+    cx = hn::Load(d, cx_lane_ + k * L_);
+    cy = hn::Load(d, cy_lane_ + k * L_);
+  }
+
+  // After step it: records the counts of vector k's lanes that have ended and starts them
+  // afresh on new points. The new coordinates are blended into the registers lane by lane:
+  // storing the vector, changing lanes in memory and loading it again would stall on the
+  // failed store-to-load forwarding, and short orbits make this path frequent.
+  HWY_INLINE void Handover(int k, std::int64_t it, M inside, V& x, V& y, V& xx, V& yy, V& cx,
+                           V& cy) {
+    const D d;
+    if (hn::AllTrue(d, inside) && it < vec_deadline_[k]) return;
+    const size_t o = k * L_;
+    const std::uint64_t escaped = Bits(hn::Not(inside));  // idle lanes never leave
+    std::uint64_t ended = escaped;
+    if (it >= vec_deadline_[k]) {
+      for (size_t j = 0; j < L_; ++j) {
+        if (deadline_[o + j] <= it) ended |= std::uint64_t{1} << j;
+      }
+    }
+    const M fresh = Mask(ended);
+    x = hn::IfThenZeroElse(fresh, x);
+    y = hn::IfThenZeroElse(fresh, y);
+    xx = hn::IfThenZeroElse(fresh, xx);
+    yy = hn::IfThenZeroElse(fresh, yy);
+    for (std::uint64_t e = ended; e != 0; e &= e - 1) {
+      const size_t j = static_cast<size_t>(hwy::Num0BitsBelowLS1Bit_Nonzero64(e));
+      const size_t i = o + j;
+      // Left the radius at this step: the step was not counted. Otherwise the limit.
+      const std::int64_t uncounted = static_cast<std::int64_t>((escaped >> j) & 1);
+      out_[point_[i]] = static_cast<int>(it - start_[i] - uncounted);
+      --active_;
+      const M lane = Mask(std::uint64_t{1} << j);
+      if (next_ < n_) {
+        cx = hn::IfThenElse(lane, hn::Set(d, cx_[next_]), cx);
+        cy = hn::IfThenElse(lane, hn::Set(d, cy_[next_]), cy);
+      } else {
+        cx = hn::IfThenZeroElse(lane, cx);
+        cy = hn::IfThenZeroElse(lane, cy);
+      }
+      TakeNext(i, it);
+    }
+    vec_deadline_[k] = EarliestDeadline(k);
+  }
+
+ private:
+  static constexpr size_t kMaskBytes = (kMax + 7) / 8;
+  std::uint64_t Bits(M m) const {
+    std::uint8_t bits[8] = {};
+    hn::StoreMaskBits(D(), m, bits);
+    std::uint64_t w = 0;
+    for (size_t b = 0; b < kMaskBytes; ++b) w |= std::uint64_t{bits[b]} << (8 * b);
+    return w & (L_ == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << L_) - 1);
+  }
+  static M Mask(std::uint64_t w) {
+    std::uint8_t bits[8] = {};
+    for (size_t b = 0; b < kMaskBytes; ++b) bits[b] = static_cast<std::uint8_t>(w >> (8 * b));
+    return hn::LoadMaskBits(D(), bits);
+  }
+
+  // Lane i's next point (or idleness), as the registers will hold it.
+  void TakeNext(size_t i, std::int64_t it) {
+    if (next_ < n_) {
+      point_[i] = next_;
+      cx_lane_[i] = cx_[next_];
+      cy_lane_[i] = cy_[next_];
+      start_[i] = it;
+      deadline_[i] = it + steps_;
+      ++next_;
+      ++active_;
+    } else {
+      point_[i] = -1;
+      cx_lane_[i] = cy_lane_[i] = 0.0;
+      deadline_[i] = kNever;
+    }
+  }
+  std::int64_t EarliestDeadline(int k) const {
+    std::int64_t m = kNever;
+    for (size_t i = k * L_; i < (k + 1) * L_; ++i) m = std::min(m, deadline_[i]);
+    return m;
+  }
+
+  const double* cx_;
+  const double* cy_;
+  const int n_;
+  const std::int64_t steps_;  // steps at which the count reaches the limit; at least one
+  int* out_;
+  const size_t L_;
+  int next_ = 0;    // first point not yet started
+  int active_ = 0;  // lanes with a point
+  HWY_ALIGN double cx_lane_[K * kMax];
+  HWY_ALIGN double cy_lane_[K * kMax];
+  int point_[K * kMax];              // index of the lane's point, -1 when idle
+  std::int64_t start_[K * kMax];     // step number before the lane's first step
+  std::int64_t deadline_[K * kMax];  // step number at which the count reaches the limit
+  std::int64_t vec_deadline_[K];     // earliest deadline within each vector
+};
+
+// Read at run time so that the compiler cannot turn (2.0 * x) into (x + x): the same value, but
+// it would move a multiply to the adders, which already carry the subtractions, the sum and
+// the comparison, and leave the multipliers idle.
+volatile double two_at_run_time = 2.0;
+
+void EscapeCounts(const double* HWY_RESTRICT cx, const double* HWY_RESTRICT cy, int n, int limit,
+                  int* HWY_RESTRICT out) {
+  if (n <= 0) return;
+  const D d;
+  Lanes lanes(cx, cy, n, limit, out);
+#define ZD_START(k)                    \
+  V x##k, y##k, xx##k, yy##k, cx##k, cy##k; \
+  lanes.Load(k, x##k, y##k, xx##k, yy##k, cx##k, cy##k);
+  ZD_EACH_VECTOR(ZD_START)
+#undef ZD_START
+  const V two = hn::Set(d, two_at_run_time);
+  const V nine = hn::Set(d, 9.0);
+  std::int64_t soonest = lanes.Soonest();
+  for (std::int64_t it = 1;; ++it) {
+#define ZD_STEP(k) const M in##k = Step(x##k, y##k, xx##k, yy##k, cx##k, cy##k, two, nine);
+    ZD_EACH_VECTOR(ZD_STEP)
+#undef ZD_STEP
+    M all = in0;
+#define ZD_AND(k) all = hn::And(all, in##k);
+    ZD_EACH_VECTOR(ZD_AND)
+#undef ZD_AND
+    if (HWY_LIKELY(hn::AllTrue(d, all) && it < soonest)) continue;
+#define ZD_HANDOVER(k) lanes.Handover(k, it, in##k, x##k, y##k, xx##k, yy##k, cx##k, cy##k);
+    ZD_EACH_VECTOR(ZD_HANDOVER)
+#undef ZD_HANDOVER
+    if (lanes.Done()) return;
+    soonest = lanes.Soonest();
+  }
+}
+
+#endif  // vector targets
+
+}  // namespace HWY_NAMESPACE
+}  // namespace zd
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace zd {
+
+HWY_EXPORT(EscapeCounts);
+HWY_EXPORT(TargetName);
+
+void escape_counts(const double* cx, const double* cy, int n, int limit, int* out) {
+  HWY_DYNAMIC_DISPATCH(EscapeCounts)(cx, cy, n, limit, out);
+}
+
+const char* counts_target() { return HWY_DYNAMIC_DISPATCH(TargetName)(); }
+
+std::vector<std::int64_t> counts_targets() {
+  return hwy::SupportedAndGeneratedTargets();  // lower bits first: the better targets
+}
+
+void counts_use_target(std::int64_t t) { hwy::SetSupportedTargetsForTest(t); }
+
+}  // namespace zd
+#endif  // HWY_ONCE

@@ -1,0 +1,22 @@
+// counts.h — escape counts of many points at once, on the widest vectors the machine offers.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+namespace zd {
+
+// out[i] = escape_count(cx[i], cy[i], limit) for i < n, bit for bit: the same operations in the
+// same order, per lane. The code for the best vector target this machine runs is chosen on the
+// first call; without vector units it is the scalar kernel.
+void escape_counts(const double* cx, const double* cy, int n, int limit, int* out);
+
+// The target escape_counts runs on now, such as "AVX3" (AVX-512), "AVX2" or "EMU128".
+const char* counts_target();
+
+// Every target compiled in that this machine can run, best first, as Highway target bits.
+std::vector<std::int64_t> counts_targets();
+// Test hook: escape_counts runs on target t (one of counts_targets()) from now on; 0 undoes it.
+// Not while other threads compute.
+void counts_use_target(std::int64_t t);
+
+}  // namespace zd
