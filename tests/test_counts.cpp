@@ -8,6 +8,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "compute/counts.h"
@@ -126,6 +127,27 @@ TEST_F(Counts, AnyBatchSizeAndALimitAsLargeAsAnInt) {
     int out[4];
     escape_counts(ex, ey, 4, INT_MAX, out);
     for (int i = 0; i < 4; ++i) EXPECT_EQ(out[i], escape_count(ex[i], ey[i], INT_MAX)) << i;
+  });
+}
+
+TEST_F(Counts, ThreadsSharingABatchComputeEachPointOnce) {
+  const auto pts = test_points();
+  std::vector<double> cx, cy;
+  for (auto [x, y] : pts) {
+    cx.push_back(x);
+    cy.push_back(y);
+  }
+  const int n = static_cast<int>(pts.size());
+  on_every_target([&] {
+    std::vector<int> out(n, -1);
+    CountJob job{cx.data(), cy.data(), out.data(), n, 500};
+    std::vector<std::thread> helpers;
+    for (int t = 0; t < 3; ++t) helpers.emplace_back([&] { escape_counts(job); });
+    escape_counts(job);
+    for (auto& h : helpers) h.join();
+    for (int i = 0; i < n; ++i) ASSERT_EQ(out[i], escape_count(cx[i], cy[i], 500)) << i;
+    // A call that finds every point taken returns at once.
+    escape_counts(job);
   });
 }
 

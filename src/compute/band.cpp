@@ -1,5 +1,8 @@
 // band.cpp — the band worker: one band of rows by adaptive subdivision (4x4, then 2x2, then 1x1).
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <vector>
 
 #include "compute/bandrec.h"
@@ -49,6 +52,77 @@ struct Tally {
   }
 };
 
+// Batches a worker offers to the other workers of the same computation. A worker that has
+// finished its own band takes points from them before it reports, so that an uneven split of
+// the work between bands does not leave a core idle. Offers live on their owners' stacks; an
+// owner withdraws its offer and waits until no helper uses it any more.
+struct Offer {
+  CountJob* job;
+  int users = 0;  // helpers computing points of job; guarded by offers_lock()
+};
+std::mutex& offers_lock() {
+  static std::mutex* m = new std::mutex;  // never destroyed: workers may outlive main
+  return *m;
+}
+std::condition_variable& offers_changed() {
+  static std::condition_variable* cv = new std::condition_variable;
+  return *cv;
+}
+std::vector<Offer*>& offers() {  // guarded by offers_lock()
+  static std::vector<Offer*>* v = new std::vector<Offer*>;
+  return *v;
+}
+int computing = 0;  // workers still on their own band; guarded by offers_lock()
+
+// Worth sharing: a few points may still carry many iterations each.
+constexpr int SHARE_MIN = 64;
+
+void compute_offered(CountJob& job) {
+  if (anz < 2 || job.n < SHARE_MIN) {
+    escape_counts(job);
+    return;
+  }
+  Offer offer{&job};
+  {
+    std::lock_guard<std::mutex> hold(offers_lock());
+    offers().push_back(&offer);
+    offers_changed().notify_all();
+  }
+  escape_counts(job);
+  std::unique_lock<std::mutex> hold(offers_lock());
+  std::erase(offers(), &offer);
+  offers_changed().wait(hold, [&] { return offer.users == 0; });
+}
+
+// Ends this worker's own band, then computes points of other workers' offers as they come,
+// until every worker has finished its own band.
+void help_others() {
+  std::unique_lock<std::mutex> hold(offers_lock());
+  --computing;
+  offers_changed().notify_all();
+  for (;;) {
+    Offer* o = nullptr;
+    int most = 0;
+    for (Offer* c : offers()) {
+      const int left = c->job->n - c->job->next.load(std::memory_order_relaxed);
+      if (left > most) {
+        most = left;
+        o = c;
+      }
+    }
+    if (!o) {
+      if (computing == 0) return;
+      offers_changed().wait(hold);
+      continue;
+    }
+    ++o->users;
+    hold.unlock();
+    escape_counts(*o->job);
+    hold.lock();
+    if (--o->users == 0) offers_changed().notify_all();
+  }
+}
+
 // One pass's points, gathered in visiting order, computed together by the vector kernel, then
 // stored in that order. A pass's tests read only words that the pass itself never stores (the
 // anchors of its grid and the words beyond the picture's right edge), with one exception that
@@ -66,7 +140,8 @@ class Batch {
   void run(int limit, int s, int top, int right, Tally& tally) {
     const int n = static_cast<int>(cx_.size());
     count_.resize(cx_.size());
-    escape_counts(cx_.data(), cy_.data(), n, limit, count_.data());
+    CountJob job{cx_.data(), cy_.data(), count_.data(), n, limit};
+    compute_offered(job);
     for (int i = 0; i < n; ++i) {
       tally.count(count_[i]);
       fill(at_[i].r, at_[i].c, s, top, right, colour_of(count_[i], limit));
@@ -108,6 +183,11 @@ void smandel(void* arg) {
   const double dx = b.dx, dy = b.dy;
   const double dx4 = 4 * dx, dy4 = 4 * dy;
   Batch& q = batch;
+  const bool sharing = anz >= 2;
+  if (sharing) {
+    std::lock_guard<std::mutex> hold(offers_lock());
+    ++computing;
+  }
   Tally tally;
 
   // Coarse pass: one point per 4 x 4 block.
@@ -184,6 +264,7 @@ void smandel(void* arg) {
   }
 
   tally.publish();
+  if (sharing) help_others();
   unblockproc(pid);
 }
 

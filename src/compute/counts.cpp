@@ -24,8 +24,14 @@ const char* TargetName() { return hwy::TargetName(HWY_TARGET); }
 #if HWY_TARGET == HWY_SCALAR || HWY_TARGET == HWY_EMU128
 
 // No vector unit to use: the scalar kernel itself.
-void EscapeCounts(const double* cx, const double* cy, int n, int limit, int* out) {
-  for (int i = 0; i < n; ++i) out[i] = escape_count(cx[i], cy[i], limit);
+void EscapeCounts(CountJob* job) {
+  for (;;) {
+    const int first = job->next.fetch_add(16, std::memory_order_relaxed);
+    if (first >= job->n) return;
+    for (int i = first; i < std::min(first + 16, job->n); ++i) {
+      job->out[i] = escape_count(job->cx[i], job->cy[i], job->limit);
+    }
+  }
 }
 
 #else
@@ -78,9 +84,10 @@ class Lanes {
   static_assert(kMax <= 64, "lane sets are 64-bit words");
   static constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
 
-  Lanes(const double* cx, const double* cy, int n, int limit, int* out)
-      : cx_(cx), cy_(cy), n_(n), steps_(std::max(limit, 1)), out_(out), L_(hn::Lanes(D())) {
-    for (size_t i = 0; i < K * L_; ++i) TakeNext(i, 0);
+  explicit Lanes(CountJob& job)
+      : job_(job), cx_(job.cx), cy_(job.cy), n_(job.n), steps_(std::max(job.limit, 1)),
+        out_(job.out), L_(hn::Lanes(D())) {
+    for (size_t i = 0; i < K * L_; ++i) TakeNext(i, 0, Claim());
     for (int k = 0; k < K; ++k) vec_deadline_[k] = EarliestDeadline(k);
   }
 
@@ -124,14 +131,15 @@ class Lanes {
       out_[point_[i]] = static_cast<int>(it - start_[i] - uncounted);
       --active_;
       const M lane = Mask(std::uint64_t{1} << j);
-      if (next_ < n_) {
-        cx = hn::IfThenElse(lane, hn::Set(d, cx_[next_]), cx);
-        cy = hn::IfThenElse(lane, hn::Set(d, cy_[next_]), cy);
+      const int p = Claim();
+      if (p >= 0) {
+        cx = hn::IfThenElse(lane, hn::Set(d, cx_[p]), cx);
+        cy = hn::IfThenElse(lane, hn::Set(d, cy_[p]), cy);
       } else {
         cx = hn::IfThenZeroElse(lane, cx);
         cy = hn::IfThenZeroElse(lane, cy);
       }
-      TakeNext(i, it);
+      TakeNext(i, it, p);
     }
     vec_deadline_[k] = EarliestDeadline(k);
   }
@@ -151,15 +159,26 @@ class Lanes {
     return hn::LoadMaskBits(D(), bits);
   }
 
-  // Lane i's next point (or idleness), as the registers will hold it.
-  void TakeNext(size_t i, std::int64_t it) {
-    if (next_ < n_) {
-      point_[i] = next_;
-      cx_lane_[i] = cx_[next_];
-      cy_lane_[i] = cy_[next_];
+  // The next point to start, or -1 when every point of the job is taken. Points are claimed a
+  // few at a time from the job's counter, which other threads may share.
+  int Claim() {
+    if (next_ == end_) {
+      const int first = job_.next.fetch_add(kClaim, std::memory_order_relaxed);
+      if (first >= n_) return -1;
+      next_ = first;
+      end_ = std::min(first + kClaim, n_);
+    }
+    return next_++;
+  }
+
+  // Lane i's point p (or idleness for -1), as the registers will hold it.
+  void TakeNext(size_t i, std::int64_t it, int p) {
+    if (p >= 0) {
+      point_[i] = p;
+      cx_lane_[i] = cx_[p];
+      cy_lane_[i] = cy_[p];
       start_[i] = it;
       deadline_[i] = it + steps_;
-      ++next_;
       ++active_;
     } else {
       point_[i] = -1;
@@ -173,13 +192,15 @@ class Lanes {
     return m;
   }
 
+  static constexpr int kClaim = 16;
+  CountJob& job_;
   const double* cx_;
   const double* cy_;
   const int n_;
   const std::int64_t steps_;  // steps at which the count reaches the limit; at least one
   int* out_;
   const size_t L_;
-  int next_ = 0;    // first point not yet started
+  int next_ = 0, end_ = 0;  // claimed points not yet started
   int active_ = 0;  // lanes with a point
   HWY_ALIGN double cx_lane_[K * kMax];
   HWY_ALIGN double cy_lane_[K * kMax];
@@ -194,11 +215,10 @@ class Lanes {
 // the comparison, and leave the multipliers idle.
 volatile double two_at_run_time = 2.0;
 
-void EscapeCounts(const double* HWY_RESTRICT cx, const double* HWY_RESTRICT cy, int n, int limit,
-                  int* HWY_RESTRICT out) {
-  if (n <= 0) return;
+void EscapeCounts(CountJob* job) {
   const D d;
-  Lanes lanes(cx, cy, n, limit, out);
+  Lanes lanes(*job);
+  if (lanes.Done()) return;  // other threads took every point
 #define ZD_START(k)                    \
   V x##k, y##k, xx##k, yy##k, cx##k, cy##k; \
   lanes.Load(k, x##k, y##k, xx##k, yy##k, cx##k, cy##k);
@@ -236,8 +256,11 @@ namespace zd {
 HWY_EXPORT(EscapeCounts);
 HWY_EXPORT(TargetName);
 
+void escape_counts(CountJob& job) { HWY_DYNAMIC_DISPATCH(EscapeCounts)(&job); }
+
 void escape_counts(const double* cx, const double* cy, int n, int limit, int* out) {
-  HWY_DYNAMIC_DISPATCH(EscapeCounts)(cx, cy, n, limit, out);
+  CountJob job{cx, cy, out, n, limit};
+  escape_counts(job);
 }
 
 const char* counts_target() { return HWY_DYNAMIC_DISPATCH(TargetName)(); }

@@ -1,5 +1,6 @@
 // counts.h — escape counts of many points at once, on the widest vectors the machine offers.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -9,6 +10,19 @@ namespace zd {
 // same order, per lane. The code for the best vector target this machine runs is chosen on the
 // first call; without vector units it is the scalar kernel.
 void escape_counts(const double* cx, const double* cy, int n, int limit, int* out);
+
+// A batch of points that several threads may compute together: each call of
+// escape_counts(job) takes points from `next` a few at a time until none is left, and writes
+// their counts to out. The batch is done when every call on it has returned.
+struct CountJob {
+  const double* cx;
+  const double* cy;
+  int* out;
+  int n;
+  int limit;
+  std::atomic<int> next{0};  // first point nobody has taken
+};
+void escape_counts(CountJob& job);
 
 // The target escape_counts runs on now, such as "AVX3" (AVX-512), "AVX2" or "EMU128".
 const char* counts_target();
