@@ -19,8 +19,6 @@ HWY_BEFORE_NAMESPACE();
 namespace zd {
 namespace HWY_NAMESPACE {
 
-const char* TargetName() { return hwy::TargetName(HWY_TARGET); }
-
 #if HWY_TARGET == HWY_SCALAR || HWY_TARGET == HWY_EMU128
 
 // No vector unit to use: the scalar kernel itself.
@@ -253,23 +251,103 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace zd {
 
-HWY_EXPORT(EscapeCounts);
-HWY_EXPORT(TargetName);
+namespace {
 
-void escape_counts(CountJob& job) { HWY_DYNAMIC_DISPATCH(EscapeCounts)(&job); }
+using Entry = void (*)(CountJob*);
+struct Target {
+  std::int64_t bit;
+  Entry counts;
+  bool runs;  // on this machine
+};
+
+// The targets compiled in, best first, and whether this machine runs them. The choice is made
+// here from the CPU's feature flags, with the feature lists Highway compiles each target for:
+// Highway's own chooser lives in its shared library, which measures its timer when it is
+// loaded and so adds milliseconds to the start of every zoomdive-render process.
+std::vector<Target> compiled() {
+  std::vector<Target> t;
+#if HWY_ARCH_X86
+  __builtin_cpu_init();
+  const bool ssse3 = __builtin_cpu_supports("sse2") && __builtin_cpu_supports("ssse3");
+  const bool sse4 = ssse3 && __builtin_cpu_supports("sse4.1") &&
+                    __builtin_cpu_supports("sse4.2") && __builtin_cpu_supports("pclmul") &&
+                    __builtin_cpu_supports("aes");
+  const bool avx2 = sse4 && __builtin_cpu_supports("avx") && __builtin_cpu_supports("avx2") &&
+                    __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
+                    __builtin_cpu_supports("fma") && __builtin_cpu_supports("f16c");
+  const bool avx3 = avx2 && __builtin_cpu_supports("avx512f") &&
+                    __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq") &&
+                    __builtin_cpu_supports("avx512bw");
+#if HWY_TARGETS & HWY_AVX3
+  t.push_back({HWY_AVX3, &N_AVX3::EscapeCounts, avx3});
+#endif
+#if HWY_TARGETS & HWY_AVX2
+  t.push_back({HWY_AVX2, &N_AVX2::EscapeCounts, avx2});
+#endif
+#if HWY_TARGETS & HWY_SSE4
+  t.push_back({HWY_SSE4, &N_SSE4::EscapeCounts, sse4});
+#endif
+#if HWY_TARGETS & HWY_SSSE3
+  t.push_back({HWY_SSSE3, &N_SSSE3::EscapeCounts, ssse3});
+#endif
+#if HWY_TARGETS & HWY_EMU128
+  t.push_back({HWY_EMU128, &N_EMU128::EscapeCounts, true});
+#endif
+#if HWY_TARGETS & HWY_SCALAR
+  t.push_back({HWY_SCALAR, &N_SCALAR::EscapeCounts, true});
+#endif
+#else
+  // Elsewhere the target the compiler was asked for (NEON is the base of 64-bit ARM).
+  t.push_back({HWY_STATIC_TARGET, &HWY_STATIC_DISPATCH(EscapeCounts), true});
+#endif
+  return t;
+}
+
+const std::vector<Target>& targets() {
+  static const std::vector<Target> t = compiled();
+  return t;
+}
+
+const Target& best() {
+  for (const Target& t : targets()) {
+    if (t.runs) return t;
+  }
+  return targets().back();
+}
+
+std::atomic<const Target*> chosen{nullptr};
+
+const Target& current() {
+  const Target* t = chosen.load(std::memory_order_acquire);
+  return t ? *t : best();
+}
+
+}  // namespace
+
+void escape_counts(CountJob& job) { current().counts(&job); }
 
 void escape_counts(const double* cx, const double* cy, int n, int limit, int* out) {
   CountJob job{cx, cy, out, n, limit};
   escape_counts(job);
 }
 
-const char* counts_target() { return HWY_DYNAMIC_DISPATCH(TargetName)(); }
+const char* counts_target() { return hwy::TargetName(current().bit); }
 
 std::vector<std::int64_t> counts_targets() {
-  return hwy::SupportedAndGeneratedTargets();  // lower bits first: the better targets
+  std::vector<std::int64_t> bits;
+  for (const Target& t : targets()) {
+    if (t.runs) bits.push_back(t.bit);
+  }
+  return bits;
 }
 
-void counts_use_target(std::int64_t t) { hwy::SetSupportedTargetsForTest(t); }
+void counts_use_target(std::int64_t bit) {
+  const Target* pick = nullptr;
+  for (const Target& t : targets()) {
+    if (t.bit == bit && t.runs) pick = &t;
+  }
+  chosen.store(pick, std::memory_order_release);
+}
 
 }  // namespace zd
 #endif  // HWY_ONCE
