@@ -42,7 +42,11 @@ class Counts : public ::testing::Test {
 // Points of several kinds: everywhere around the set, on its edge, deep in a zoom where
 // orbits are long and chaotic, so that a rounding difference (a fused multiply-add) changes
 // many counts, and values no orbit should survive.
-std::vector<std::pair<double, double>> test_points() {
+struct Points {
+  std::vector<double> cx, cy;
+  int n() const { return static_cast<int>(cx.size()); }
+};
+Points test_points() {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
   const double big = std::numeric_limits<double>::max();
@@ -71,17 +75,19 @@ std::vector<std::pair<double, double>> test_points() {
   }
   for (int i = 0; i < each; ++i) p.emplace_back(0.743643887 + deep(rng), -0.131825904 + deep(rng));
   std::shuffle(p.begin(), p.end(), rng);  // short and long orbits side by side in the lanes
-  return p;
+  Points pts;
+  for (auto [x, y] : p) {
+    pts.cx.push_back(x);
+    pts.cy.push_back(y);
+  }
+  return pts;
 }
 
 TEST_F(Counts, EveryTargetAgreesWithTheScalarKernelOnEveryPoint) {
-  const auto pts = test_points();
-  std::vector<double> cx, cy;
-  for (auto [x, y] : pts) {
-    cx.push_back(x);
-    cy.push_back(y);
-  }
-  const int n = static_cast<int>(pts.size());
+  const Points pts = test_points();
+  const std::vector<double>& cx = pts.cx;
+  const std::vector<double>& cy = pts.cy;
+  const int n = pts.n();
   const int limits[] = {INT_MIN, -7, 0, 1, 2, 3, 50, 256, 3000};
   std::vector<std::vector<int>> expected;
   for (int limit : limits) {
@@ -131,13 +137,10 @@ TEST_F(Counts, AnyBatchSizeAndALimitAsLargeAsAnInt) {
 }
 
 TEST_F(Counts, ThreadsSharingABatchComputeEachPointOnce) {
-  const auto pts = test_points();
-  std::vector<double> cx, cy;
-  for (auto [x, y] : pts) {
-    cx.push_back(x);
-    cy.push_back(y);
-  }
-  const int n = static_cast<int>(pts.size());
+  const Points pts = test_points();
+  const std::vector<double>& cx = pts.cx;
+  const std::vector<double>& cy = pts.cy;
+  const int n = pts.n();
   on_every_target([&] {
     std::vector<int> out(n, -1);
     CountJob job{cx.data(), cy.data(), out.data(), n, 500};

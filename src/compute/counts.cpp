@@ -309,10 +309,13 @@ const std::vector<Target>& targets() {
 }
 
 const Target& best() {
-  for (const Target& t : targets()) {
-    if (t.runs) return t;
-  }
-  return targets().back();
+  static const Target& b = []() -> const Target& {
+    for (const Target& t : targets()) {
+      if (t.runs) return t;
+    }
+    return targets().back();
+  }();
+  return b;
 }
 
 std::atomic<const Target*> chosen{nullptr};

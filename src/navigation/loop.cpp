@@ -51,7 +51,7 @@ void paint_mandel() {
     // Idle: nothing to do until the pointer moves or a button goes down. A button let go
     // after the renderer's last look at it can leave a coarse picture behind; the first idle
     // moment refines it, as the renderer's own follow-up would have.
-    while (xmouse() == 240 && ymouse() == 180 && mygetbutton() == 0 && dragging == 0) {
+    while (at_centre() && mygetbutton() == 0 && dragging == 0) {
       if (picture_coarse && highq != 0) {
         no_firstpass = 1;
         whole_picture();
