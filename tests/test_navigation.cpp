@@ -255,6 +255,74 @@ TEST_F(Navigation, ExactPanSteersTheDiveBothWays) {
   EXPECT_NEAR(y1, -15 * (2 * s1 / 360), 1e-15);      // 3 x 5 rows, content sliding down
 }
 
+// Near the zoom bounds a step that would cross one keeps the view's size and limit but still
+// pans and recomputes; the opposite zoom then moves the view again.
+TEST_F(Navigation, ZoomStopsAtTheBoundsAndTurnsBack) {
+  const struct {
+    double xs, ys;
+    const char* script;  // a step that is taken, one that would cross (pointer moved), the way back
+    bool in;
+  } cases[] = {
+      {1.2e-290, -1.15e-290, "L 0 0\nL 8 8\nM 0 0\n", true},
+      {-0.85e290, 0.8e290, "M 0 0\nM 8 8\nL 0 0\n", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
+    SetUp();
+    writes.clear();
+    start(FAR_VIEW);
+    xstep = c.xs;
+    ystep = c.ys;
+    record_writes();
+    ScriptedInput in(script(c.script));
+    in.attach(headless());
+    paint_mandel();
+    // Step 1 zooms; step 2 keeps that size but pans by grid (3, -2); step 3 zooms back.
+    const double xs1 = c.in ? c.xs * 0.9 : c.xs / 0.9, ys1 = c.in ? c.ys * 0.9 : c.ys / 0.9;
+    const double m1 = c.in ? 50.0 * 1.02 : 50.0 / 1.02;
+    EXPECT_EQ(xstep, c.in ? xs1 / 0.9 : xs1 * 0.9);
+    EXPECT_EQ(ystep, c.in ? ys1 / 0.9 : ys1 * 0.9);
+    EXPECT_EQ(maxit, c.in ? m1 / 1.02 : m1 * 1.02);
+    EXPECT_EQ(xmit, 5.0 + ((xs1 * 3) * ONE_THIRD) / 40.0);
+    EXPECT_EQ(ymit, 0.0 + ((ys1 * -2) * ONE_THIRD) / 20.0);
+    EXPECT_EQ(writes.size(), 3u) << "the stopped step still recomputes";
+  }
+}
+
+// Hundreds of steps past the bounds from a view where every point escapes at once: the view
+// stops with normal, finite half-extents, and the opposite zoom moves it again.
+TEST_F(Navigation, EndlessDivesAndBackOutsStayExplorable) {
+  const auto steps = [](const char* line, int n) {
+    std::string text;
+    for (int i = 0; i < n; ++i) text += line;
+    ScriptedInput in(script(text.c_str()));
+    headless().on_write = nullptr;  // attach keeps it: it would still call the last session's
+    in.attach(headless());
+    paint_mandel();
+  };
+  start(FAR_VIEW);
+  xstep = 1e-280;  // 220 steps above the floor, 940 above the smallest subnormal
+  ystep = -1e-280;
+  steps("L 0 0\n", 1000);
+  const double floor_x = xstep, floor_y = ystep;
+  EXPECT_EQ(std::fpclassify(floor_x), FP_NORMAL);
+  EXPECT_GE(std::fabs(floor_y), STEP_FLOOR);
+  EXPECT_LT(std::fabs(floor_x * 0.9), STEP_FLOOR) << "stopped short of the floor";
+  steps("M 0 0\n", 100);
+  EXPECT_GT(std::fabs(xstep), 1e4 * std::fabs(floor_x));
+  EXPECT_GT(std::fabs(ystep), 1e4 * std::fabs(floor_y));
+
+  xstep = 1e280;  // 220 steps below the ceiling, 660 below overflow
+  ystep = -1e280;
+  steps("M 0 0\n", 1000);
+  const double top_x = xstep;
+  EXPECT_LE(std::fabs(top_x), STEP_CEILING);
+  EXPECT_GT(std::fabs(top_x / 0.9), STEP_CEILING) << "stopped short of the ceiling";
+  EXPECT_TRUE(std::isfinite(ystep) && xmit == 5.0 && ymit == 0.0);
+  steps("L 0 0\n", 1);
+  EXPECT_EQ(xstep, top_x * 0.9);
+}
+
 // A button let go after the renderer's last look at it, before the loop reads it: the design
 // would wait for ever in front of a coarse picture.
 TEST_F(Navigation, CoarsePictureLeftAfterReleaseIsRefinedWhenIdle) {

@@ -16,6 +16,13 @@ constexpr int LOGOW = 124;  // logo block, bottom row first, 0 = transparent
 constexpr int LOGOH = 21;
 constexpr int MAXWORKERS = 512;  // the renderer's band table
 
+// Bounds on the magnitude of xstep and ystep. A dive or back-out step that would cross them is
+// not taken: below the floor the view would sink into subnormal numbers where zooming stalls
+// for good, above the ceiling it would overflow. Both lie hundreds of decades beyond any view a
+// person reaches, and keep every pixel pitch and pan offset a normal number.
+constexpr double STEP_FLOOR = 1e-290;
+constexpr double STEP_CEILING = 1e290;
+
 // View. xstep/ystep are signed half-extents; maxit is a double, truncated when handed out.
 extern double xmit, ymit, xstep, ystep, maxit;
 // Picture geometry: 480, 360, 0, 0 except while a pan strip is being computed.

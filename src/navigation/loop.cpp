@@ -1,6 +1,8 @@
 // loop.cpp — the navigation loop: whole picture if due, idle wait, buttons, pan, end test.
 #include "navigation/loop.h"
 
+#include <cmath>
+
 #include "control/view.h"
 #include "navigation/mouse.h"
 #include "navigation/pan.h"
@@ -16,15 +18,21 @@ constexpr double LIMIT_CEILING = 64250.0;  // 64250 * 1.02 = 65535
 
 bool at_centre() { return xmouse() == 240 && ymouse() == 180; }
 
+// A zoom step that would take either half-extent out of [STEP_FLOOR, STEP_CEILING] leaves the
+// view's size and the limit alone; the rest of the step (pan, recomputation) goes on.
 void zoom_in() {
-  xstep = xstep * ZOOM;
-  ystep = ystep * ZOOM;
+  const double xs = xstep * ZOOM, ys = ystep * ZOOM;
+  if (std::fabs(xs) < STEP_FLOOR || std::fabs(ys) < STEP_FLOOR) return;
+  xstep = xs;
+  ystep = ys;
   if (maxit < LIMIT_CEILING) maxit = maxit * LIMIT_FACTOR;
 }
 
 void zoom_out() {
-  xstep = xstep / ZOOM;
-  ystep = ystep / ZOOM;
+  const double xs = xstep / ZOOM, ys = ystep / ZOOM;
+  if (std::fabs(xs) > STEP_CEILING || std::fabs(ys) > STEP_CEILING) return;
+  xstep = xs;
+  ystep = ys;
   maxit = maxit / LIMIT_FACTOR;
 }
 
