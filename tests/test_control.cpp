@@ -102,6 +102,15 @@ TEST(CommandLine, UnusableViewNumbersAreErrorsNamingTheArgument) {
       {{"-2", "1", "-1", "1", "nan"}, "limit \"nan\" is not finite"},
       {{"-2", "1", "-1", "1", "3e9"}, "limit \"3e9\" does not fit an int"},
       {{"-2", "1", "-1", "1", "-2147483649"}, "limit \"-2147483649\" does not fit an int"},
+      // Views that could not be explored: no size, or overflowing or beyond the zoom bounds.
+      {{"1", "1", "-1", "1", "50"}, "x1 and x2 are equal: the view has no width"},
+      {{"-2", "1", "0.5", "0.5", "50"}, "y1 and y2 are equal: the view has no height"},
+      {{"-1e308", "1e308", "-1", "1", "50"}, "the view's width x2 - x1 is not finite"},
+      {{"-2", "1", "1e308", "-1e308", "50"}, "the view's height y2 - y1 is not finite"},
+      {{"1e308", "1.5e308", "-1", "1", "50"}, "the view's centre is not finite"},
+      {{"0", "1e-300", "-1", "1", "50"}, "the view is too narrow: (x2 - x1) / 2 = 5e-301 is below 1e-290"},
+      {{"-2", "1", "0", "-4e-300", "50"}, "the view is too low: (y2 - y1) / 2 = -2e-300 is below 1e-290"},
+      {{"-1e300", "1e300", "-1", "1", "50"}, "the view is too wide: (x2 - x1) / 2 = 1e+300 is above 1e+290"},
   };
   for (const Bad& b : bad) {
     std::vector<const char*> argv = b.args;
@@ -118,6 +127,9 @@ TEST(CommandLine, UnusableViewNumbersAreErrorsNamingTheArgument) {
   EXPECT_EQ(cmd.view[2], 0.25);
   EXPECT_EQ(cmd.view[4], 2147483647.9);
   EXPECT_EQ(limit_of(cmd.view[4]), 2147483647);
+  // Half-extents exactly at the zoom bounds are views like any other.
+  const char* bounds[] = {"zoomdive", "0", "2e-290", "1e290", "-1e290", "50"};
+  EXPECT_EQ(parse_explorer_args(6, bounds, cmd, err), Parsed::Run) << err;
 }
 
 TEST(CommandLine, HelpAndVersionOnlyAlone) {
@@ -233,6 +245,7 @@ TEST_F(RenderTool, UnusableArgumentsExitWithStatus2) {
       {"-2 1 -1", "give all five view numbers or none (got 3)"},
       {"-2 1 -1 1 1e12", "limit \"1e12\" does not fit an int"},
       {"-- -2 1 -1 x 50", "y2 \"x\" is not a number"},
+      {"1 1 -1 1 50", "x1 and x2 are equal: the view has no width"},
   };
   for (auto [args, msg] : cases) {
     const Run r = run(args);

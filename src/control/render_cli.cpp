@@ -136,6 +136,10 @@ int parse(int argc, const char* const* argv, Options& o) {
         return 2;
       }
     }
+    if (!check_view(o.cmd, err)) {
+      std::fprintf(stderr, "zoomdive-render: %s\n", err.c_str());
+      return 2;
+    }
     o.cmd.view_given = true;
   } else if (!nums.empty()) {
     return usage_error("give all five view numbers or none (got " + std::to_string(nums.size()) +

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -16,7 +17,21 @@ namespace zd {
 
 namespace {
 const char* const view_names[5] = {"x1", "x2", "y1", "y2", "limit"};
+
+// The view state from the five numbers: centre and signed half-extents, sum or difference first.
+struct ViewOf {
+  double xmit, xstep, ymit, ystep;
+};
+ViewOf view_of(const double v[5]) {
+  return {(v[0] + v[1]) / 2.0, (v[1] - v[0]) / 2.0, (v[2] + v[3]) / 2.0, (v[3] - v[2]) / 2.0};
 }
+
+std::string fmt(const char* f, double v, double bound) {
+  char buf[160];
+  std::snprintf(buf, sizeof buf, f, v, bound);
+  return buf;
+}
+}  // namespace
 
 int parse_worker_count(const char* s) {
   while (std::isspace(static_cast<unsigned char>(*s))) ++s;
@@ -61,6 +76,33 @@ bool read_view_number(int i, const char* s, Cmdline& out, std::string& err) {
   return true;
 }
 
+bool check_view(const Cmdline& cmd, std::string& err) {
+  const double* v = cmd.view;
+  const ViewOf w = view_of(v);
+  if (v[0] == v[1]) {
+    err = "x1 and x2 are equal: the view has no width";
+  } else if (v[2] == v[3]) {
+    err = "y1 and y2 are equal: the view has no height";
+  } else if (!std::isfinite(w.xmit) || !std::isfinite(w.ymit)) {
+    err = "the view's centre is not finite";
+  } else if (!std::isfinite(w.xstep)) {
+    err = "the view's width x2 - x1 is not finite";
+  } else if (!std::isfinite(w.ystep)) {
+    err = "the view's height y2 - y1 is not finite";
+  } else if (std::fabs(w.xstep) < STEP_FLOOR) {
+    err = fmt("the view is too narrow: (x2 - x1) / 2 = %g is below %g", w.xstep, STEP_FLOOR);
+  } else if (std::fabs(w.ystep) < STEP_FLOOR) {
+    err = fmt("the view is too low: (y2 - y1) / 2 = %g is below %g", w.ystep, STEP_FLOOR);
+  } else if (std::fabs(w.xstep) > STEP_CEILING) {
+    err = fmt("the view is too wide: (x2 - x1) / 2 = %g is above %g", w.xstep, STEP_CEILING);
+  } else if (std::fabs(w.ystep) > STEP_CEILING) {
+    err = fmt("the view is too high: (y2 - y1) / 2 = %g is above %g", w.ystep, STEP_CEILING);
+  } else {
+    return true;
+  }
+  return false;
+}
+
 Parsed parse_explorer_args(int argc, const char* const* argv, Cmdline& out, std::string& err) {
   out = Cmdline{};
   const int n = argc - 1;
@@ -72,6 +114,7 @@ Parsed parse_explorer_args(int argc, const char* const* argv, Cmdline& out, std:
     for (int i = 0; i < 5; ++i) {
       if (!read_view_number(i, argv[1 + i], out, err)) return Parsed::Error;
     }
+    if (!check_view(out, err)) return Parsed::Error;
     out.view_given = true;
   }
   return Parsed::Run;
@@ -92,11 +135,11 @@ bool startup(const Cmdline& cmd) {
 
   if (graphic() < 0) return false;
 
-  const double x1 = cmd.view[0], x2 = cmd.view[1], y1 = cmd.view[2], y2 = cmd.view[3];
-  xmit = (x1 + x2) / 2.0;
-  xstep = (x2 - x1) / 2.0;
-  ymit = (y1 + y2) / 2.0;
-  ystep = (y2 - y1) / 2.0;
+  const ViewOf v = view_of(cmd.view);
+  xmit = v.xmit;
+  xstep = v.xstep;
+  ymit = v.ymit;
+  ystep = v.ystep;
   maxit = cmd.view[4];
 
   const int w = static_cast<int>(480.0);

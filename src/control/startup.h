@@ -25,6 +25,10 @@ bool read_number(const char* s, double& v);
 // Reads argument i (0..4) of the five-number form into out.view[i]; on failure err names it.
 bool read_view_number(int i, const char* s, Cmdline& out, std::string& err);
 
+// A view the explorer can show and zoom from: x1 != x2, y1 != y2, a finite centre, and both
+// half-extents finite and within [STEP_FLOOR, STEP_CEILING]. On false, err says what is wrong.
+bool check_view(const Cmdline& cmd, std::string& err);
+
 // Runs start-up up to the navigation loop: pid, child handling, pointer, buffers, colour table
 // and window, view, geometry, flags, logo. Returns false if the window cannot be opened.
 bool startup(const Cmdline& cmd);
