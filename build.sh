@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # build.sh — set-up, build, run and test zoomdive on Debian; installs what is missing.
-#   ./build.sh run [ARGS...]   build and run the program (ARGS go to zoomdive-render for now)
+#   ./build.sh run [ARGS...]   build and run the explorer zoomdive (ARGS go to it)
+#   ./build.sh render [ARGS...] build and run the headless renderer zoomdive-render (ARGS go to
+#                              it; without ARGS it writes the default view to view.png)
 #   ./build.sh test            build and run every test, plain and under ASan+UBSan and TSan
 #   ./build.sh bench [ARGS...] build Release and run zoomdive-bench (ARGS go to it); results
 #                              also in bench-results.json
@@ -9,7 +11,9 @@ caller=$PWD  # the program runs where it was asked from, so relative paths mean 
 cd "$(dirname "$0")"
 root=$PWD
 
-PACKAGES=(cmake g++ ninja-build pkg-config libpng-dev libgtest-dev libhwy-dev libbenchmark-dev)
+# The X server, input tool and screenshot tool are for the tests of the real window.
+PACKAGES=(cmake g++ ninja-build pkg-config libpng-dev libgtest-dev libhwy-dev libbenchmark-dev
+  libsdl2-dev libx11-dev xvfb xdotool imagemagick)
 
 install_missing() {
   local missing=()
@@ -36,6 +40,12 @@ cmd=${1:-}
 [ $# -gt 0 ] && shift
 case "$cmd" in
   run)
+    install_missing
+    build build -DZD_TESTS=OFF
+    cd "$caller"
+    exec "$root/build/zoomdive" "$@"
+    ;;
+  render)
     install_missing
     build build -DZD_TESTS=OFF
     if [ $# -eq 0 ]; then
@@ -66,7 +76,7 @@ case "$cmd" in
       --benchmark_out=bench-results.json --benchmark_out_format=json "$@"
     ;;
   *)
-    echo "usage: ./build.sh run [ARGS...] | ./build.sh test | ./build.sh bench [ARGS...]" >&2
+    echo "usage: ./build.sh run|render|bench [ARGS...] | ./build.sh test" >&2
     exit 2
     ;;
 esac
