@@ -223,13 +223,16 @@ int sdl_getvaluator(int dev) {
 }
 
 void sdl_setvaluator(int dev, short value, short vmin, short vmax) {
-  s.same_reads = 0;
   std::fill(std::begin(s.pressed), std::end(s.pressed), false);
   Valuator* v = dev == MOUSEX ? &s.mousex : dev == MOUSEY ? &s.mousey : nullptr;
   if (!v) return;
   // Motion not yet taken in happened before the warp.
   pump();
-  *v = {std::clamp<int>(value, vmin, std::max<int>(vmin, vmax)), vmin, vmax};
+  const Valuator warped = {std::clamp<int>(value, vmin, std::max<int>(vmin, vmax)), vmin, vmax};
+  // A warp that moves nothing (a drag held at rest re-centres a pointer already centred) is no
+  // sign of activity: the program still waits for the user.
+  if (warped.value != v->value) s.same_reads = 0;
+  *v = warped;
 }
 
 void sdl_gexit() {
