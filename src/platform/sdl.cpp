@@ -15,9 +15,9 @@ namespace zd {
 namespace {
 
 constexpr int PICW = 480, PICH = 360;
-// The idle wait polls without pause. After this many reads in a row that answer the same,
-// with no window write or warp between them, the program is waiting for the user: a read
-// then sleeps until the next window-system event, or IDLE_WAIT_MS at most.
+// The idle wait polls without pause. After this many reads in a row that answer the same, with
+// no window write and no warp that moved a valuator, the program is waiting for the user: a
+// read then sleeps until the next window-system event, or IDLE_WAIT_MS at most.
 constexpr int IDLE_READS = 300;
 constexpr int IDLE_WAIT_MS = 5;
 
@@ -211,7 +211,8 @@ int sdl_getbutton(int dev) {
                                        : 0;
   if (sdl == 0) return 0;
   const Uint32 b = s.window ? SDL_GetMouseState(nullptr, nullptr) : 0;
-  const bool down = (b & SDL_BUTTON(sdl)) != 0 || s.pressed[sdl] || (sdl == SDL_BUTTON_RIGHT && s.quit);
+  const bool down =
+      (b & SDL_BUTTON(sdl)) != 0 || s.pressed[sdl] || (sdl == SDL_BUTTON_RIGHT && s.quit);
   return answer(dev - RIGHTMOUSE, down ? 1 : 0);
 }
 
