@@ -1,5 +1,6 @@
 // test_navigation.cpp — mouse operations, recorded input, the navigation loop and the re-use pan.
 #include <cmath>
+#include <functional>
 #include <random>
 
 #include "navigation/loop.h"
@@ -41,6 +42,18 @@ class Navigation : public Program {
   // Start-up with args, then the loop driven by the script until the right button.
   void play(const char* text, std::vector<const char*> args = FAR_VIEW) {
     start(args);
+    loop(text);
+  }
+  // A fresh session at the far view: start-up, then before() may change the state, then the
+  // loop driven by the script.
+  void session(const char* text, const std::function<void()>& before) {
+    SetUp();
+    writes.clear();
+    start(FAR_VIEW);
+    before();
+    loop(text);
+  }
+  void loop(const char* text) {
     record_writes();
     input = std::make_unique<ScriptedInput>(script(text));
     input->attach(headless());
@@ -205,14 +218,7 @@ TEST_F(Navigation, LoopStatesFollowTheDecisionTable) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.script);
-    SetUp();
-    writes.clear();
-    start(FAR_VIEW);
-    highq = c.highq;
-    record_writes();
-    ScriptedInput in(script(c.script));
-    in.attach(headless());
-    paint_mandel();
+    session(c.script, [&] { highq = c.highq; });
     std::string kinds;
     for (const Write& w : writes) {
       kinds += w.xpts != 480 || w.ypts != 360 ? 's' : w.no_firstpass ? 'r' : w.button ? 'c' : 'f';
@@ -233,12 +239,7 @@ TEST_F(Navigation, LoopStatesFollowTheDecisionTable) {
 
 TEST_F(Navigation, LimitGrowsOnlyBelowItsCeiling) {
   for (const double m : {64250.0, std::nextafter(64250.0, 0.0)}) {
-    SetUp();
-    start(FAR_VIEW);
-    maxit = m;
-    ScriptedInput in(script("L 0 0\nL 0 0\n"));
-    in.attach(headless());
-    paint_mandel();
+    session("L 0 0\nL 0 0\n", [&] { maxit = m; });
     EXPECT_EQ(maxit, m == 64250.0 ? m : m * 1.02);  // grew once at most, staying below 65535
   }
 }
@@ -268,15 +269,10 @@ TEST_F(Navigation, ZoomStopsAtTheBoundsAndTurnsBack) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.script);
-    SetUp();
-    writes.clear();
-    start(FAR_VIEW);
-    xstep = c.xs;
-    ystep = c.ys;
-    record_writes();
-    ScriptedInput in(script(c.script));
-    in.attach(headless());
-    paint_mandel();
+    session(c.script, [&] {
+      xstep = c.xs;
+      ystep = c.ys;
+    });
     // Step 1 zooms; step 2 keeps that size but pans by grid (3, -2); step 3 zooms back.
     const double xs1 = c.in ? c.xs * 0.9 : c.xs / 0.9, ys1 = c.in ? c.ys * 0.9 : c.ys / 0.9;
     const double m1 = c.in ? 50.0 * 1.02 : 50.0 / 1.02;

@@ -129,18 +129,10 @@ int parse(int argc, const char* const* argv, Options& o) {
     }
   }
   if (nums.size() == 5) {
-    std::string err;
-    for (int k = 0; k < 5; ++k) {
-      if (!read_view_number(k, nums[k], o.cmd, err)) {
-        std::fprintf(stderr, "zoomdive-render: %s\n", err.c_str());
-        return 2;
-      }
-    }
-    if (!check_view(o.cmd, err)) {
+    if (std::string err; !read_view(nums.data(), o.cmd, err)) {
       std::fprintf(stderr, "zoomdive-render: %s\n", err.c_str());
       return 2;
     }
-    o.cmd.view_given = true;
   } else if (!nums.empty()) {
     return usage_error("give all five view numbers or none (got " + std::to_string(nums.size()) +
                        ")");

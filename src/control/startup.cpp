@@ -56,6 +56,8 @@ bool read_number(const char* s, double& v) {
   return *end == '\0';
 }
 
+namespace {
+
 bool read_view_number(int i, const char* s, Cmdline& out, std::string& err) {
   double v = 0.0;
   const std::string quoted = std::string("\"") + s + "\"";
@@ -103,6 +105,17 @@ bool check_view(const Cmdline& cmd, std::string& err) {
   return false;
 }
 
+}  // namespace
+
+bool read_view(const char* const nums[5], Cmdline& out, std::string& err) {
+  for (int i = 0; i < 5; ++i) {
+    if (!read_view_number(i, nums[i], out, err)) return false;
+  }
+  if (!check_view(out, err)) return false;
+  out.view_given = true;
+  return true;
+}
+
 Parsed parse_explorer_args(int argc, const char* const* argv, Cmdline& out, std::string& err) {
   out = Cmdline{};
   const int n = argc - 1;
@@ -111,11 +124,7 @@ Parsed parse_explorer_args(int argc, const char* const* argv, Cmdline& out, std:
     if (std::strcmp(argv[1], "--version") == 0) return Parsed::Version;
     out.workers = parse_worker_count(argv[1]);
   } else if (n == 5) {
-    for (int i = 0; i < 5; ++i) {
-      if (!read_view_number(i, argv[1 + i], out, err)) return Parsed::Error;
-    }
-    if (!check_view(out, err)) return Parsed::Error;
-    out.view_given = true;
+    if (!read_view(argv + 1, out, err)) return Parsed::Error;
   }
   return Parsed::Run;
 }

@@ -22,12 +22,11 @@ Parsed parse_explorer_args(int argc, const char* const* argv, Cmdline& out, std:
 int parse_worker_count(const char* s);
 // True if all of s (leading and trailing blanks aside) is one number; v is its value.
 bool read_number(const char* s, double& v);
-// Reads argument i (0..4) of the five-number form into out.view[i]; on failure err names it.
-bool read_view_number(int i, const char* s, Cmdline& out, std::string& err);
-
-// A view the explorer can show and zoom from: x1 != x2, y1 != y2, a finite centre, and both
+// Reads the five-number form (x1 x2 y1 y2 limit) into out.view and sets out.view_given. Each
+// number must read whole and be finite, the limit's truncation must fit an int, and the view
+// must be one the explorer can show and zoom from: x1 != x2, y1 != y2, a finite centre, and both
 // half-extents finite and within [STEP_FLOOR, STEP_CEILING]. On false, err says what is wrong.
-bool check_view(const Cmdline& cmd, std::string& err);
+bool read_view(const char* const nums[5], Cmdline& out, std::string& err);
 
 // Runs start-up up to the navigation loop: pid, child handling, pointer, buffers, colour table
 // and window, view, geometry, flags, logo. Returns false if the window cannot be opened.
