@@ -15,24 +15,6 @@
 
 namespace zd {
 
-namespace {
-const char* const view_names[5] = {"x1", "x2", "y1", "y2", "limit"};
-
-// The view state from the five numbers: centre and signed half-extents, sum or difference first.
-struct ViewOf {
-  double xmit, xstep, ymit, ystep;
-};
-ViewOf view_of(const double v[5]) {
-  return {(v[0] + v[1]) / 2.0, (v[1] - v[0]) / 2.0, (v[2] + v[3]) / 2.0, (v[3] - v[2]) / 2.0};
-}
-
-std::string fmt(const char* f, double v, double bound) {
-  char buf[160];
-  std::snprintf(buf, sizeof buf, f, v, bound);
-  return buf;
-}
-}  // namespace
-
 int parse_worker_count(const char* s) {
   while (std::isspace(static_cast<unsigned char>(*s))) ++s;
   bool neg = false;
@@ -57,6 +39,22 @@ bool read_number(const char* s, double& v) {
 }
 
 namespace {
+
+const char* const view_names[5] = {"x1", "x2", "y1", "y2", "limit"};
+
+// The view state from the five numbers: centre and signed half-extents, sum or difference first.
+struct ViewOf {
+  double xmit, xstep, ymit, ystep;
+};
+ViewOf view_of(const double v[5]) {
+  return {(v[0] + v[1]) / 2.0, (v[1] - v[0]) / 2.0, (v[2] + v[3]) / 2.0, (v[3] - v[2]) / 2.0};
+}
+
+std::string fmt(const char* f, double v, double bound) {
+  char buf[160];
+  std::snprintf(buf, sizeof buf, f, v, bound);
+  return buf;
+}
 
 bool read_view_number(int i, const char* s, Cmdline& out, std::string& err) {
   double v = 0.0;
