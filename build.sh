@@ -57,15 +57,24 @@ case "$cmd" in
     ;;
   test)
     install_missing
-    status=0
+    failed=()
     for variant in plain address thread; do
       dir=build-test-$variant
       san=${variant#plain}
       echo "== tests: $variant build ($dir)"
-      build "$dir" -DZD_SANITIZE="$san" -DZD_TESTS=ON
-      ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" || status=1
+      if ! build "$dir" -DZD_SANITIZE="$san" -DZD_TESTS=ON; then
+        failed+=("$variant (build)")
+      elif ! ctest --test-dir "$dir" --output-on-failure -j "$(nproc)"; then
+        failed+=("$variant")
+      fi
     done
-    exit $status
+    # One line over all three builds: a failure in an early build is easy to miss otherwise.
+    if [ ${#failed[@]} -eq 0 ]; then
+      echo "== tests: passed in all three builds (plain, address, thread)"
+    else
+      echo "== tests: FAILED in: ${failed[*]}"
+      exit 1
+    fi
     ;;
   bench)
     install_missing
