@@ -44,23 +44,29 @@ constexpr int PIXELS = WINWORDS;  // 172800
 
 // The explorer's state after start-up with this view and worker count, on an in-memory window.
 void start(const View& v, int workers) {
-  reset_state();
-  reset_headless();
   use_backend(headless_backend());
+  reset_state();
   Cmdline cmd;
   cmd.workers = workers;
   cmd.view_given = true;
   std::copy(v.v, v.v + 5, cmd.view);
   if (!startup(cmd)) std::abort();
-  // Computing without workers leaves the main thread a wake-up per picture that nobody takes;
-  // left over, they would let a renderer with workers stop waiting before its workers finish.
-  while (proctest::wakeups() > 0) blockproc(pid);
 }
 
 // The renderer's arguments for the whole picture of the current view.
 bandrec whole_record(int buttons) {
-  return bandrec{LOY,          YPTS, xmit - xstep, (xstep * 2.0) / XPTS, ymit + ystep,
-                 (ystep * 2.0) / YPTS, limit_of(maxit), 0, highq, buttons};
+  return bandrec{LOY,
+                 YPTS,
+                 xmit - xstep,
+                 (xstep * 2.0) / XPTS,
+                 ymit + ystep,
+                 (ystep * 2.0) / YPTS,
+                 limit_of(maxit),
+                 0,
+                 highq,
+                 buttons,
+                 LOY + YPTS,
+                 nullptr};
 }
 
 // Work counters per picture, from the band workers' running totals.
@@ -152,10 +158,22 @@ void BM_CoarseFrame(benchmark::State& state, int view, int workers) {
 void BM_PictureScalarPasses(benchmark::State& state, int view) {
   start(views[view], 0);
   const work_tally before = work_done();
+  const bandrec b = whole_record(0);
+  const Canvas cv = screen_canvas();
+  const WalkBand wb = walk_band(b);
+  long long points = 0, its = 0;
+  auto colour = [&](double cx, double cy) {
+    const int n = escape_count(cx, cy, b.limit);
+    ++points;
+    its += n;
+    return mycoltab[(static_cast<unsigned>(b.limit) - static_cast<unsigned>(n)) & 255u];
+  };
   for (auto _ : state) {
-    bandrec b = whole_record(0);
-    smandel_scalar(&b);
+    PointByPoint<decltype(colour)> v{cv, wb, colour};
+    walk(cv, wb, v);
   }
+  prog.points_done += points;
+  prog.iterations_done += its;
   count_work(state, before);
 }
 
@@ -201,7 +219,6 @@ void BM_PanStep(benchmark::State& state, int view, int workers) {
 void report(void*) { unblockproc(pid); }
 void BM_WorkerStart(benchmark::State& state, int n, bool pooled) {
   pid = getpid();
-  while (proctest::wakeups() > 0) blockproc(pid);
   for (auto _ : state) {
     for (int i = 0; i < n; ++i) {
       if (pooled) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "compute/bandrec.h"
+#include "compute/kernel.h"
 #include "control/startup.h"
 #include "control/view.h"
 #include "navigation/whole.h"
@@ -40,6 +41,21 @@ class Program : public ::testing::Test {
   // a test that goes on with workers must not let them count for its workers.
   static void drain_wakeups() {
     while (proctest::wakeups() > 0) blockproc(getpid());
+  }
+
+  // The band worker's passes with each point computed as it is visited: the reference for the
+  // batched passes.
+  static void smandel_scalar(bandrec* b) {
+    const Canvas cv = screen_canvas();
+    const WalkBand wb = walk_band(*b);
+    auto colour = [&](double cx, double cy) {
+      prog.points_done += 1;
+      const int n = escape_count(cx, cy, b->limit);
+      prog.iterations_done += n;
+      return mycoltab[(static_cast<unsigned>(b->limit) - static_cast<unsigned>(n)) & 255u];
+    };
+    PointByPoint<decltype(colour)> v{cv, wb, colour};
+    walk(cv, wb, v);
   }
 
   static std::vector<std::uint32_t> picture() { return {screen, screen + WINWORDS}; }

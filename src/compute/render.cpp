@@ -1,5 +1,7 @@
 // render.cpp — the region renderer: bands to workers, wait, show the window, follow-up refinement.
+#include <algorithm>
 #include <cassert>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -34,8 +36,6 @@ void show() {
 
 }  // namespace
 
-bool mandel_left_coarse = false;
-
 bandrec band_for(int i, int n, int first, int rows, double x0, double dx, double y0, double dy,
                  int limit, int buttons) {
   const int lo = (i * rows) / n;
@@ -52,6 +52,8 @@ bandrec band_for(int i, int n, int first, int rows, double x0, double dx, double
   b.no_firstpass = no_firstpass;
   b.highq = highq;
   b.buttons = buttons;
+  b.own = b.first + b.rows;
+  b.crew = nullptr;
   return b;
 }
 
@@ -61,29 +63,42 @@ void mandel(int first, int rows, double x0, double dx, double y0, double dy, int
   const int m = mygetbutton();
 
   if (anz == 0) {
-    // The whole region in this thread; its wake-up goes to ourselves and nobody takes it.
-    tab[0] = bandrec{first, rows % 2 != 0 ? rows + 1 : rows, x0, dx, y0, dy, limit,
-                     no_firstpass, highq, m};
+    // The whole region in this thread. Its wake-up goes to ourselves: take it at once, so that
+    // the count is back where it was after every call, as it is with workers.
+    const int even = rows % 2 != 0 ? rows + 1 : rows;
+    tab[0] = bandrec{first, even, x0, dx, y0, dy, limit, no_firstpass, highq, m, first + even,
+                     nullptr};
     smandel(&tab[0]);
+    blockproc(pid);
   } else if (anz > 0) {
+    Crew crew(anz);
+    for (int i = 0; i < anz; ++i) tab[i] = band_for(i, anz, first, rows, x0, dx, y0, dy, limit, m);
+    // A row that several bands cover is stored by the last of them alone.
+    int next_first = INT_MAX;
+    for (int i = anz - 1; i >= 0; --i) {
+      tab[i].own = std::min(tab[i].first + tab[i].rows, next_first);
+      tab[i].crew = &crew;
+      if (tab[i].rows > 0) next_first = std::min(next_first, tab[i].first);
+    }
     for (int i = 0; i < anz; ++i) {
-      tab[i] = band_for(i, anz, first, rows, x0, dx, y0, dy, limit, m);
       while (sproc(smandel, SHARE_ALL, &tab[i]) == -1) {
         say("waiting...\n");
         sleep(1);
       }
     }
+    // The crew lives until every worker has signalled, after its last use of it.
+    for (int i = 0; i < anz; ++i) blockproc(pid);
+  } else {
+    say("not all children finished!!!\n");
   }
-
-  int taken = 0;
-  for (int i = 0; i < anz; ++i) {
-    blockproc(pid);
-    ++taken;
-  }
-  if (taken != anz) say("not all children finished!!!\n");
 
   show();
-  mandel_left_coarse = m != 0 || highq == 0;
+  const bool coarse = m != 0 || highq == 0;
+  if (coarse) {
+    picture_coarse = true;
+  } else if (first == 0 && rows >= WINH && LOX == 0 && XPTS == WINW) {
+    picture_coarse = false;  // the whole window at full quality
+  }
 
   // A zoom or pan button was down, so only the coarse pass ran; if every button is up now,
   // refine what is in screen into the full picture.

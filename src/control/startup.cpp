@@ -135,8 +135,8 @@ bool startup(const Cmdline& cmd) {
   setvaluator(MOUSEX, 640, 0, 1279);
   setvaluator(MOUSEY, 512, 0, 1023);
 
-  screen = screen_storage();
-  screenbak = screenbak_storage();
+  screen = prog.screen_words;
+  screenbak = prog.screenbak_words;
   std::memset(screen, 0, BUFWORDS * sizeof *screen);
   std::memset(screenbak, 0, BUFWORDS * sizeof *screenbak);
 
@@ -170,7 +170,7 @@ bool startup(const Cmdline& cmd) {
   calc = 1;
   highq = 1;
 
-  snap_long = logo_storage();
+  snap_long = prog.logo_words;
   build_logo(snap_bits.data(), snap_long);
   return true;
 }

@@ -1,5 +1,7 @@
-// view.h — every global the explorer's parts share: view, geometry, flags, workers, tables, buffers.
+// view.h — the program's state in one struct: view, geometry, flags, workers, tables, buffers.
+// The parts share it through the short names below, which refer to its members.
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 namespace zd {
@@ -8,8 +10,8 @@ namespace zd {
 constexpr int WINW = 480;
 constexpr int WINH = 360;
 constexpr int WINWORDS = WINW * WINH;  // 172800: what the window shows
-// 484 x 364 words: the window area plus the band worker's reach above the top row
-// (its tests read up to 4 rows above a block row and a few words past the last column).
+// 484 x 364 words: the window area plus the band worker's reach above the top row and past the
+// last column (walk.h checks that it suffices).
 constexpr int BUFWORDS = 176176;
 
 constexpr int LOGOW = 124;  // logo block, bottom row first, 0 = transparent
@@ -23,29 +25,61 @@ constexpr int MAXWORKERS = 512;  // the renderer's band table
 constexpr double STEP_FLOOR = 1e-290;
 constexpr double STEP_CEILING = 1e290;
 
-// View. xstep/ystep are signed half-extents; maxit is a double, truncated when handed out.
-extern double xmit, ymit, xstep, ystep, maxit;
-// Picture geometry: 480, 360, 0, 0 except while a pan strip is being computed.
-extern int XPTS, YPTS, LOX, LOY;
-// Control flags (0 or 1).
-extern int calc, highq, no_firstpass;
-// Worker count per computation (0: the main thread computes) and the main process's id.
-extern int anz, pid;
-// Set while the window shows pixels computed at coarse quality only (a button was down when
-// they were computed) that no full-quality whole picture has replaced since.
-extern bool picture_coarse;
+struct State {
+  // View. xstep/ystep are signed half-extents; maxit is a double, truncated when handed out.
+  double xmit = 0, ymit = 0, xstep = 0, ystep = 0, maxit = 0;
+  // Picture geometry: 480, 360, 0, 0 except while a pan strip is being computed.
+  int XPTS = 0, YPTS = 0, LOX = 0, LOY = 0;
+  // Control flags (0 or 1).
+  int calc = 0, highq = 0, no_firstpass = 0;
+  // Worker count per computation (0: the main thread computes) and the main process's id.
+  int anz = 0, pid = 0;
+  // The window shows pixels computed at coarse quality only (a button was down when they were
+  // computed, or highq is 0) that no full-quality whole picture has replaced since. The
+  // renderer keeps it; the navigation loop refines such a picture when the user rests.
+  bool picture_coarse = false;
 
-extern std::uint32_t* screen;     // the computed picture; never holds logo pixels
-extern std::uint32_t* screenbak;  // display copy with the logo stamped in
-extern std::uint32_t mycoltab[256];
-extern std::uint32_t* snap_long;  // LOGOW x LOGOH logo words
+  std::uint32_t* screen = nullptr;     // the computed picture; never holds logo pixels
+  std::uint32_t* screenbak = nullptr;  // display copy with the logo stamped in
+  std::uint32_t* snap_long = nullptr;  // LOGOW x LOGOH logo words
+  std::uint32_t mycoltab[256] = {};
 
-// The storage behind screen, screenbak and snap_long: allocated once for the whole run.
-std::uint32_t* screen_storage();
-std::uint32_t* screenbak_storage();
-std::uint32_t* logo_storage();
+  // Points computed by the band workers, and the sum of their escape counts (the iterations
+  // made, but for one uncounted last step per escaping point). Workers add to them.
+  std::atomic<long long> points_done{0}, iterations_done{0};
 
-// Puts every global back to its state before start-up (all zero); for tests that run start-up again.
+  // The storage behind screen, screenbak and snap_long: part of the state, so it lives as long
+  // as the process, as the buffers must, and cannot fail to be allocated.
+  alignas(64) std::uint32_t screen_words[BUFWORDS] = {};
+  alignas(64) std::uint32_t screenbak_words[BUFWORDS] = {};
+  std::uint32_t logo_words[LOGOW * LOGOH] = {};
+};
+
+extern State prog;
+
+inline double& xmit = prog.xmit;
+inline double& ymit = prog.ymit;
+inline double& xstep = prog.xstep;
+inline double& ystep = prog.ystep;
+inline double& maxit = prog.maxit;
+inline int& XPTS = prog.XPTS;
+inline int& YPTS = prog.YPTS;
+inline int& LOX = prog.LOX;
+inline int& LOY = prog.LOY;
+inline int& calc = prog.calc;
+inline int& highq = prog.highq;
+inline int& no_firstpass = prog.no_firstpass;
+inline int& anz = prog.anz;
+inline int& pid = prog.pid;
+inline bool& picture_coarse = prog.picture_coarse;
+inline std::uint32_t*& screen = prog.screen;
+inline std::uint32_t*& screenbak = prog.screenbak;
+inline std::uint32_t*& snap_long = prog.snap_long;
+inline std::uint32_t (&mycoltab)[256] = prog.mycoltab;
+
+// Puts the whole program back to its state before start-up: this struct (all zero), the
+// process services (wake-ups, test hooks) and the graphics backend in use (a fresh, closed
+// window). For tests and benchmarks that run start-up again.
 void reset_state();
 
 }  // namespace zd

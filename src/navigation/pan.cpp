@@ -22,7 +22,6 @@ int sign_of(double v) { return (v > 0) - (v < 0); }
 
 void render_strip(int first, int rows, double x0, double dx, double y0, double dy) {
   mandel(first, rows, x0, dx, y0, dy, limit_of(maxit));
-  if (mandel_left_coarse) picture_coarse = true;
 }
 
 }  // namespace

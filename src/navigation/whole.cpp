@@ -19,7 +19,6 @@ int limit_of(double m) {
 void whole_picture() {
   mandel(LOY, YPTS, xmit - xstep, (xstep * 2.0) / static_cast<double>(XPTS), ymit + ystep,
          (ystep * 2.0) / static_cast<double>(YPTS), limit_of(maxit));
-  picture_coarse = mandel_left_coarse;
   no_firstpass = 0;
 }
 

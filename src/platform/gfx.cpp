@@ -37,6 +37,10 @@ void setvaluator(int dev, short value, short vmin, short vmax) {
   be().setvaluator(dev, value, vmin, vmax);
 }
 void gexit() { be().gexit(); }
+void gfx_reset() {
+  g.colour = 0;
+  if (g.backend) g.backend->reset();
+}
 const char* gfx_error() { return g.backend ? be().error() : "no graphics backend"; }
 
 }  // namespace zd

@@ -53,9 +53,12 @@ struct GfxBackend {
   void (*setvaluator)(int dev, short value, short vmin, short vmax);
   void (*gexit)();
   const char* (*error)();
+  void (*reset)();  // back to a fresh, closed window and devices at rest
 };
 
 // Chooses the backend for every following call; only a program's main does this.
 void use_backend(const GfxBackend* backend);
+// Puts the backend in use (if any) back to its state before start-up.
+void gfx_reset();
 
 }  // namespace zd

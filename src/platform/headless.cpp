@@ -75,15 +75,17 @@ void hl_gexit() {
 
 const char* hl_error() { return ""; }
 
+void hl_reset() { state = std::make_unique<HeadlessState>(); }
+
 const GfxBackend backend = {
     "headless",   hl_prefposition, hl_winopen,     hl_cursoff, hl_clear, hl_lrectwrite,
-    hl_getbutton, hl_getvaluator,  hl_setvaluator, hl_gexit,   hl_error,
+    hl_getbutton, hl_getvaluator,  hl_setvaluator, hl_gexit,   hl_error, hl_reset,
 };
 
 }  // namespace
 
 const GfxBackend* headless_backend() { return &backend; }
 HeadlessState& headless() { return *state; }
-void reset_headless() { state = std::make_unique<HeadlessState>(); }
+void reset_headless() { hl_reset(); }
 
 }  // namespace zd

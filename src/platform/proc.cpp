@@ -118,6 +118,15 @@ void nocldwait() {
   sigaction(SIGCHLD, &sa, nullptr);
 }
 
+void proc_reset() {
+  {
+    std::lock_guard<std::mutex> lock(ps.m);
+    ps.count = 0;
+  }
+  ps.failures.store(0);
+  ps.sleep_fn = nullptr;
+}
+
 namespace proctest {
 void fail_sproc(int n) { ps.failures.store(n); }
 void set_sleep(void (*fn)(unsigned)) { ps.sleep_fn = fn; }

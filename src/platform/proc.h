@@ -23,6 +23,10 @@ void sleep(unsigned seconds);
 // Ended child processes are reaped by the system and never need to be waited for.
 void nocldwait();
 
+// Back to the state before the first worker: no wake-ups counted, test hooks off. Threads kept
+// ready stay.
+void proc_reset();
+
 // Test hooks.
 namespace proctest {
 // The next n sproc calls fail with -1.
