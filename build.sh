@@ -12,7 +12,7 @@ cd "$(dirname "$0")"
 root=$PWD
 
 # The X server, input tool and screenshot tool are for the tests of the real window.
-PACKAGES=(cmake g++ ninja-build pkg-config libpng-dev libgtest-dev libhwy-dev libbenchmark-dev
+PACKAGES=(cmake g++ ninja-build pkg-config libpng-dev libgtest-dev libhwy-dev libbenchmark-dev libcli11-dev
   libsdl2-dev libx11-dev xvfb xdotool imagemagick)
 
 install_missing() {

@@ -18,8 +18,9 @@ namespace {
 constexpr unsigned SHARE_ALL = 0x0200007F;
 
 void say(const char* msg) {
-  std::fputs(msg, stdout);
-  std::fflush(stdout);  // seen at once, even when stdout is a pipe
+  std::FILE* to = prog.say_to ? prog.say_to : stdout;
+  std::fputs(msg, to);
+  std::fflush(to);  // seen at once, even when it is a pipe
 }
 
 // Copies the window area of screen into screenbak, stamps the logo there and shows it.

@@ -3,15 +3,15 @@
 
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
-#include <system_error>
 #include <vector>
 
+#include "control/outputs.h"
 #include "control/startup.h"
 #include "control/view.h"
 #include "display/image_out.h"
@@ -37,7 +37,7 @@ const char* const help_text =
     "                   computes; counts above 512 are taken as 512)\n"
     "  --replay SCRIPT  play SCRIPT through the explorer's navigation loop\n"
     "  --frames DIR     write every window write as DIR/frame-000001.png, ...\n"
-    "                   (DIR is created if needed)\n"
+    "                   (DIR is made if needed)\n"
     "  -o FILE.png      write the window as last shown, logo included, as an RGB PNG\n"
     "  --screen FILE    write the computed picture (no logo): 172800 little-endian\n"
     "                   32-bit words, bottom row first\n"
@@ -48,6 +48,12 @@ const char* const help_text =
     "x1 and x2 are the left and right edges, y1 and y2 the top and bottom edges,\n"
     "limit the iteration limit; by default 3 -2 1.875 -1.874 50. Numbers may begin\n"
     "with '-'; '--' ends the options.\n"
+    "\n"
+    "Outputs: '-' is standard output. An existing file is replaced whole, keeping its\n"
+    "permissions; a symlink is followed; a character device or a FIFO is written\n"
+    "directly. Every output is checked before anything is computed, and a run that\n"
+    "fails leaves none of its outputs behind (exit status 1); unusable arguments give\n"
+    "exit status 2.\n"
     "\n"
     "A script has one line per state of the mouse, BUTTONS DX DY: BUTTONS is '-' or\n"
     "letters from L, M, R (left, middle, right held); DX and DY the pointer's offset\n"
@@ -60,6 +66,7 @@ const char* const help_text =
 struct Options {
   Cmdline cmd;
   std::string png, words, replay, frames;
+  bool png_given = false, words_given = false, frames_given = false, replay_given = false;
   bool summary = false;
 };
 
@@ -70,66 +77,97 @@ int usage_error(const std::string& msg) {
   return 2;
 }
 
-bool is_number(const char* s) {
-  double v;
-  return read_number(s, v);
-}
-
 // Optional sign, then decimal digits only.
-bool is_integer(const char* s) {
-  if (*s == '+' || *s == '-') ++s;
-  if (*s == '\0') return false;
-  for (; *s; ++s) {
-    if (*s < '0' || *s > '9') return false;
+bool is_integer(const std::string& s) {
+  std::size_t i = s[0] == '+' || s[0] == '-' ? 1 : 0;
+  if (i == s.size()) return false;
+  for (; i < s.size(); ++i) {
+    if (s[i] < '0' || s[i] > '9') return false;
   }
   return true;
 }
 
+bool ends_with_png(const std::string& s) {
+  if (s.size() < 4) return false;
+  std::string tail = s.substr(s.size() - 4);
+  for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return tail == ".png";
+}
+
 // Returns -1 to go on, else the exit status.
 int parse(int argc, const char* const* argv, Options& o) {
-  std::vector<const char*> nums;
+  CLI::App app{"zoomdive-render"};
+  app.set_help_flag();  // our own text, below
+  app.allow_extras();   // the view numbers, in their order, whatever they look like
+  bool help = false, version = false;
+  std::string workers;
+  app.add_flag("--help", help);
+  app.add_flag("--version", version);
+  app.add_flag("--summary", o.summary);
+  app.add_option("--workers", workers);
+  app.add_option("--replay", o.replay);
+  app.add_option("-o", o.png);
+  app.add_option("--screen", o.words);
+  app.add_option("--frames", o.frames);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return usage_error(e.what());
+  }
+  if (help) {
+    std::fputs(usage_line, stdout);
+    std::fputs(help_text, stdout);
+    return 0;
+  }
+  if (version) {
+    std::printf("zoomdive-render %s\n", ZD_VERSION);
+    return 0;
+  }
+
+  std::vector<std::string> nums;
   bool options_done = false;
-  for (int i = 1; i < argc; ++i) {
-    const char* a = argv[i];
-    if (options_done || a[0] != '-' || a[1] == '\0' || is_number(a)) {
-      nums.push_back(a);
-      continue;
-    }
-    const bool has_value = !std::strcmp(a, "--workers") || !std::strcmp(a, "-o") ||
-                           !std::strcmp(a, "--screen") || !std::strcmp(a, "--replay") ||
-                           !std::strcmp(a, "--frames");
-    if (has_value && i + 1 >= argc) return usage_error(std::string(a) + " needs a value");
-    if (!std::strcmp(a, "--")) {
+  for (const std::string& a : app.remaining()) {
+    double v;
+    if (!options_done && a == "--") {
       options_done = true;
-    } else if (!std::strcmp(a, "--help")) {
-      std::fputs(usage_line, stdout);
-      std::fputs(help_text, stdout);
-      return 0;
-    } else if (!std::strcmp(a, "--version")) {
-      std::printf("zoomdive-render %s\n", ZD_VERSION);
-      return 0;
-    } else if (!std::strcmp(a, "--summary")) {
-      o.summary = true;
-    } else if (!std::strcmp(a, "--workers")) {
-      const char* v = argv[++i];
-      if (!is_integer(v)) {
-        return usage_error(std::string("--workers \"") + v + "\" is not a whole number");
-      }
-      o.cmd.workers = parse_worker_count(v);
-    } else if (!std::strcmp(a, "-o")) {
-      o.png = argv[++i];
-    } else if (!std::strcmp(a, "--screen")) {
-      o.words = argv[++i];
-    } else if (!std::strcmp(a, "--replay")) {
-      o.replay = argv[++i];
-    } else if (!std::strcmp(a, "--frames")) {
-      o.frames = argv[++i];
+    } else if (!options_done && a.size() > 1 && a[0] == '-' && !read_number(a.c_str(), v)) {
+      return usage_error("unknown option " + a);
     } else {
-      return usage_error(std::string("unknown option ") + a);
+      nums.push_back(a);
     }
   }
+
+  if (app.count("--workers")) {
+    if (!is_integer(workers)) {
+      return usage_error("--workers \"" + workers + "\" is not a whole number");
+    }
+    o.cmd.workers = parse_worker_count(workers.c_str());
+    if (o.cmd.workers < 0) return usage_error("--workers " + workers + " is negative");
+  }
+  o.replay_given = app.count("--replay") > 0;
+  o.png_given = app.count("-o") > 0;
+  o.words_given = app.count("--screen") > 0;
+  o.frames_given = app.count("--frames") > 0;
+  const std::pair<bool, const std::string*> named[] = {
+      {o.png_given, &o.png}, {o.words_given, &o.words}, {o.frames_given, &o.frames}};
+  const char* const names[] = {"-o", "--screen", "--frames"};
+  for (int i = 0; i < 3; ++i) {
+    if (named[i].first && named[i].second->empty()) {
+      return usage_error(std::string(names[i]) + " needs a file name, not an empty one");
+    }
+  }
+  if (o.png_given && o.png == "-" && o.words_given && o.words == "-") {
+    return usage_error("-o - and --screen - cannot both go to standard output");
+  }
+  if (o.summary && ((o.png_given && o.png == "-") || (o.words_given && o.words == "-"))) {
+    return usage_error("--summary goes to standard output: give -o or --screen a file");
+  }
+  if (o.frames_given && o.frames == "-") return usage_error("--frames needs a folder, not -");
+
   if (nums.size() == 5) {
-    if (std::string err; !read_view(nums.data(), o.cmd, err)) {
+    const char* n[5];
+    for (int i = 0; i < 5; ++i) n[i] = nums[i].c_str();
+    if (std::string err; !read_view(n, o.cmd, err)) {
       std::fprintf(stderr, "zoomdive-render: %s\n", err.c_str());
       return 2;
     }
@@ -145,18 +183,17 @@ struct WriteFailed {
   std::string what;
 };
 
-// Sees every window write: saves it as a numbered frame and shows progress on a terminal.
+// Sees every window write: stages it as a numbered frame and shows progress on a terminal.
 class FrameSink {
  public:
-  FrameSink(std::string dir, const ScriptedInput* script)
-      : dir_(std::move(dir)), script_(script), tty_(isatty(STDERR_FILENO) == 1) {}
+  FrameSink(OutputRun* frames, const ScriptedInput* script)
+      : frames_(frames), script_(script), tty_(isatty(STDERR_FILENO) == 1) {}
 
   void operator()(const HeadlessState& hs) {
-    if (!dir_.empty()) {
-      char name[32];
-      std::snprintf(name, sizeof name, "frame-%06lld.png", hs.writes);
-      std::string err;
-      if (!write_png(dir_ + "/" + name, hs.pixels, err)) throw WriteFailed{err};
+    if (frames_) {
+      const std::string err =
+          frames_->frame(hs.writes, [&](std::FILE* f) { return png_to(f, hs.pixels); });
+      if (!err.empty()) throw WriteFailed{err};
     }
     if (tty_) {
       const auto now = std::chrono::steady_clock::now();
@@ -185,7 +222,7 @@ class FrameSink {
     }
   }
 
-  std::string dir_;
+  OutputRun* frames_;
   const ScriptedInput* script_;
   bool tty_;
   std::chrono::steady_clock::time_point shown_{};
@@ -204,30 +241,43 @@ int render_main(int argc, const char* const* argv) {
 
   // Everything that can be refused is refused before anything is computed or written.
   std::vector<ScriptLine> lines;
-  if (!o.replay.empty()) {
+  if (o.replay_given) {
     std::string err;
     if (!load_script(o.replay, lines, err)) {
       std::fprintf(stderr, "zoomdive-render: %s\n", err.c_str());
       return 2;
     }
   }
-  if (!o.frames.empty()) {
-    std::error_code ec;
-    std::filesystem::create_directories(o.frames, ec);
-    if (ec || !std::filesystem::is_directory(o.frames)) {
-      return fail("cannot create the frame folder " + o.frames + ": " +
-                  (ec ? ec.message() : "not a folder"));
+  Target png, words;
+  for (auto [given, name, t] : {std::tuple{o.png_given, &o.png, &png},
+                                std::tuple{o.words_given, &o.words, &words}}) {
+    if (!given) continue;
+    const std::string err = find_target(*name, *t);
+    // A file's name says what is in it; a device or a pipe has no such name.
+    if (t == &png && t->kind != Target::Stream && t->kind != Target::Stdout &&
+        !ends_with_png(o.png)) {
+      return usage_error("-o \"" + o.png + "\": only PNG is written, to a name ending in .png");
     }
+    if (!err.empty()) return fail(err);
+  }
+  if (o.png_given && o.words_given && png.kind != Target::Stdout && !png.path.empty() &&
+      png.path == words.path) {
+    return usage_error("-o and --screen name the same file");
+  }
+  OutputRun run;
+  if (o.frames_given) {
+    if (const std::string err = run.frames_folder(o.frames); !err.empty()) return fail(err);
   }
 
   use_backend(headless_backend());
   if (!startup(o.cmd)) return fail(std::string("cannot open a window: ") + gfx_error());
+  prog.say_to = stderr;  // standard output carries only what was asked for
 
   ScriptedInput script(std::move(lines));
-  FrameSink sink(o.frames, o.replay.empty() ? nullptr : &script);
+  FrameSink sink(o.frames_given ? &run : nullptr, o.replay_given ? &script : nullptr);
   headless().on_write = [&sink](const HeadlessState& hs) { sink(hs); };
   try {
-    if (o.replay.empty()) {
+    if (!o.replay_given) {
       // The explorer's first step with no button down: the whole picture at full quality.
       whole_picture();
     } else {
@@ -241,9 +291,16 @@ int render_main(int argc, const char* const* argv) {
   sink.done(headless().writes);
   headless().on_write = nullptr;
 
-  std::string err;
-  if (!o.png.empty() && !write_png(o.png, headless().pixels, err)) return fail(err);
-  if (!o.words.empty() && !write_words(o.words, screen, WINWORDS, err)) return fail(err);
+  if (o.png_given) {
+    const std::string err =
+        run.write(png, [&](std::FILE* f) { return png_to(f, headless().pixels); });
+    if (!err.empty()) return fail(err);
+  }
+  if (o.words_given) {
+    const std::string err =
+        run.write(words, [&](std::FILE* f) { return words_to(f, screen, WINWORDS); });
+    if (!err.empty()) return fail(err);
+  }
   if (o.summary) {
     std::printf("view %.17g %.17g %.17g %.17g %.17g\n", xmit, ymit, xstep, ystep, maxit);
     std::printf("frames %lld\n", headless().writes);
@@ -251,8 +308,9 @@ int render_main(int argc, const char* const* argv) {
   }
   gexit();
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    return fail("cannot write standard output");
+    return fail(std::string("cannot write standard output: ") + std::strerror(errno));
   }
+  if (const std::string err = run.commit(); !err.empty()) return fail(err);
   return 0;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 
 namespace zd {
 
@@ -43,6 +44,9 @@ struct State {
   std::uint32_t* screenbak = nullptr;  // display copy with the logo stamped in
   std::uint32_t* snap_long = nullptr;  // LOGOW x LOGOH logo words
   std::uint32_t mycoltab[256] = {};
+  // Where the renderer's two messages go (null: standard output). A batch run whose standard
+  // output carries what was asked for sends them to standard error.
+  std::FILE* say_to = nullptr;
 
   // Points computed by the band workers, and the sum of their escape counts (the iterations
   // made, but for one uncounted last step per escaping point). Workers add to them.

@@ -52,8 +52,7 @@ bool parse_buttons(std::string_view s, int& mask, std::string& what) {
   return true;
 }
 
-// An optional sign and decimal digits; values beyond int are saturated (they are clamped to
-// the screen anyway).
+// An optional sign and decimal digits, within the range of int.
 bool parse_offset(std::string_view s, const char* name, int& v, std::string& what) {
   std::size_t i = 0;
   bool neg = false;
@@ -68,9 +67,15 @@ bool parse_offset(std::string_view s, const char* name, int& v, std::string& wha
       what = std::string(name) + " " + quoted(s) + " is not an integer";
       return false;
     }
-    mag = std::min<long long>(mag * 10 + (s[i] - '0'), 1LL << 40);
+    mag = mag * 10 + (s[i] - '0');
+    if (mag > static_cast<long long>(INT_MAX) + 1) break;
   }
-  v = static_cast<int>(std::clamp<long long>(neg ? -mag : mag, INT_MIN, INT_MAX));
+  const long long val = neg ? -mag : mag;
+  if (val < INT_MIN || val > INT_MAX) {
+    what = std::string(name) + " " + quoted(s) + " does not fit an int";
+    return false;
+  }
+  v = static_cast<int>(val);
   return true;
 }
 

@@ -18,7 +18,7 @@ namespace zd {
 
 struct ScriptLine {
   int buttons;  // 1 left, 2 middle, 4 right
-  int dx, dy;   // saturated to the range of int
+  int dx, dy;   // within the range of int
 };
 
 // Parses a whole script. On failure returns false with the 1-based line number and the fault.

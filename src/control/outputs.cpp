@@ -1,0 +1,332 @@
+// outputs.cpp — where zoomdive-render's outputs go, and how a failed run takes them back.
+#include "control/outputs.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <filesystem>
+
+namespace zd {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string why(const std::string& path, int err) {
+  return "cannot write " + path + ": " + std::strerror(err);
+}
+
+std::string dir_of(const std::string& path) {
+  const std::string d = fs::path(path).parent_path().string();
+  return d.empty() ? "." : d;
+}
+
+// Whether new files can be made in dir, by this process's effective ids.
+std::string check_dir(const std::string& given, const std::string& dir) {
+  if (faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+    const int e = errno;
+    return "cannot write " + given + ": no new file can be made in " + dir + ": " +
+           std::strerror(e);
+  }
+  return "";
+}
+
+// The final target of a chain of symlinks (relative links are relative to their folder). A
+// missing final target is a new file.
+std::string resolve_links(const std::string& given, std::string& err) {
+  std::string p = given;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st;
+    if (lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return p;
+    char buf[PATH_MAX];
+    const ssize_t n = readlink(p.c_str(), buf, sizeof buf - 1);
+    if (n < 0) {
+      err = why(given, errno);
+      return "";
+    }
+    const std::string link(buf, static_cast<std::size_t>(n));
+    p = link[0] == '/' ? link : (fs::path(dir_of(p)) / link).string();
+  }
+  err = why(given, ELOOP);
+  return "";
+}
+
+// What the signal handler removes: fixed buffers, so that it needs no allocation. Frames are
+// staged under numbered names in one folder, so a count stands for them.
+struct Leftovers {
+  static constexpr int FILES = 8;
+  char files[FILES][PATH_MAX];
+  int nfiles = 0;
+  char staging[PATH_MAX] = {};
+  volatile sig_atomic_t frames = 0;
+  char made[8][PATH_MAX];  // folders made by the run, deepest last
+  int nmade = 0;
+};
+Leftovers leftovers;
+volatile sig_atomic_t armed = 0;
+
+void copy_path(char* to, const std::string& from) {
+  std::strncpy(to, from.c_str(), PATH_MAX - 1);
+  to[PATH_MAX - 1] = '\0';
+}
+
+// Async-signal-safe: unlink, rmdir and hand-made number formatting only.
+void remove_leftovers() {
+  for (int i = 0; i < leftovers.nfiles; ++i) unlink(leftovers.files[i]);
+  if (leftovers.staging[0] != '\0') {
+    char name[PATH_MAX + 32];
+    for (long long n = 1; n <= leftovers.frames; ++n) {
+      std::size_t k = 0;
+      for (const char* s = leftovers.staging; *s && k < PATH_MAX; ++s) name[k++] = *s;
+      const char* prefix = "/frame-";
+      for (const char* s = prefix; *s; ++s) name[k++] = *s;
+      char digits[24];
+      int d = 0;
+      for (long long v = n; v > 0 || d < 6; v /= 10) digits[d++] = static_cast<char>('0' + v % 10);
+      while (d > 0) name[k++] = digits[--d];
+      for (const char* s = ".png"; *s; ++s) name[k++] = *s;
+      name[k] = '\0';
+      unlink(name);
+    }
+    rmdir(leftovers.staging);
+  }
+  for (int i = leftovers.nmade - 1; i >= 0; --i) rmdir(leftovers.made[i]);
+}
+
+extern "C" void on_fatal_signal(int sig) {
+  if (armed) remove_leftovers();
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+std::string frame_name(long long n) {
+  char name[32];
+  std::snprintf(name, sizeof name, "frame-%06lld.png", n);
+  return name;
+}
+
+}  // namespace
+
+std::string find_target(const std::string& given, Target& t) {
+  t = Target{};
+  t.given = given;
+  if (given == "-") {
+    t.kind = Target::Stdout;
+    return "";
+  }
+  std::string err;
+  t.path = resolve_links(given, err);
+  if (!err.empty()) return err;
+  struct stat st;
+  if (stat(t.path.c_str(), &st) != 0) {
+    if (errno != ENOENT) return why(given, errno);
+    t.kind = Target::NewFile;
+    return check_dir(given, dir_of(t.path));
+  }
+  if (S_ISDIR(st.st_mode)) return why(given, EISDIR);
+  if (S_ISBLK(st.st_mode)) return "cannot write " + given + ": it is a block device";
+  if (S_ISSOCK(st.st_mode)) return "cannot write " + given + ": it is a socket";
+  if (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode)) {
+    t.kind = Target::Stream;
+    if (faccessat(AT_FDCWD, t.path.c_str(), W_OK, AT_EACCESS) != 0) return why(given, errno);
+    return "";
+  }
+  t.kind = Target::File;
+  t.mode = st.st_mode & 07777;
+  t.uid = st.st_uid;
+  t.gid = st.st_gid;
+  // Opened for writing without truncating it: the file's own answer (a read-only file, a
+  // read-only mount, a file the system does not let anyone write) and no change to it.
+  const int fd = open(t.path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return why(given, errno);
+  close(fd);
+  return check_dir(given, dir_of(t.path));
+}
+
+OutputRun::OutputRun() {
+  leftovers = Leftovers{};
+  struct sigaction sa {};
+  sa.sa_handler = on_fatal_signal;
+  sigemptyset(&sa.sa_mask);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+  armed = 1;
+}
+
+OutputRun::~OutputRun() {
+  armed = 0;
+  if (!committed_) remove_uncommitted();
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, SIG_DFL);
+}
+
+void OutputRun::remember() {
+  armed = 0;
+  leftovers.nfiles = 0;
+  for (const Staged& s : staged_) {
+    if (leftovers.nfiles < Leftovers::FILES) copy_path(leftovers.files[leftovers.nfiles++], s.tmp);
+  }
+  copy_path(leftovers.staging, staging_);
+  leftovers.nmade = 0;
+  for (const std::string& m : made_) {
+    if (leftovers.nmade < 8) copy_path(leftovers.made[leftovers.nmade++], m);
+  }
+  armed = 1;
+}
+
+void OutputRun::remove_uncommitted() {
+  armed = 0;
+  for (const Staged& s : staged_) unlink(s.tmp.c_str());
+  staged_.clear();
+  if (!staging_.empty()) {
+    for (long long n = 1; n <= leftovers.frames; ++n) {
+      unlink((staging_ + "/" + frame_name(n)).c_str());
+    }
+    rmdir(staging_.c_str());
+    staging_.clear();
+  }
+  for (auto it = made_.rbegin(); it != made_.rend(); ++it) rmdir(it->c_str());
+  made_.clear();
+}
+
+std::string OutputRun::frames_folder(const std::string& given) {
+  std::string err;
+  const std::string dir = resolve_links(given, err);
+  if (!err.empty()) return err;
+  // Made one level at a time, so that a failed run removes exactly the folders it made.
+  std::vector<std::string> missing;
+  for (fs::path p = dir; !p.empty(); p = p.parent_path()) {
+    struct stat st;
+    if (stat(p.c_str(), &st) == 0) {
+      if (!S_ISDIR(st.st_mode)) return why(given, ENOTDIR);
+      break;
+    }
+    if (errno != ENOENT) return why(given, errno);
+    missing.push_back(p.string());
+    if (p == p.parent_path()) break;
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (mkdir(it->c_str(), 0777) != 0) {
+      const int e = errno;
+      remember();
+      return "cannot make the frame folder " + *it + ": " + std::strerror(e);
+    }
+    made_.push_back(*it);
+  }
+  if (faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return why(given, errno);
+  std::string tmpl = (fs::path(dir) / ".zoomdive-frames-XXXXXX").string();
+  if (!mkdtemp(tmpl.data())) return why(given, errno);
+  frames_ = dir;
+  staging_ = tmpl;
+  remember();
+  return "";
+}
+
+std::string OutputRun::frame(long long n, const WriteFn& write) {
+  const std::string path = staging_ + "/" + frame_name(n);
+  std::FILE* f = std::fopen(path.c_str(), "wbx");
+  if (!f) return why(frames_ + "/" + frame_name(n), errno);
+  leftovers.frames = static_cast<sig_atomic_t>(n);
+  std::string bad = write(f);
+  if (std::fflush(f) != 0 && bad.empty()) bad = std::strerror(errno);
+  if (std::fclose(f) != 0 && bad.empty()) bad = std::strerror(errno);
+  if (!bad.empty()) return "cannot write " + frames_ + "/" + frame_name(n) + ": " + bad;
+  return "";
+}
+
+std::string OutputRun::stage(const Target& t, const WriteFn& write) {
+  const std::string dir = dir_of(t.path), path = t.given;
+  // Hidden, beside the target: the rename into place stays within one file system.
+  std::string tmp = dir;
+  tmp += "/.";
+  tmp += fs::path(t.path).filename().string();
+  tmp += ".XXXXXX";
+  const int fd = mkstemp(tmp.data());
+  if (fd < 0) {
+    const int e = errno;
+    return "cannot write " + path + ": no new file can be made in " + dir + ": " + std::strerror(e);
+  }
+  staged_.push_back({tmp, t.path, path});
+  remember();
+  // mkstemp makes the file private: give it the mode an existing file had, or the one a new
+  // file gets; and the existing file's owner where we may.
+  mode_t mode;
+  if (t.kind == Target::File) {
+    mode = t.mode;
+    if (fchown(fd, t.uid, t.gid) != 0) {
+      // Not ours to give away: the file becomes ours, as any rewrite by another user would.
+    }
+  } else {
+    mode = umask(0);
+    umask(mode);
+    mode = 0666 & ~mode;
+  }
+  fchmod(fd, mode);
+  std::FILE* f = fdopen(fd, "wb");
+  if (!f) {
+    const int e = errno;
+    close(fd);
+    return why(path, e);
+  }
+  std::string bad = write(f);
+  if (std::fflush(f) != 0 && bad.empty()) bad = std::strerror(errno);
+  if (fsync(fileno(f)) != 0 && bad.empty() && errno != EINVAL) bad = std::strerror(errno);
+  if (std::fclose(f) != 0 && bad.empty()) bad = std::strerror(errno);
+  if (!bad.empty()) return "cannot write " + path + ": " + bad;
+  return "";
+}
+
+std::string OutputRun::write(const Target& t, const WriteFn& write) {
+  switch (t.kind) {
+    case Target::NewFile:
+    case Target::File:
+      return stage(t, write);
+    case Target::Stream: {
+      // O_APPEND-free, no truncation: a device or a pipe takes the bytes as they come.
+      const int fd = open(t.path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+      if (fd < 0) return why(t.given, errno);
+      std::FILE* f = fdopen(fd, "wb");
+      if (!f) {
+        const int e = errno;
+        close(fd);
+        return why(t.given, e);
+      }
+      std::string bad = write(f);
+      if (std::fflush(f) != 0 && bad.empty()) bad = std::strerror(errno);
+      if (std::fclose(f) != 0 && bad.empty()) bad = std::strerror(errno);
+      return bad.empty() ? "" : "cannot write " + t.given + ": " + bad;
+    }
+    case Target::Stdout: {
+      std::string bad = write(stdout);
+      if (std::fflush(stdout) != 0 && bad.empty()) bad = std::strerror(errno);
+      return bad.empty() ? "" : "cannot write standard output: " + bad;
+    }
+  }
+  return "";
+}
+
+std::string OutputRun::commit() {
+  // Staged files keep their temporary names until the whole run has succeeded.
+  for (Staged& s : staged_) {
+    if (std::rename(s.tmp.c_str(), s.to.c_str()) != 0) return why(s.name, errno);
+    s.tmp.clear();
+  }
+  std::erase_if(staged_, [](const Staged& s) { return s.tmp.empty(); });
+  if (!staging_.empty()) {
+    for (long long n = 1; n <= leftovers.frames; ++n) {
+      const std::string from = staging_ + "/" + frame_name(n);
+      const std::string to = frames_ + "/" + frame_name(n);
+      if (std::rename(from.c_str(), to.c_str()) != 0) return why(to, errno);
+    }
+    rmdir(staging_.c_str());
+    staging_.clear();
+  }
+  committed_ = true;
+  armed = 0;
+  return "";
+}
+
+}  // namespace zd

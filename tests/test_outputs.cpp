@@ -1,0 +1,276 @@
+// test_outputs.cpp — zoomdive-render's outputs: what it writes to each kind of path, what a
+// failed run leaves behind, and the arguments it refuses.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string slurp(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+bool is_png(const std::string& bytes) { return bytes.rfind("\x89PNG\r\n\x1a\n", 0) == 0; }
+
+struct Result {
+  int status;
+  std::string out, err;
+};
+
+// zoomdive-render in `dir`, its output files beside it. fsize > 0 limits the size of any file
+// it writes (SIGXFSZ ignored, so the write fails with EFBIG as a full disk would).
+Result render(const fs::path& dir, std::vector<std::string> args, long fsize = 0) {
+  args.insert(args.begin(), ZD_RENDER_BIN);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(127);
+    if (fsize > 0) {
+      const rlimit lim{static_cast<rlim_t>(fsize), static_cast<rlim_t>(fsize)};
+      setrlimit(RLIMIT_FSIZE, &lim);
+      signal(SIGXFSZ, SIG_IGN);
+    }
+    const int in = open("/dev/null", O_RDONLY);
+    const int out = open(".out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(".err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int st = 0;
+  waitpid(child, &st, 0);
+  Result r{WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st), slurp(dir / ".out"),
+           slurp(dir / ".err")};
+  fs::remove(dir / ".out");
+  fs::remove(dir / ".err");
+  return r;
+}
+
+// What a folder holds, names sorted.
+std::vector<std::string> listing(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::recursive_directory_iterator(dir)) {
+    names.push_back(fs::relative(e.path(), dir).string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class Outputs : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::temp_directory_path() /
+          ("zdout-" + std::to_string(getpid()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+  fs::path dir;
+  const bool root = geteuid() == 0;
+};
+
+TEST_F(Outputs, EachKindOfPathKeepsWhatItIs) {
+  struct Case {
+    const char* what;
+    std::function<void()> make;  // the path "out" (or its target) before the run
+    std::vector<std::string> args;
+    int status;
+    std::function<void()> check;
+  };
+  std::string fifo_bytes;
+  std::thread reader;
+  int fifo_writer = -1;
+  dev_t nulldev = makedev(1, 3), fulldev = makedev(1, 7);
+  const Case cases[] = {
+      {"a new file gets the usual mode", [] {}, {"-o", "out.png"}, 0,
+       [&] {
+         EXPECT_TRUE(is_png(slurp(dir / "out.png")));
+         const mode_t mask = umask(0);
+         umask(mask);
+         EXPECT_EQ(fs::status(dir / "out.png").permissions(), fs::perms(0666 & ~mask));
+       }},
+      {"an existing file is replaced whole and keeps its mode",
+       [&] {
+         std::ofstream(dir / "out.png") << "old contents, longer than nothing";
+         chmod((dir / "out.png").c_str(), 0640);
+       },
+       {"-o", "out.png"}, 0,
+       [&] {
+         EXPECT_TRUE(is_png(slurp(dir / "out.png")));
+         EXPECT_EQ(fs::status(dir / "out.png").permissions(), fs::perms(0640));
+       }},
+      {"a read-only file: written only by whoever may write it, mode kept",
+       [&] {
+         std::ofstream(dir / "out.png") << "old";
+         chmod((dir / "out.png").c_str(), 0444);
+       },
+       {"-o", "out.png"}, root ? 0 : 1,
+       [&] {
+         EXPECT_EQ(is_png(slurp(dir / "out.png")), root);
+         EXPECT_EQ(fs::status(dir / "out.png").permissions(), fs::perms(0444));
+       }},
+      {"a symlink is followed and stays a link",
+       [&] { fs::create_symlink("target.png", dir / "out.png"); }, {"-o", "out.png"}, 0,
+       [&] {
+         EXPECT_TRUE(fs::is_symlink(dir / "out.png"));
+         EXPECT_TRUE(is_png(slurp(dir / "target.png")));
+       }},
+      {"a FIFO is written into and stays a FIFO",
+       [&] {
+         // Read from before the run, and held open for writing meanwhile, so that the reader
+         // sees the end whether or not the run writes.
+         mkfifo((dir / "out").c_str(), 0600);
+         const int rfd = open((dir / "out").c_str(), O_RDONLY | O_NONBLOCK);
+         fifo_writer = open((dir / "out").c_str(), O_WRONLY | O_NONBLOCK);
+         fcntl(rfd, F_SETFL, 0);
+         reader = std::thread([&, rfd] {
+           char buf[4096];
+           for (ssize_t n; (n = read(rfd, buf, sizeof buf)) > 0;) fifo_bytes.append(buf, n);
+           close(rfd);
+         });
+       },
+       {"-o", "out"}, 0,
+       [&] {
+         close(fifo_writer);
+         reader.join();
+         EXPECT_TRUE(is_png(fifo_bytes));
+         EXPECT_TRUE(fs::is_fifo(dir / "out"));
+       }},
+      {"a null device takes the bytes and stays a device",
+       [&] {
+         if (mknod((dir / "out").c_str(), S_IFCHR | 0666, nulldev) != 0) {
+           fs::create_symlink("/dev/null", dir / "out");
+         }
+       },
+       {"--screen", "out"}, 0,
+       [&] {
+         struct stat st;
+         ASSERT_EQ(stat((dir / "out").c_str(), &st), 0);
+         EXPECT_TRUE(S_ISCHR(st.st_mode));
+         EXPECT_EQ(st.st_rdev, nulldev);
+       }},
+      {"a full device fails the run, stays a device, and the other output is not kept",
+       [&] {
+         if (mknod((dir / "out").c_str(), S_IFCHR | 0666, fulldev) != 0) {
+           fs::create_symlink("/dev/full", dir / "out");
+         }
+       },
+       {"-o", "first.png", "--screen", "out"}, 1,
+       [&] {
+         struct stat st;
+         ASSERT_EQ(stat((dir / "out").c_str(), &st), 0);
+         EXPECT_TRUE(S_ISCHR(st.st_mode));
+         EXPECT_FALSE(fs::exists(dir / "first.png"));
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.make();
+    const Result r = render(dir, c.args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_EQ(r.out, "");
+    if (c.status != 0) {
+      EXPECT_NE(r.err.find("zoomdive-render: cannot write "), std::string::npos);
+    }
+    c.check();
+    for (const auto& e : fs::directory_iterator(dir)) fs::remove_all(e.path());
+  }
+}
+
+TEST_F(Outputs, AFailedRunLeavesNothingOfItsOwnAndChangesNothing) {
+  // A dive of coarse frames, then a rest: the last frame, at full quality, is the largest.
+  std::ofstream(dir / "s.txt") << "L 0 0\nL 0 0\nL 0 0\n- 0 0\n";
+  std::ofstream(dir / "keep.png") << "kept";
+  fs::create_directories(dir / "old");
+  std::ofstream(dir / "old" / "frame-000001.png") << "an older film";
+  const std::vector<std::string> before = listing(dir);
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    long fsize;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"the first output's folder is missing",
+       {"--screen", "no/x.bin", "-o", "keep.png", "--frames", "new/f"}, 0, "cannot write no/x.bin"},
+      {"the last output's folder is missing",
+       {"-o", "keep.png", "--frames", "new/f", "--screen", "no/x.bin"}, 0, "cannot write no/x.bin"},
+      {"a frame write fails in the middle of a replay",
+       {"--replay", "s.txt", "--frames", "new/f", "-o", "keep.png"}, 12000, "frame-000004.png"},
+      {"the frame folder is a file", {"--replay", "s.txt", "--frames", "keep.png"}, 0,
+       "keep.png: Not a directory"},
+      {"older frames stay when the film fails",
+       {"--replay", "s.txt", "--frames", "old", "--screen", "new.bin"}, 12000, "cannot write "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Result r = render(dir, c.args, c.fsize);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(listing(dir), before);
+    EXPECT_EQ(slurp(dir / "keep.png"), "kept");
+    EXPECT_EQ(slurp(dir / "old" / "frame-000001.png"), "an older film");
+  }
+  // And the same film with room enough is whole.
+  const Result ok = render(dir, {"--replay", "s.txt", "--frames", "new/f"});
+  EXPECT_EQ(ok.status, 0) << ok.err;
+  EXPECT_EQ(listing(dir / "new" / "f"),
+            (std::vector<std::string>{"frame-000001.png", "frame-000002.png", "frame-000003.png",
+                                      "frame-000004.png"}));
+}
+
+TEST_F(Outputs, UnusableArgumentsExit2AndPrintNothingOnStandardOutput) {
+  std::ofstream(dir / "big.txt") << "L 0 0\n- 99999999999999999999 0\n";
+  const std::pair<std::vector<std::string>, const char*> cases[] = {
+      {{"-o", ""}, "-o needs a file name"},
+      {{"--screen", ""}, "--screen needs a file name"},
+      {{"--frames", ""}, "--frames needs a file name"},
+      {{"-o", "out.jpg"}, "only PNG is written"},
+      {{"-o", "no/such/out.jpg"}, "only PNG is written"},
+      {{"--workers", "-1"}, "--workers -1 is negative"},
+      {{"--workers", "two"}, "--workers \"two\" is not a whole number"},
+      {{"--replay", "big.txt"}, "big.txt:2: DX \"99999999999999999999\" does not fit an int"},
+      {{"-o", "-", "--screen", "-"}, "cannot both go to standard output"},
+      {{"--summary", "--screen", "-"}, "--summary goes to standard output"},
+      {{"-o", "a.png", "--screen", "a.png"}, "name the same file"},
+      {{"--bogus"}, "unknown option --bogus"},
+      {{"-2", "1", "-1"}, "give all five view numbers or none (got 3)"},
+      {{"-2", "1", "-1", "1", "1e12"}, "limit \"1e12\" does not fit an int"},
+      {{"1", "1", "-1", "1", "50"}, "x1 and x2 are equal: the view has no width"},
+  };
+  for (const auto& [args, message] : cases) {
+    SCOPED_TRACE(args[0] + (args.size() > 1 ? " " + args[1] : ""));
+    const Result r = render(dir, args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("zoomdive-render: ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    EXPECT_EQ(listing(dir), std::vector<std::string>{"big.txt"});
+  }
+}
+
+}  // namespace
