@@ -115,7 +115,7 @@ TEST(Script, ParsesLinesAndNamesTheFaultyLine) {
   std::vector<ScriptLine> lines;
   int bad = 0;
   std::string what;
-  ASSERT_TRUE(parse_script("# a dive\n\nL 0 0\r\n  ML -5 +7\n\t-\t1280\t-99999999999999999999\nRLM 1 2",
+  ASSERT_TRUE(parse_script("# a dive\n\nL 0 0\r\n  ML -5 +7\n\t-\t1280\t-2147483648\nRLM 1 2",
                            lines, bad, what))
       << what;
   ASSERT_EQ(lines.size(), 4u);
