@@ -140,7 +140,7 @@ TEST(CommandLine, HelpAndVersionOnlyAlone) {
   const char* both[] = {"zoomdive", "--help", "--version"};
   EXPECT_EQ(parse_explorer_args(2, help, cmd, err), Parsed::Help);
   EXPECT_EQ(parse_explorer_args(2, version, cmd, err), Parsed::Version);
-  EXPECT_EQ(parse_explorer_args(3, both, cmd, err), Parsed::Run);
+  EXPECT_EQ(parse_explorer_args(3, both, cmd, err), Parsed::Help);
 }
 
 // zoomdive-render run as a process, its outputs checked against the same computation in-process.

@@ -99,12 +99,17 @@ class Batch {
     const int n = static_cast<int>(q_.cx.size());
     q_.count.resize(q_.cx.size());
     CountJob job{q_.cx.data(), q_.cy.data(), q_.count.data(), n, limit_};
+    // A press abandons the refinement, leaving the coarse picture; leaving abandons it all.
+    job.stop = &prog.stop;
+    job.stop_at = pass == Pass::Coarse ? STOP_ALL : STOP_REFINING;
+    if (std::this_thread::get_id() == prog.main_thread) job.poll = prog.poll;
     if (crew_) {
       crew_->compute(job);
     } else {
       escape_counts(job);
     }
     for (int i = 0; i < n; ++i) {
+      if (q_.count[i] < 0) continue;  // abandoned: the word keeps what it had
       points_ += 1;
       iterations_ += q_.count[i];
       fill(cv_, b_, q_.at[i].r, q_.at[i].c, q_.at[i].s, colour_of(q_.count[i], limit_));

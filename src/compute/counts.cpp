@@ -21,13 +21,14 @@ namespace HWY_NAMESPACE {
 
 #if HWY_TARGET == HWY_SCALAR || HWY_TARGET == HWY_EMU128
 
-// No vector unit to use: the scalar kernel itself.
+// No vector unit to use: the scalar kernel itself. It looks for a stop between points only.
 void EscapeCounts(CountJob* job) {
   for (;;) {
     const int first = job->next.fetch_add(16, std::memory_order_relaxed);
     if (first >= job->n) return;
     for (int i = first; i < std::min(first + 16, job->n); ++i) {
-      job->out[i] = escape_count(job->cx[i], job->cy[i], job->limit);
+      if (job->poll) job->poll();
+      job->out[i] = job->stopped() ? -1 : escape_count(job->cx[i], job->cy[i], job->limit);
     }
   }
 }
@@ -90,6 +91,18 @@ class Lanes {
   }
 
   bool Done() const { return active_ == 0; }
+
+  // Leaves -1 for every point this call holds or has yet to start, and takes the rest of the
+  // job so that nobody starts them.
+  void Abandon() {
+    for (size_t i = 0; i < K * L_; ++i) {
+      if (point_[i] >= 0) out_[point_[i]] = -1;
+    }
+    for (int p = next_; p < end_; ++p) out_[p] = -1;
+    const int rest = job_.next.exchange(n_, std::memory_order_relaxed);
+    for (int p = rest; p < n_; ++p) out_[p] = -1;
+    active_ = 0;
+  }
   std::int64_t Soonest() const { return *std::min_element(vec_deadline_, vec_deadline_ + K); }
 
   // Vector k's first points.
@@ -217,6 +230,10 @@ void EscapeCounts(CountJob* job) {
   const D d;
   Lanes lanes(*job);
   if (lanes.Done()) return;  // other threads took every point
+  if (job->stopped()) {
+    lanes.Abandon();
+    return;
+  }
 #define ZD_START(k)                    \
   V x##k, y##k, xx##k, yy##k, cx##k, cy##k; \
   lanes.Load(k, x##k, y##k, xx##k, yy##k, cx##k, cy##k);
@@ -224,7 +241,12 @@ void EscapeCounts(CountJob* job) {
 #undef ZD_START
   const V two = hn::Set(d, two_at_run_time);
   const V nine = hn::Set(d, 9.0);
-  std::int64_t soonest = lanes.Soonest();
+  // A batch that may be abandoned looks at its stop every CHECK steps: folded into the
+  // deadline test, so the loop pays nothing for it.
+  constexpr std::int64_t CHECK = 1 << 14;
+  const bool watched = job->stop || job->poll;
+  std::int64_t next_check = watched ? CHECK : Lanes::kNever;
+  std::int64_t soonest = std::min(lanes.Soonest(), next_check);
   for (std::int64_t it = 1;; ++it) {
 #define ZD_STEP(k) const M in##k = Step(x##k, y##k, xx##k, yy##k, cx##k, cy##k, two, nine);
     ZD_EACH_VECTOR(ZD_STEP)
@@ -234,11 +256,19 @@ void EscapeCounts(CountJob* job) {
     ZD_EACH_VECTOR(ZD_AND)
 #undef ZD_AND
     if (HWY_LIKELY(hn::AllTrue(d, all) && it < soonest)) continue;
+    if (it >= next_check) {
+      next_check = it + CHECK;
+      if (job->poll) job->poll();
+      if (job->stopped()) {
+        lanes.Abandon();
+        return;
+      }
+    }
 #define ZD_HANDOVER(k) lanes.Handover(k, it, in##k, x##k, y##k, xx##k, yy##k, cx##k, cy##k);
     ZD_EACH_VECTOR(ZD_HANDOVER)
 #undef ZD_HANDOVER
     if (lanes.Done()) return;
-    soonest = lanes.Soonest();
+    soonest = std::min(lanes.Soonest(), next_check);
   }
 }
 

@@ -21,6 +21,13 @@ struct CountJob {
   int n;
   int limit;
   std::atomic<int> next{0};  // first point nobody has taken
+  // The batch may be abandoned: once *stop reaches stop_at, the calls return soon, leaving
+  // -1 for the points they had not finished. poll, if set, is called now and then by the
+  // calling thread meanwhile (it may raise *stop).
+  const std::atomic<int>* stop = nullptr;
+  int stop_at = 0;
+  void (*poll)() = nullptr;
+  bool stopped() const { return stop && stop->load(std::memory_order_relaxed) >= stop_at; }
 };
 void escape_counts(CountJob& job);
 

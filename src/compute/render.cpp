@@ -1,5 +1,6 @@
 // render.cpp — the region renderer: bands to workers, wait, show the window, follow-up refinement.
 #include <algorithm>
+#include <chrono>
 #include <cassert>
 #include <climits>
 #include <cstdio>
@@ -35,6 +36,21 @@ void show() {
   lrectwrite(0, 0, WINW - 1, WINH - 1, screenbak);
 }
 
+// Asked now and then while a picture is computed: a quit abandons the picture, a press the
+// refinement in progress. The window system is asked at most every few milliseconds.
+void poll_input() {
+  static std::chrono::steady_clock::time_point last;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - last < std::chrono::milliseconds(5)) return;
+  last = now;
+  const int i = interrupted();
+  if (i == INTERRUPT_QUIT) {
+    prog.stop = STOP_ALL;
+  } else if (i == INTERRUPT_PRESS && prog.stop.load() < STOP_REFINING) {
+    prog.stop = STOP_REFINING;
+  }
+}
+
 }  // namespace
 
 bandrec band_for(int i, int n, int first, int rows, double x0, double dx, double y0, double dy,
@@ -62,6 +78,8 @@ void mandel(int first, int rows, double x0, double dx, double y0, double dy, int
   assert(anz <= MAXWORKERS && "worker counts above 512 must be reduced at the command line");
   bandrec tab[MAXWORKERS];
   const int m = mygetbutton();
+  prog.poll = poll_input;
+  if (prog.stop.load() != STOP_ALL) prog.stop = STOP_NONE;
 
   if (anz == 0) {
     // The whole region in this thread. Its wake-up goes to ourselves: take it at once, so that
@@ -87,14 +105,17 @@ void mandel(int first, int rows, double x0, double dx, double y0, double dy, int
         sleep(1);
       }
     }
-    // The crew lives until every worker has signalled, after its last use of it.
-    for (int i = 0; i < anz; ++i) blockproc(pid);
+    // The crew lives until every worker has signalled, after its last use of it. Meanwhile
+    // this thread keeps an ear on the window system.
+    for (int i = 0; i < anz; ++i) {
+      while (!blockproc_for(pid, 5)) poll_input();
+    }
   } else {
     say("not all children finished!!!\n");
   }
 
   show();
-  const bool coarse = m != 0 || highq == 0;
+  const bool coarse = m != 0 || highq == 0 || prog.stop.load() != STOP_NONE;
   if (coarse) {
     picture_coarse = true;
   } else if (first == 0 && rows >= WINH && LOX == 0 && XPTS == WINW) {

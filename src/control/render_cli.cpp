@@ -27,7 +27,8 @@ namespace {
 
 const char* const usage_line =
     "usage: zoomdive-render [--workers N] [--replay SCRIPT] [--frames DIR] [-o FILE.png]\n"
-    "                       [--screen FILE] [--summary] [x1 x2 y1 y2 limit]\n";
+    "                       [--screen FILE] [--summary]\n"
+    "                       [x1 x2 y1 y2 limit | --view XMIT YMIT XSTEP YSTEP MAXIT]\n";
 
 const char* const help_text =
     "Computes the zoomdive explorer's pictures without a display: the first picture of a\n"
@@ -47,7 +48,9 @@ const char* const help_text =
     "\n"
     "x1 and x2 are the left and right edges, y1 and y2 the top and bottom edges,\n"
     "limit the iteration limit; by default 3 -2 1.875 -1.874 50. Numbers may begin\n"
-    "with '-'; '--' ends the options.\n"
+    "with '-'; '--' ends the options. --view gives the view state itself: the centre,\n"
+    "the signed half-extents and the limit, as the explorer's P key and --summary\n"
+    "print them.\n"
     "\n"
     "Outputs: '-' is standard output. An existing file is replaced whole, keeping its\n"
     "permissions; a symlink is followed; a character device or a FIFO is written\n"
@@ -101,6 +104,7 @@ int parse(int argc, const char* const* argv, Options& o) {
   app.allow_extras();   // the view numbers, in their order, whatever they look like
   bool help = false, version = false;
   std::string workers;
+  std::vector<std::string> view;
   app.add_flag("--help", help);
   app.add_flag("--version", version);
   app.add_flag("--summary", o.summary);
@@ -109,6 +113,7 @@ int parse(int argc, const char* const* argv, Options& o) {
   app.add_option("-o", o.png);
   app.add_option("--screen", o.words);
   app.add_option("--frames", o.frames);
+  app.add_option("--view", view)->expected(5);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -125,17 +130,7 @@ int parse(int argc, const char* const* argv, Options& o) {
   }
 
   std::vector<std::string> nums;
-  bool options_done = false;
-  for (const std::string& a : app.remaining()) {
-    double v;
-    if (!options_done && a == "--") {
-      options_done = true;
-    } else if (!options_done && a.size() > 1 && a[0] == '-' && !read_number(a.c_str(), v)) {
-      return usage_error("unknown option " + a);
-    } else {
-      nums.push_back(a);
-    }
-  }
+  if (std::string err; !positionals(app.remaining(), nums, err)) return usage_error(err);
 
   if (app.count("--workers")) {
     if (!is_integer(workers)) {
@@ -164,10 +159,12 @@ int parse(int argc, const char* const* argv, Options& o) {
   }
   if (o.frames_given && o.frames == "-") return usage_error("--frames needs a folder, not -");
 
-  if (nums.size() == 5) {
-    const char* n[5];
-    for (int i = 0; i < 5; ++i) n[i] = nums[i].c_str();
-    if (std::string err; !read_view(n, o.cmd, err)) {
+  if (app.count("--view") && !nums.empty()) {
+    return usage_error("give the view once: --view or five numbers");
+  }
+  if (nums.size() == 5 || app.count("--view")) {
+    if (std::string err; !read_view_strings(nums.size() == 5 ? nums : view,
+                                            app.count("--view") > 0, o.cmd, err)) {
       std::fprintf(stderr, "zoomdive-render: %s\n", err.c_str());
       return 2;
     }

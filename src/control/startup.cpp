@@ -1,6 +1,8 @@
 // startup.cpp — command line and start-up, in the order the rest of the program relies on.
 #include "control/startup.h"
 
+#include <CLI/CLI.hpp>
+
 #include <cctype>
 #include <climits>
 #include <cmath>
@@ -41,6 +43,7 @@ bool read_number(const char* s, double& v) {
 namespace {
 
 const char* const view_names[5] = {"x1", "x2", "y1", "y2", "limit"};
+const char* const state_names[5] = {"xmit", "ymit", "xstep", "ystep", "maxit"};
 
 // The view state from the five numbers: centre and signed half-extents, sum or difference first.
 struct ViewOf {
@@ -50,30 +53,54 @@ ViewOf view_of(const double v[5]) {
   return {(v[0] + v[1]) / 2.0, (v[1] - v[0]) / 2.0, (v[2] + v[3]) / 2.0, (v[3] - v[2]) / 2.0};
 }
 
-std::string fmt(const char* f, double v, double bound) {
-  char buf[160];
-  std::snprintf(buf, sizeof buf, f, v, bound);
+template <class... A>
+std::string fmt(const char* f, A... a) {
+  char buf[256];
+  std::snprintf(buf, sizeof buf, f, a...);
   return buf;
 }
 
-bool read_view_number(int i, const char* s, Cmdline& out, std::string& err) {
-  double v = 0.0;
-  const std::string quoted = std::string("\"") + s + "\"";
-  if (!read_number(s, v)) {
-    err = std::string(view_names[i]) + " " + quoted + " is not a number";
-    return false;
+// One of five numbers; the fifth is an iteration limit, handed to the renderer as an int.
+bool read_five(const char* const names[5], const char* const nums[5], double out[5],
+               std::string& err) {
+  for (int i = 0; i < 5; ++i) {
+    double v = 0.0;
+    const std::string quoted = std::string("\"") + nums[i] + "\"";
+    if (!read_number(nums[i], v)) {
+      err = std::string(names[i]) + " " + quoted + " is not a number";
+      return false;
+    }
+    if (!std::isfinite(v)) {
+      err = std::string(names[i]) + " " + quoted + " is not finite";
+      return false;
+    }
+    if (i == 4 && !(std::trunc(v) >= INT_MIN && std::trunc(v) <= INT_MAX)) {
+      err = std::string(names[4]) + " " + quoted + " does not fit an int";
+      return false;
+    }
+    out[i] = v;
   }
-  if (!std::isfinite(v)) {
-    err = std::string(view_names[i]) + " " + quoted + " is not finite";
-    return false;
-  }
-  // The renderer is handed the limit truncated to an int.
-  if (i == 4 && !(std::trunc(v) >= INT_MIN && std::trunc(v) <= INT_MAX)) {
-    err = std::string("limit ") + quoted + " does not fit an int";
-    return false;
-  }
-  out.view[i] = v;
   return true;
+}
+
+// A view the explorer can show and zoom from.
+bool check_extents(double xs, double ys, const char* xname, const char* yname, std::string& err) {
+  if (std::fabs(xs) < STEP_FLOOR) {
+    err = fmt((std::string("the view is too narrow: ") + xname + " = %g is below %g").c_str(), xs,
+              STEP_FLOOR);
+  } else if (std::fabs(ys) < STEP_FLOOR) {
+    err = fmt((std::string("the view is too low: ") + yname + " = %g is below %g").c_str(), ys,
+              STEP_FLOOR);
+  } else if (std::fabs(xs) > STEP_CEILING) {
+    err = fmt((std::string("the view is too wide: ") + xname + " = %g is above %g").c_str(), xs,
+              STEP_CEILING);
+  } else if (std::fabs(ys) > STEP_CEILING) {
+    err = fmt((std::string("the view is too high: ") + yname + " = %g is above %g").c_str(), ys,
+              STEP_CEILING);
+  } else {
+    return true;
+  }
+  return false;
 }
 
 bool check_view(const Cmdline& cmd, std::string& err) {
@@ -89,16 +116,8 @@ bool check_view(const Cmdline& cmd, std::string& err) {
     err = "the view's width x2 - x1 is not finite";
   } else if (!std::isfinite(w.ystep)) {
     err = "the view's height y2 - y1 is not finite";
-  } else if (std::fabs(w.xstep) < STEP_FLOOR) {
-    err = fmt("the view is too narrow: (x2 - x1) / 2 = %g is below %g", w.xstep, STEP_FLOOR);
-  } else if (std::fabs(w.ystep) < STEP_FLOOR) {
-    err = fmt("the view is too low: (y2 - y1) / 2 = %g is below %g", w.ystep, STEP_FLOOR);
-  } else if (std::fabs(w.xstep) > STEP_CEILING) {
-    err = fmt("the view is too wide: (x2 - x1) / 2 = %g is above %g", w.xstep, STEP_CEILING);
-  } else if (std::fabs(w.ystep) > STEP_CEILING) {
-    err = fmt("the view is too high: (y2 - y1) / 2 = %g is above %g", w.ystep, STEP_CEILING);
   } else {
-    return true;
+    return check_extents(w.xstep, w.ystep, "(x2 - x1) / 2", "(y2 - y1) / 2", err);
   }
   return false;
 }
@@ -106,23 +125,115 @@ bool check_view(const Cmdline& cmd, std::string& err) {
 }  // namespace
 
 bool read_view(const char* const nums[5], Cmdline& out, std::string& err) {
-  for (int i = 0; i < 5; ++i) {
-    if (!read_view_number(i, nums[i], out, err)) return false;
-  }
-  if (!check_view(out, err)) return false;
+  if (!read_five(view_names, nums, out.view, err) || !check_view(out, err)) return false;
   out.view_given = true;
   return true;
 }
 
+bool read_view_state(const char* const nums[5], Cmdline& out, std::string& err) {
+  if (!read_five(state_names, nums, out.state, err)) return false;
+  if (out.state[2] == 0.0) {
+    err = "xstep is 0: the view has no width";
+    return false;
+  }
+  if (out.state[3] == 0.0) {
+    err = "ystep is 0: the view has no height";
+    return false;
+  }
+  if (!check_extents(out.state[2], out.state[3], "xstep", "ystep", err)) return false;
+  out.state_given = true;
+  return true;
+}
+
+bool positionals(const std::vector<std::string>& rest, std::vector<std::string>& nums,
+                 std::string& err) {
+  bool options_done = false;
+  for (const std::string& a : rest) {
+    double v;
+    if (!options_done && a == "--") {
+      options_done = true;
+    } else if (!options_done && a.size() > 1 && a[0] == '-' && !read_number(a.c_str(), v)) {
+      err = "unknown option " + a;
+      return false;
+    } else {
+      nums.push_back(a);
+    }
+  }
+  return true;
+}
+
+bool read_view_strings(const std::vector<std::string>& nums, bool state, Cmdline& out,
+                       std::string& err) {
+  const char* n[5];
+  for (int i = 0; i < 5; ++i) n[i] = nums[i].c_str();
+  return state ? read_view_state(n, out, err) : read_view(n, out, err);
+}
+
 Parsed parse_explorer_args(int argc, const char* const* argv, Cmdline& out, std::string& err) {
   out = Cmdline{};
-  const int n = argc - 1;
-  if (n == 1) {
-    if (std::strcmp(argv[1], "--help") == 0) return Parsed::Help;
-    if (std::strcmp(argv[1], "--version") == 0) return Parsed::Version;
-    out.workers = parse_worker_count(argv[1]);
-  } else if (n == 5) {
-    if (!read_view(argv + 1, out, err)) return Parsed::Error;
+  CLI::App app{"zoomdive"};
+  app.set_help_flag();  // the program's own text
+  app.allow_extras();   // the positional forms, in their order, whatever they look like
+  bool help = false, version = false;
+  std::string workers, rate;
+  std::vector<std::string> view;
+  app.add_flag("--help", help);
+  app.add_flag("--version", version);
+  app.add_option("--workers", workers);
+  app.add_option("--view", view)->expected(5);
+  app.add_option("--record", out.record);
+  app.add_option("--rate", rate);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    err = e.what();
+    return Parsed::Error;
+  }
+  if (help) return Parsed::Help;
+  if (version) return Parsed::Version;
+
+  std::vector<std::string> nums;
+  if (!positionals(app.remaining(), nums, err)) return Parsed::Error;
+  if (nums.size() == 1) {
+    out.workers = parse_worker_count(nums[0].c_str());
+  } else if (nums.size() == 5) {
+    if (!read_view_strings(nums, false, out, err)) return Parsed::Error;
+  }
+
+  if (app.count("--workers")) {
+    if (nums.size() == 1) {
+      err = "give the worker count once: --workers or one number";
+      return Parsed::Error;
+    }
+    double w;
+    if (!read_number(workers.c_str(), w) || w != std::trunc(w) || w < 0) {
+      err = "--workers \"" + workers + "\" is not a whole number of at least 0";
+      return Parsed::Error;
+    }
+    out.workers = parse_worker_count(workers.c_str());
+  }
+  if (app.count("--view")) {
+    if (nums.size() == 5) {
+      err = "give the view once: --view or five numbers";
+      return Parsed::Error;
+    }
+    if (!read_view_strings(view, true, out, err)) return Parsed::Error;
+  }
+  if (app.count("--rate")) {
+    double r;
+    if (!read_number(rate.c_str(), r) || !(r >= MIN_RATE && r <= MAX_RATE)) {
+      err = fmt("--rate \"%s\" is not a number of steps a second from %g to %g", rate.c_str(),
+                MIN_RATE, MAX_RATE);
+      return Parsed::Error;
+    }
+    out.rate = r;
+  }
+  if (app.count("--record")) {
+    if (out.record.empty()) {
+      err = "--record needs a file name, not an empty one";
+      return Parsed::Error;
+    }
+    out.record_given = true;
   }
   return Parsed::Run;
 }
@@ -142,12 +253,26 @@ bool startup(const Cmdline& cmd) {
 
   if (graphic() < 0) return false;
 
-  const ViewOf v = view_of(cmd.view);
-  xmit = v.xmit;
-  xstep = v.xstep;
-  ymit = v.ymit;
-  ystep = v.ystep;
-  maxit = cmd.view[4];
+  if (cmd.state_given) {
+    xmit = cmd.state[0];
+    ymit = cmd.state[1];
+    xstep = cmd.state[2];
+    ystep = cmd.state[3];
+    maxit = cmd.state[4];
+  } else {
+    const ViewOf v = view_of(cmd.view);
+    xmit = v.xmit;
+    xstep = v.xstep;
+    ymit = v.ymit;
+    ystep = v.ystep;
+    maxit = cmd.view[4];
+  }
+  prog.home_xmit = xmit;
+  prog.home_ymit = ymit;
+  prog.home_xstep = xstep;
+  prog.home_ystep = ystep;
+  prog.home_maxit = maxit;
+  prog.main_thread = std::this_thread::get_id();
 
   const int w = static_cast<int>(480.0);
   XPTS = w & ~1;

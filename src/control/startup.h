@@ -1,22 +1,45 @@
 // startup.h — the command line and the start-up sequence shared by the explorer and the renderer.
 #pragma once
 #include <string>
+#include <vector>
 
 namespace zd {
+
+// Steps a second while a button is held: few enough that a person can stop a dive where they
+// like (each step zooms by a tenth, so a second's dive is about a fivefold zoom), many enough
+// that the motion looks continuous.
+constexpr double DEFAULT_RATE = 15.0;
+constexpr double MIN_RATE = 1.0, MAX_RATE = 200.0;
 
 // What the command line asks for, read and checked before anything else happens.
 struct Cmdline {
   int workers = 0;  // anz
   bool view_given = false;
   double view[5] = {3.0, -2.0, 1.875, -1.874, 50.0};  // x1 x2 y1 y2 limit
+  // The view state itself (xmit ymit xstep ystep maxit), when given with --view; it takes the
+  // place of the five numbers above.
+  bool state_given = false;
+  double state[5] = {};
+  // The explorer's own: a file that records the session, and the pace of held buttons.
+  bool record_given = false;
+  std::string record;
+  double rate = DEFAULT_RATE;
 };
 
 enum class Parsed { Run, Help, Version, Error };
 
 // The explorer's forms: one argument, the worker count; five, the view and the limit; any other
-// count, the defaults. --help or --version as the only argument. On Error, err holds the message
-// (without the program's name).
+// count, the defaults. Options (--workers, --view, --record, --rate, --help, --version) combine
+// with them. On Error, err holds the message (without the program's name).
 Parsed parse_explorer_args(int argc, const char* const* argv, Cmdline& out, std::string& err);
+
+// Positional arguments from what an option parser left over, in their order: numbers may begin
+// with '-', "--" ends the options; anything else that begins with '-' is an unknown option (err).
+bool positionals(const std::vector<std::string>& rest, std::vector<std::string>& nums,
+                 std::string& err);
+// Reads `--view`'s or the five-number form's numbers as given (strings) into out.
+bool read_view_strings(const std::vector<std::string>& nums, bool state, Cmdline& out,
+                       std::string& err);
 
 // A worker count as "%d" reads it: leading digits, else 0; above MAXWORKERS it is MAXWORKERS.
 int parse_worker_count(const char* s);
@@ -27,6 +50,11 @@ bool read_number(const char* s, double& v);
 // must be one the explorer can show and zoom from: x1 != x2, y1 != y2, a finite centre, and both
 // half-extents finite and within [STEP_FLOOR, STEP_CEILING]. On false, err says what is wrong.
 bool read_view(const char* const nums[5], Cmdline& out, std::string& err);
+
+// Reads --view's five numbers (xmit ymit xstep ystep maxit) into out.state and sets
+// out.state_given, with the same checks as read_view: each number finite, the limit's
+// truncation within an int, both half-extents non-zero and within [STEP_FLOOR, STEP_CEILING].
+bool read_view_state(const char* const nums[5], Cmdline& out, std::string& err);
 
 // Runs start-up up to the navigation loop: pid, child handling, pointer, buffers, colour table
 // and window, view, geometry, flags, logo. Returns false if the window cannot be opened.

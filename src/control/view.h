@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <thread>
 
 namespace zd {
 
@@ -26,6 +27,8 @@ constexpr int MAXWORKERS = 512;  // the renderer's band table
 constexpr double STEP_FLOOR = 1e-290;
 constexpr double STEP_CEILING = 1e290;
 
+enum Stop : int { STOP_NONE = 0, STOP_REFINING = 1, STOP_ALL = 2 };
+
 struct State {
   // View. xstep/ystep are signed half-extents; maxit is a double, truncated when handed out.
   double xmit = 0, ymit = 0, xstep = 0, ystep = 0, maxit = 0;
@@ -44,6 +47,18 @@ struct State {
   std::uint32_t* screenbak = nullptr;  // display copy with the logo stamped in
   std::uint32_t* snap_long = nullptr;  // LOGOW x LOGOH logo words
   std::uint32_t mycoltab[256] = {};
+  // The start view and limit, which the Home key brings back.
+  double home_xmit = 0, home_ymit = 0, home_xstep = 0, home_ystep = 0, home_maxit = 0;
+
+  // Set while a picture may be abandoned: STOP_REFINING (a mouse press: the refinement passes
+  // in progress stop, the coarse picture stays) or STOP_ALL (the user leaves). The workers'
+  // kernels look at it now and then; only the explorer sets it.
+  std::atomic<int> stop{0};
+  // The thread that runs start-up and the loop: the only one that may ask the window system,
+  // which it does through poll now and then while it computes.
+  std::thread::id main_thread{};
+  void (*poll)() = nullptr;
+
   // Where the renderer's two messages go (null: standard output). A batch run whose standard
   // output carries what was asked for sends them to standard error.
   std::FILE* say_to = nullptr;

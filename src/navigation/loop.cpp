@@ -1,12 +1,14 @@
 // loop.cpp — the navigation loop: whole picture if due, idle wait, buttons, pan, end test.
 #include "navigation/loop.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "control/view.h"
 #include "navigation/mouse.h"
 #include "navigation/pan.h"
 #include "navigation/whole.h"
+#include "platform/gfx.h"
 
 namespace zd {
 
@@ -15,6 +17,8 @@ namespace {
 constexpr double ZOOM = 0.9;  // multiplied in, divided out (not multiplied by 1/0.9)
 constexpr double LIMIT_FACTOR = 1.02;
 constexpr double LIMIT_CEILING = 64250.0;  // 64250 * 1.02 = 65535
+// The limit keys stay within what the renderer is handed (an int) and at least one step.
+constexpr double MAXIT_CEILING = 2147483647.0;
 
 bool at_centre() { return xmouse() == 240 && ymouse() == 180; }
 
@@ -45,6 +49,27 @@ void exact_pan() {
   setmouse(240, 180);
 }
 
+// A view key: a change of the view's own state, between steps.
+void apply_command(int cmd) {
+  switch (cmd) {
+    case CMD_HOME:
+      xmit = prog.home_xmit;
+      ymit = prog.home_ymit;
+      xstep = prog.home_xstep;
+      ystep = prog.home_ystep;
+      maxit = prog.home_maxit;
+      break;
+    case CMD_MORE_ITERATIONS:
+      maxit = std::min(maxit * 2.0, MAXIT_CEILING);
+      break;
+    case CMD_FEWER_ITERATIONS:
+      maxit = std::max(maxit / 2.0, 1.0);
+      break;
+    default:
+      break;
+  }
+}
+
 }  // namespace
 
 void paint_mandel() {
@@ -59,11 +84,18 @@ void paint_mandel() {
     // Idle: nothing to do until the pointer moves or a button goes down. A button let go
     // after the renderer's last look at it can leave a coarse picture behind; the first idle
     // moment refines it, as the renderer's own follow-up would have.
-    while (at_centre() && mygetbutton() == 0 && dragging == 0) {
+    while (at_centre() && mygetbutton() == 0 && dragging == 0 && command_pending() == 0) {
       if (picture_coarse && highq != 0) {
         no_firstpass = 1;
         whole_picture();
       }
+    }
+
+    // A view key is a step of its own: the view changes, the next step computes it.
+    if (const int cmd = take_command(); cmd != NO_COMMAND) {
+      apply_command(cmd);
+      calc = 1;
+      continue;
     }
 
     const int m = mygetbutton();

@@ -37,6 +37,9 @@ void setvaluator(int dev, short value, short vmin, short vmax) {
   be().setvaluator(dev, value, vmin, vmax);
 }
 void gexit() { be().gexit(); }
+int command_pending() { return be().command(false); }
+int take_command() { return be().command(true); }
+int interrupted() { return be().interrupted(); }
 void gfx_reset() {
   g.colour = 0;
   if (g.backend) g.backend->reset();

@@ -40,6 +40,26 @@ void setvaluator(int dev, short value, short vmin, short vmax);
 void gexit();  // closes the graphics
 const char* gfx_error();
 
+// Keys that change the view, taken by the navigation loop between steps. Like the mouse, they
+// reach the program only where a line of recorded input would: at a pointer warp, or when the
+// program waits for input.
+enum Command : int {
+  NO_COMMAND = 0,
+  CMD_HOME = 1,          // back to the start view and limit
+  CMD_MORE_ITERATIONS,   // the iteration limit doubled
+  CMD_FEWER_ITERATIONS,  // ... halved
+};
+// The command waiting for the loop, if any; take_command() also removes it.
+int command_pending();
+int take_command();
+
+// What happened since the program last looked, asked now and then while a picture is being
+// computed (main thread only): 0 nothing, INTERRUPT_PRESS a mouse button was pressed (a
+// refinement in progress may be abandoned), INTERRUPT_QUIT the user wants to leave (the
+// picture may be abandoned). It changes nothing the program reads: that waits for its time.
+enum Interrupt : int { NO_INTERRUPT = 0, INTERRUPT_PRESS = 1, INTERRUPT_QUIT = 2 };
+int interrupted();
+
 // One backend: the operations above. Contracts as stated on the free functions.
 struct GfxBackend {
   const char* name;
@@ -54,6 +74,8 @@ struct GfxBackend {
   void (*gexit)();
   const char* (*error)();
   void (*reset)();  // back to a fresh, closed window and devices at rest
+  int (*command)(bool take);
+  int (*interrupted)();
 };
 
 // Chooses the backend for every following call; only a program's main does this.

@@ -77,9 +77,18 @@ const char* hl_error() { return ""; }
 
 void hl_reset() { state = std::make_unique<HeadlessState>(); }
 
+int hl_command(bool take) {
+  const int c = state->command;
+  if (take) state->command = NO_COMMAND;
+  return c;
+}
+
+int hl_interrupted() { return state->interrupt; }
+
 const GfxBackend backend = {
     "headless",   hl_prefposition, hl_winopen,     hl_cursoff, hl_clear, hl_lrectwrite,
     hl_getbutton, hl_getvaluator,  hl_setvaluator, hl_gexit,   hl_error, hl_reset,
+    hl_command,   hl_interrupted,
 };
 
 }  // namespace

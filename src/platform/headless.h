@@ -31,6 +31,8 @@ struct HeadlessState {
   std::function<void(HeadlessState&, int dev)> on_read;
   // Called after every setvaluator.
   std::function<void(HeadlessState&, int dev)> on_warp;
+  int command = NO_COMMAND;  // waiting for the loop
+  int interrupt = NO_INTERRUPT;  // what interrupted() answers (tests set it)
 };
 
 const GfxBackend* headless_backend();

@@ -101,6 +101,16 @@ int blockproc(int p) {
   return 0;
 }
 
+bool blockproc_for(int p, int ms) {
+  if (p != getpid()) return false;
+  std::unique_lock<std::mutex> lock(ps.m);
+  if (!ps.cv.wait_for(lock, std::chrono::milliseconds(ms), [] { return ps.count > 0; })) {
+    return false;
+  }
+  --ps.count;
+  return true;
+}
+
 int getpid() { return static_cast<int>(::getpid()); }
 
 void sleep(unsigned seconds) {

@@ -16,6 +16,8 @@ int unblockproc(int p);
 // Takes one wake-up from the calling process's own count (p must be its id), sleeping while the
 // count has none. Wake-ups given before the call still count. -1 for another p.
 int blockproc(int p);
+// The same, giving up after ms milliseconds: true if a wake-up was taken.
+bool blockproc_for(int p, int ms);
 // The id of the calling process (the same for every worker: they live in it).
 int getpid();
 // Pauses for the given number of seconds.

@@ -79,7 +79,28 @@ bool parse_offset(std::string_view s, const char* name, int& v, std::string& wha
   return true;
 }
 
+const char* const command_words[] = {"", "home", "limit*2", "limit/2"};
+
+int command_of(std::string_view word) {
+  for (int c = CMD_HOME; c <= CMD_FEWER_ITERATIONS; ++c) {
+    if (word == command_words[c]) return c;
+  }
+  return NO_COMMAND;
+}
+
 }  // namespace
+
+std::string format_line(const ScriptLine& s) {
+  if (s.command != NO_COMMAND) return command_words[s.command];
+  char b[4] = "-";
+  int n = 0;
+  if (s.buttons & 1) b[n++] = 'L';
+  if (s.buttons & 2) b[n++] = 'M';
+  if (s.buttons & 4) b[n++] = 'R';
+  char line[48];
+  std::snprintf(line, sizeof line, "%s %d %d", b, s.dx, s.dy);
+  return line;
+}
 
 bool parse_script(std::string_view text, std::vector<ScriptLine>& out, int& bad_line,
                   std::string& what) {
@@ -97,9 +118,12 @@ bool parse_script(std::string_view text, std::vector<ScriptLine>& out, int& bad_
     if (f.empty() || f[0][0] == '#') continue;
     if (line.find('\0') != std::string_view::npos) {
       what = "a NUL byte in the line (is this a text file?)";
+    } else if (f.size() == 1 && command_of(f[0]) != NO_COMMAND) {
+      out.push_back(ScriptLine{0, 0, 0, command_of(f[0])});
+      continue;
     } else if (f.size() != 3) {
       what = "expected BUTTONS DX DY, found " + std::to_string(f.size()) +
-             (f.size() == 1 ? " field" : " fields");
+             (f.size() == 1 ? " field" : " fields") + " (or a key: home, limit*2, limit/2)";
     } else {
       ScriptLine s{};
       if (parse_buttons(f[0], s.buttons, what) && parse_offset(f[1], "DX", s.dx, what) &&
@@ -144,22 +168,17 @@ void ScriptedInput::attach(HeadlessState& hs) {
   hs.on_read = [this](HeadlessState& s, int) { read(s); };
   hs.on_warp = [this](HeadlessState& s, int dev) { warp(s, dev); };
   hs.on_write = [this, then = hs.on_write](const HeadlessState& s) {
-    reads_ = 0;
+    clock_.write();
     if (then) then(s);
   };
 }
 
 void ScriptedInput::read(HeadlessState& hs) {
-  if (++reads_ >= STALL_READS) {
-    activate(hs);
-    reads_ = 0;
-  }
+  if (clock_.read()) activate(hs);
 }
 
 void ScriptedInput::warp(HeadlessState& hs, int dev) {
-  reads_ = 0;
-  // The pointer warp sets MOUSEX, then MOUSEY: the second call completes one warp.
-  if (dev == MOUSEY) activate(hs);
+  if (clock_.warp(dev)) activate(hs);
 }
 
 void ScriptedInput::activate(HeadlessState& hs) {
@@ -168,6 +187,12 @@ void ScriptedInput::activate(HeadlessState& hs) {
     s = lines_[next_++];
   } else {
     ended_ = true;
+  }
+  if (s.command != NO_COMMAND) {
+    hs.command = s.command;
+    hs.mousex.value = 640;
+    hs.mousey.value = 512;
+    return;
   }
   hs.buttons[LEFTMOUSE - RIGHTMOUSE] = (s.buttons & 1) != 0;
   hs.buttons[MIDDLEMOUSE - RIGHTMOUSE] = (s.buttons & 2) != 0;

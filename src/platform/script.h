@@ -1,11 +1,13 @@
-// script.h — recorded mouse input: a text script of button states and pointer offsets that
-// drives the headless backend's devices, so that a session can be replayed without a display.
+// script.h — recorded input: a text script of mouse states and view keys that drives the
+// headless backend's devices, so that a session can be replayed without a display; and the
+// clock that says when the next line takes effect, which the live devices keep too.
 //
 // Each line is `BUTTONS DX DY` (BUTTONS: '-' or letters from L, M, R; DX right and DY up, in
-// valuator counts from the screen centre); blank lines and '#' lines are skipped. A line
-// becomes active at every pointer warp (setmouse) and when the program has read the devices
-// 1000 times in a row with no warp or window write in between (it is waiting for input).
-// After the last line the right button is down for ever, which ends the explorer.
+// valuator counts from the screen centre), or one of the keys `home`, `limit*2`, `limit/2`
+// (the pointer goes back to the centre, the buttons stay); blank lines and '#' lines are
+// skipped. A line becomes active at every pointer warp (setmouse) and when the program has
+// read the devices 1000 times in a row with no warp or window write in between (it is waiting
+// for input). After the last line the right button is down for ever, which ends the explorer.
 #pragma once
 #include <cstddef>
 #include <string>
@@ -19,6 +21,30 @@ namespace zd {
 struct ScriptLine {
   int buttons;  // 1 left, 2 middle, 4 right
   int dx, dy;   // within the range of int
+  int command = NO_COMMAND;  // a key line: buttons, dx and dy are not used
+};
+
+// The line as a script holds it.
+std::string format_line(const ScriptLine& s);
+
+// When the next line takes effect: at the second of a warp's two setvaluator calls, and at the
+// STALL_READS-th device read in a row with no warp or window write in between.
+class LineClock {
+ public:
+  static constexpr int STALL_READS = 1000;
+  bool read() {
+    if (++reads_ < STALL_READS) return false;
+    reads_ = 0;
+    return true;
+  }
+  bool warp(int dev) {
+    reads_ = 0;
+    return dev == MOUSEY;
+  }
+  void write() { reads_ = 0; }
+
+ private:
+  int reads_ = 0;  // device reads since the last warp or window write
 };
 
 // Parses a whole script. On failure returns false with the 1-based line number and the fault.
@@ -29,8 +55,6 @@ bool load_script(const std::string& path, std::vector<ScriptLine>& out, std::str
 
 class ScriptedInput {
  public:
-  static constexpr int STALL_READS = 1000;
-
   explicit ScriptedInput(std::vector<ScriptLine> lines) : lines_(std::move(lines)) {}
 
   // From now on the headless devices follow the script. Call it after start-up has put the
@@ -49,7 +73,7 @@ class ScriptedInput {
   std::vector<ScriptLine> lines_;
   std::size_t next_ = 0;
   bool ended_ = false;
-  int reads_ = 0;  // consecutive device reads since the last warp or window write
+  LineClock clock_;
 };
 
 }  // namespace zd

@@ -249,6 +249,7 @@ const char* sdl_error() { return s.error.c_str(); }
 const GfxBackend backend = {
     "sdl2",        sdl_prefposition, sdl_winopen,     sdl_cursoff, sdl_clear, sdl_lrectwrite,
     sdl_getbutton, sdl_getvaluator,  sdl_setvaluator, sdl_gexit,   sdl_error, sdl_gexit,
+    nullptr, nullptr,
 };
 
 }  // namespace
