@@ -268,6 +268,7 @@ TEST_F(Outputs, UnusableArgumentsExit2AndPrintNothingOnStandardOutput) {
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err.rfind("zoomdive-render: ", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
     EXPECT_EQ(listing(dir), std::vector<std::string>{"big.txt"});
   }

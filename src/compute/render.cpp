@@ -115,7 +115,9 @@ void mandel(int first, int rows, double x0, double dx, double y0, double dy, int
   }
 
   show();
-  const bool coarse = m != 0 || highq == 0 || prog.stop.load() != STOP_NONE;
+  // An abandoned picture is not marked for refinement at rest: what abandoned it (a press, a
+  // quit) is a step the loop takes next, and refining meanwhile would only be abandoned again.
+  const bool coarse = m != 0 || highq == 0;
   if (coarse) {
     picture_coarse = true;
   } else if (first == 0 && rows >= WINH && LOX == 0 && XPTS == WINW) {

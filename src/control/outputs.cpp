@@ -329,4 +329,30 @@ std::string OutputRun::commit() {
   return "";
 }
 
+std::string save_new(const std::string& prefix, const std::string& suffix, const WriteFn& write,
+                     std::string& name) {
+  for (int n = 1; n <= 99999; ++n) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04d", n);
+    name = prefix + buf + suffix;
+    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return why(name, errno);
+    }
+    std::FILE* f = fdopen(fd, "wb");
+    std::string bad = f ? write(f) : std::strerror(errno);
+    if (f && std::fflush(f) != 0 && bad.empty()) bad = std::strerror(errno);
+    if (f ? std::fclose(f) != 0 : close(fd) != 0) {
+      if (bad.empty()) bad = std::strerror(errno);
+    }
+    if (!bad.empty()) {
+      unlink(name.c_str());  // ours: made by this call
+      return "cannot write " + name + ": " + bad;
+    }
+    return "";
+  }
+  return "cannot write " + prefix + "NNNN" + suffix + ": every name is taken";
+}
+
 }  // namespace zd

@@ -71,4 +71,10 @@ class OutputRun {
   bool committed_ = false;
 };
 
+// Writes a new file PREFIX0001SUFFIX, PREFIX0002SUFFIX, ... in the working folder, the first
+// name that does not exist: never over another file. name is the one written; returns "" or
+// the reason (and removes what it began).
+std::string save_new(const std::string& prefix, const std::string& suffix, const WriteFn& write,
+                     std::string& name);
+
 }  // namespace zd

@@ -73,10 +73,9 @@ struct Options {
   bool summary = false;
 };
 
+// One line: what is wrong.
 int usage_error(const std::string& msg) {
-  std::fprintf(stderr, "zoomdive-render: %s\n", msg.c_str());
-  std::fputs(usage_line, stderr);
-  std::fputs("Try 'zoomdive-render --help'.\n", stderr);
+  std::fprintf(stderr, "zoomdive-render: %s (see zoomdive-render --help)\n", msg.c_str());
   return 2;
 }
 

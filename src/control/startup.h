@@ -3,13 +3,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/sdl.h"
+
 namespace zd {
 
-// Steps a second while a button is held: few enough that a person can stop a dive where they
-// like (each step zooms by a tenth, so a second's dive is about a fivefold zoom), many enough
-// that the motion looks continuous.
-constexpr double DEFAULT_RATE = 15.0;
-constexpr double MIN_RATE = 1.0, MAX_RATE = 200.0;
+// Steps a second while a button is held (platform/sdl.h says why so many).
+constexpr double DEFAULT_RATE = DEFAULT_LIVE_RATE;
+constexpr double MIN_RATE = MIN_LIVE_RATE, MAX_RATE = MAX_LIVE_RATE;
 
 // What the command line asks for, read and checked before anything else happens.
 struct Cmdline {

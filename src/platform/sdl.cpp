@@ -1,12 +1,24 @@
-// sdl.cpp — the SDL2 backend: one window showing packed pixel words, and the mouse as polled
-// devices. The pointer is a relative device: SDL's relative mode keeps it inside the window and
-// hidden, and the MOUSEX/MOUSEY valuators move by its motion in screen pixels.
+// sdl.cpp — the SDL2 backend: one window showing packed pixel words, and the mouse and keys as
+// polled devices. The pointer is a relative device: SDL's relative mode keeps it inside the
+// window and hidden, and the MOUSEX/MOUSEY valuators move by its motion in screen pixels.
+//
+// Once live (sdl_live), what the program reads changes only where a line of recorded input
+// would take effect: at a pointer warp, and when the program has read the devices LineClock's
+// number of times in a row with no warp or window write (it is waiting). What the user did
+// since the last such moment is taken in as one line: the motion as the pointer's offset, a
+// press (however short) as a held button, a wheel notch as a click, a view key as a line of
+// its own. So the lines, written down, replay the session exactly.
 #include "platform/sdl.h"
 
 #include <SDL.h>
+#include <SDL_syswm.h>
+#include <poll.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -14,16 +26,23 @@ namespace zd {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr int PICW = 480, PICH = 360;
-// The idle wait polls without pause. After this many reads in a row that answer the same, with
-// no window write and no warp that moved a valuator, the program is waiting for the user: a
-// read then sleeps until the next window-system event, or IDLE_WAIT_MS at most.
-constexpr int IDLE_READS = 300;
-constexpr int IDLE_WAIT_MS = 5;
 
 struct Valuator {
   int value = 0, vmin = 0, vmax = 0;
-  void move(int d) { value = std::clamp(value + d, vmin, std::max(vmin, vmax)); }
+  void set(int v) { value = std::clamp(v, vmin, std::max(vmin, vmax)); }
+};
+
+// What the user has done since the last line took effect.
+struct Since {
+  int dx = 0, dy = 0;       // pointer motion in valuator counts, dy upward
+  bool pressed[4] = {};     // by SDL button number: a click shorter than a step still counts
+  int wheel = 0;            // notches not yet taken: > 0 dive, < 0 back out
+  std::deque<int> commands;  // view keys, in order
+  std::deque<char> keys;     // P and S, done when the view is whole
+  bool quit = false;         // closed, Esc, Q, a right click, SIGTERM
 };
 
 struct SdlState {
@@ -34,17 +53,18 @@ struct SdlState {
   SDL_Renderer* renderer = nullptr;
   SDL_Texture* texture = nullptr;  // the window's words; row 0 at the bottom, shown flipped
   std::string error;
+  Display* x11 = nullptr;  // to sleep on the X connection until it has something
 
+  // What the program reads.
   Valuator mousex, mousey;
-  // The window closed, Esc, Q or a right click: the right button reads as down from then on,
-  // so that a click shorter than a loop step still ends the program.
-  bool quit = false;
-  // Left or middle pressed since the last warp or window write: a click shorter than a loop
-  // step still reads as held for the step that sees it.
-  bool pressed[4] = {};
+  int buttons = 0;  // 1 left, 2 middle, 4 right
+  int command = NO_COMMAND;
 
-  int same_reads = 0;   // reads in a row that answered what the same device answered before
-  int last[5] = {-1, -1, -1, -1, -1};  // last answer per device: buttons 101..103, MOUSEX, MOUSEY
+  Since since;
+  bool live = false;
+  LiveInput hooks;
+  LineClock clock;
+  Clock::time_point last_step{};  // of the last step taken with a button held
 };
 SdlState s;
 
@@ -63,13 +83,15 @@ void present() {
   SDL_RenderPresent(s.renderer);
 }
 
+void say_rate() { std::fprintf(stderr, "zoomdive: %g steps a second\n", s.hooks.rate); }
+
 void handle(const SDL_Event& e) {
   switch (e.type) {
     case SDL_QUIT:
-      s.quit = true;
+      s.since.quit = true;
       break;
     case SDL_WINDOWEVENT:
-      if (e.window.event == SDL_WINDOWEVENT_CLOSE) s.quit = true;
+      if (e.window.event == SDL_WINDOWEVENT_CLOSE) s.since.quit = true;
       // The renderer's back buffer does not survive these: show the last picture again.
       if (e.window.event == SDL_WINDOWEVENT_EXPOSED ||
           e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
@@ -77,37 +99,154 @@ void handle(const SDL_Event& e) {
       }
       break;
     case SDL_MOUSEBUTTONDOWN:
-      if (e.button.button == SDL_BUTTON_RIGHT) s.quit = true;
-      if (e.button.button < 4) s.pressed[e.button.button] = true;
+      if (e.button.button == SDL_BUTTON_RIGHT) s.since.quit = true;
+      if (e.button.button < 4) s.since.pressed[e.button.button] = true;
       break;
+    case SDL_MOUSEWHEEL: {
+      const int y = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.y : e.wheel.y;
+      s.since.wheel += y;  // away from the user dives in
+      break;
+    }
     case SDL_KEYDOWN:
-      if (e.key.keysym.sym == SDLK_ESCAPE || e.key.keysym.sym == SDLK_q) s.quit = true;
+      switch (e.key.keysym.sym) {
+        case SDLK_ESCAPE:
+        case SDLK_q:
+          s.since.quit = true;
+          break;
+        case SDLK_HOME:
+          s.since.commands.push_back(CMD_HOME);
+          break;
+        case SDLK_RIGHTBRACKET:
+          s.since.commands.push_back(CMD_MORE_ITERATIONS);
+          break;
+        case SDLK_LEFTBRACKET:
+          s.since.commands.push_back(CMD_FEWER_ITERATIONS);
+          break;
+        case SDLK_p:
+          s.since.keys.push_back('P');
+          break;
+        case SDLK_s:
+          s.since.keys.push_back('S');
+          break;
+        case SDLK_PLUS:
+        case SDLK_EQUALS:
+        case SDLK_KP_PLUS:
+          s.hooks.rate = std::min(s.hooks.rate * 1.25, MAX_LIVE_RATE);
+          say_rate();
+          break;
+        case SDLK_MINUS:
+        case SDLK_KP_MINUS:
+          s.hooks.rate = std::max(s.hooks.rate / 1.25, MIN_LIVE_RATE);
+          say_rate();
+          break;
+        default:
+          break;
+      }
       break;
     default:
       break;
   }
 }
 
-// Takes in what the window system has to say before a device is read.
+// Takes in what the window system has to say.
 void pump() {
   if (!s.window) return;
   SDL_Event e;
-  if (s.same_reads >= IDLE_READS && SDL_WaitEventTimeout(&e, IDLE_WAIT_MS)) handle(e);
   while (SDL_PollEvent(&e)) handle(e);
   int dx = 0, dy = 0;
   SDL_GetRelativeMouseState(&dx, &dy);
-  s.mousex.move(dx);
-  s.mousey.move(-dy);  // MOUSEY counts upward
+  s.since.dx += dx;
+  s.since.dy -= dy;  // MOUSEY counts upward
 }
 
-int answer(int slot, int v) {
-  if (v == s.last[slot]) {
-    if (s.same_reads < IDLE_READS) ++s.same_reads;
-  } else {
-    s.same_reads = 0;
-    s.last[slot] = v;
+// Sleeps until the window system has something for us, or ms milliseconds (-1: no limit).
+// On the X connection itself: SDL's own wait answers an event that comes meanwhile with a
+// wake-up message to its window over a second connection, and when that event is the click
+// that quits, the server may take the message after the window is gone (BadWindow, and
+// Xlib's handler ends the program).
+void wait_for_events(int ms) {
+  if (s.x11 && XEventsQueued(s.x11, QueuedAfterFlush) == 0) {
+    pollfd p{ConnectionNumber(s.x11), POLLIN, 0};
+    poll(&p, 1, ms);  // a signal (SDL turns SIGTERM into a quit) ends it early too
+  } else if (!s.x11) {
+    SDL_Delay(static_cast<Uint32>(ms < 0 ? 10 : std::min(ms, 10)));
   }
-  return v;
+  pump();
+}
+
+int down_now() {
+  const Uint32 b = SDL_GetMouseState(nullptr, nullptr);
+  return ((b & SDL_BUTTON_LMASK) ? 1 : 0) | ((b & SDL_BUTTON_MMASK) ? 2 : 0);
+}
+
+void do_keys() {
+  while (!s.since.keys.empty()) {
+    const char k = s.since.keys.front();
+    s.since.keys.pop_front();
+    if (s.hooks.key) s.hooks.key(k);
+  }
+}
+
+// While a button is held, steps come at most hooks.rate a second. The wait takes in events
+// (and keys that change the pace) and ends early for a quit.
+void pace() {
+  const auto gap = std::chrono::duration_cast<Clock::duration>(
+      std::chrono::duration<double>(1.0 / s.hooks.rate));
+  for (;;) {
+    const auto left = s.last_step + gap - Clock::now();
+    if (left <= Clock::duration::zero() || s.since.quit) break;
+    wait_for_events(static_cast<int>(
+        std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+  }
+  s.last_step = Clock::now();
+}
+
+// The next line takes effect. At a stall (the program waits), nothing new is no line: sleep
+// until there is something.
+void take_line(bool stall) {
+  pump();
+  if (!stall && (s.buttons & 3) != 0) pace();
+  for (;;) {
+    do_keys();
+    if (s.since.quit) {
+      // What a script's end gives: the right button alone, the pointer at the centre.
+      s.buttons = 4;
+      s.mousex.set(640);
+      s.mousey.set(512);
+      return;
+    }
+    if (!s.since.commands.empty()) {
+      s.command = s.since.commands.front();
+      s.since.commands.pop_front();
+      s.mousex.set(640);
+      s.mousey.set(512);
+      if (s.hooks.record) s.hooks.record(ScriptLine{s.buttons, 0, 0, s.command});
+      return;
+    }
+    int b = down_now();
+    if (s.since.pressed[SDL_BUTTON_LEFT]) b |= 1;
+    if (s.since.pressed[SDL_BUTTON_MIDDLE]) b |= 2;
+    if (s.since.wheel != 0) b |= s.since.wheel > 0 ? 1 : 2;  // one notch, one step
+    const bool news = b != s.buttons || s.since.dx != 0 || s.since.dy != 0;
+    if (stall && !news) {
+      wait_for_events(-1);
+      continue;
+    }
+    if (s.since.wheel != 0) s.since.wheel += s.since.wheel > 0 ? -1 : 1;
+    s.buttons = b;
+    s.mousex.set(640 + s.since.dx);
+    s.mousey.set(512 + s.since.dy);
+    s.since.dx = s.since.dy = 0;
+    std::fill(std::begin(s.since.pressed), std::end(s.since.pressed), false);
+    if (s.hooks.record) {
+      s.hooks.record(ScriptLine{s.buttons, s.mousex.value - 640, s.mousey.value - 512});
+    }
+    return;
+  }
+}
+
+void read_tick() {
+  if (s.live && s.clock.read()) take_line(true);
 }
 
 // Real screens only: where none can be opened, SDL would fall back to drawing into memory
@@ -177,6 +316,11 @@ int sdl_winopen(const char* title) {
   // available the valuators still follow the pointer's motion.
   SDL_SetRelativeMouseMode(SDL_TRUE);
   SDL_GetRelativeMouseState(nullptr, nullptr);  // motion before the window counts for nothing
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (SDL_GetWindowWMInfo(s.window, &info) && info.subsystem == SDL_SYSWM_X11) {
+    s.x11 = info.info.x11.display;
+  }
   return 1;
 }
 
@@ -190,8 +334,7 @@ void sdl_clear(std::uint32_t colour) {
 }
 
 void sdl_lrectwrite(int x1, int y1, int x2, int y2, const std::uint32_t* parray) {
-  s.same_reads = 0;
-  std::fill(std::begin(s.pressed), std::end(s.pressed), false);
+  s.clock.write();
   if (!s.texture) return;
   // The texture keeps the words' bottom-up row order; present() flips it.
   const SDL_Rect r = {x1, y1, x2 - x1 + 1, y2 - y1 + 1};
@@ -204,36 +347,43 @@ void sdl_lrectwrite(int x1, int y1, int x2, int y2, const std::uint32_t* parray)
 }
 
 int sdl_getbutton(int dev) {
-  pump();
-  const int sdl = dev == LEFTMOUSE     ? SDL_BUTTON_LEFT
-                  : dev == MIDDLEMOUSE ? SDL_BUTTON_MIDDLE
-                  : dev == RIGHTMOUSE  ? SDL_BUTTON_RIGHT
-                                       : 0;
-  if (sdl == 0) return 0;
-  const Uint32 b = s.window ? SDL_GetMouseState(nullptr, nullptr) : 0;
-  const bool down =
-      (b & SDL_BUTTON(sdl)) != 0 || s.pressed[sdl] || (sdl == SDL_BUTTON_RIGHT && s.quit);
-  return answer(dev - RIGHTMOUSE, down ? 1 : 0);
+  read_tick();
+  if (dev < RIGHTMOUSE || dev > LEFTMOUSE) return 0;
+  const int bit = dev == LEFTMOUSE ? 1 : dev == MIDDLEMOUSE ? 2 : 4;
+  return (s.buttons & bit) != 0 ? 1 : 0;
 }
 
 int sdl_getvaluator(int dev) {
-  pump();
-  if (dev == MOUSEX) return answer(3, s.mousex.value);
-  if (dev == MOUSEY) return answer(4, s.mousey.value);
+  read_tick();
+  if (dev == MOUSEX) return s.mousex.value;
+  if (dev == MOUSEY) return s.mousey.value;
   return 0;
 }
 
 void sdl_setvaluator(int dev, short value, short vmin, short vmax) {
-  std::fill(std::begin(s.pressed), std::end(s.pressed), false);
   Valuator* v = dev == MOUSEX ? &s.mousex : dev == MOUSEY ? &s.mousey : nullptr;
-  if (!v) return;
-  // Motion not yet taken in happened before the warp.
+  if (v) {
+    v->vmin = vmin;
+    v->vmax = vmax;
+    v->set(value);
+  }
+  if (s.live && s.clock.warp(dev)) take_line(false);
+}
+
+int sdl_command(bool take) {
+  const int c = s.command;
+  if (take) s.command = NO_COMMAND;
+  return c;
+}
+
+int sdl_interrupted() {
   pump();
-  const Valuator warped = {std::clamp<int>(value, vmin, std::max<int>(vmin, vmax)), vmin, vmax};
-  // A warp that moves nothing (a drag held at rest re-centres a pointer already centred) is no
-  // sign of activity: the program still waits for the user.
-  if (warped.value != v->value) s.same_reads = 0;
-  *v = warped;
+  if (s.since.quit) return INTERRUPT_QUIT;
+  if (s.since.pressed[SDL_BUTTON_LEFT] || s.since.pressed[SDL_BUTTON_MIDDLE] ||
+      s.since.wheel != 0) {
+    return INTERRUPT_PRESS;
+  }
+  return NO_INTERRUPT;
 }
 
 void sdl_gexit() {
@@ -247,13 +397,21 @@ void sdl_gexit() {
 const char* sdl_error() { return s.error.c_str(); }
 
 const GfxBackend backend = {
-    "sdl2",        sdl_prefposition, sdl_winopen,     sdl_cursoff, sdl_clear, sdl_lrectwrite,
-    sdl_getbutton, sdl_getvaluator,  sdl_setvaluator, sdl_gexit,   sdl_error, sdl_gexit,
-    nullptr, nullptr,
+    "sdl2",        sdl_prefposition, sdl_winopen,     sdl_cursoff, sdl_clear,   sdl_lrectwrite,
+    sdl_getbutton, sdl_getvaluator,  sdl_setvaluator, sdl_gexit,   sdl_error,   sdl_gexit,
+    sdl_command,   sdl_interrupted,
 };
 
 }  // namespace
 
 const GfxBackend* sdl_backend() { return &backend; }
+
+void sdl_live(const LiveInput& hooks) {
+  s.hooks = hooks;
+  s.live = true;
+  s.clock = LineClock{};
+  pump();
+  s.since = Since{};  // what happened before the session starts counts for nothing
+}
 
 }  // namespace zd

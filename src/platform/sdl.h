@@ -1,11 +1,32 @@
 // sdl.h — the graphics and input operations on a real desktop, through SDL2.
 #pragma once
+#include <functional>
+
 #include "platform/gfx.h"
+#include "platform/script.h"
 
 namespace zd {
 
 // The window is resizable (the picture is scaled to fit, nearest neighbour, aspect kept);
-// closing it, or Esc or Q, holds the right button down from then on.
+// closing it, Esc, Q, a right click or SIGTERM hold the right button down from the next line on.
 const GfxBackend* sdl_backend();
+
+// Steps a second while a button is held: few enough that a person can stop a dive where they
+// like (each step zooms by a tenth, so a second's dive is about a fivefold zoom), many enough
+// that the motion looks continuous. And the bounds of --rate and of the keys that change it.
+constexpr double DEFAULT_LIVE_RATE = 15.0;
+constexpr double MIN_LIVE_RATE = 1.0, MAX_LIVE_RATE = 200.0;
+
+struct LiveInput {
+  double rate = DEFAULT_LIVE_RATE;  // steps a second while a zoom or drag button is held
+  // Each line as it takes effect (the session's script); keys and mouse lines alike.
+  std::function<void(const ScriptLine&)> record;
+  // P and S, called where the view is whole (never halfway through a step's changes).
+  std::function<void(char key)> key;
+};
+
+// From now on the devices take effect line by line (see sdl.cpp). Call it after start-up,
+// before the navigation loop: start-up's own pointer warp is not a line.
+void sdl_live(const LiveInput& hooks);
 
 }  // namespace zd
