@@ -103,6 +103,7 @@ class Batch {
     job.stop = &prog.stop;
     job.stop_at = pass == Pass::Coarse ? STOP_ALL : STOP_REFINING;
     if (std::this_thread::get_id() == prog.main_thread) job.poll = prog.poll;
+    if (job.poll) job.poll();
     if (crew_) {
       crew_->compute(job);
     } else {

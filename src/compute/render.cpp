@@ -37,9 +37,11 @@ void show() {
 }
 
 // Asked now and then while a picture is computed: a quit abandons the picture, a press the
-// refinement in progress. The window system is asked at most every few milliseconds.
+// refinement in progress. The window system is asked at most every few milliseconds, but at
+// once the first time in each region.
+std::chrono::steady_clock::time_point last_poll;
 void poll_input() {
-  static std::chrono::steady_clock::time_point last;
+  auto& last = last_poll;
   const auto now = std::chrono::steady_clock::now();
   if (now - last < std::chrono::milliseconds(5)) return;
   last = now;
@@ -79,6 +81,7 @@ void mandel(int first, int rows, double x0, double dx, double y0, double dy, int
   bandrec tab[MAXWORKERS];
   const int m = mygetbutton();
   prog.poll = poll_input;
+  last_poll = {};
   if (prog.stop.load() != STOP_ALL) prog.stop = STOP_NONE;
 
   if (anz == 0) {

@@ -2,6 +2,7 @@
 // keeps what was written to it, and input devices that the caller sets. Tests and the batch
 // renderer run the whole program on it.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -32,7 +33,7 @@ struct HeadlessState {
   // Called after every setvaluator.
   std::function<void(HeadlessState&, int dev)> on_warp;
   int command = NO_COMMAND;  // waiting for the loop
-  int interrupt = NO_INTERRUPT;  // what interrupted() answers (tests set it)
+  std::atomic<int> interrupt{NO_INTERRUPT};  // what interrupted() answers (tests set it)
 };
 
 const GfxBackend* headless_backend();

@@ -1,0 +1,130 @@
+// test_session.cpp — what a session keeps and how it is cut short: view keys through the loop,
+// scripts as the recorder writes them, and pictures abandoned for a press or a quit.
+#include <future>
+
+#include "navigation/loop.h"
+#include "platform/script.h"
+#include "program.h"
+
+namespace zd::test {
+namespace {
+
+class Session : public Program {
+ protected:
+  // Start-up at the view, then the script through the navigation loop.
+  void play(std::vector<const char*> view, const char* text) {
+    start(std::move(view));
+    std::vector<ScriptLine> lines;
+    int bad = 0;
+    std::string what;
+    ASSERT_TRUE(parse_script(text, lines, bad, what)) << bad << ": " << what;
+    ScriptedInput in(lines);
+    in.attach(headless());
+    paint_mandel();
+  }
+};
+
+TEST_F(Session, ViewKeysActThroughTheLoopBetweenSteps) {
+  struct Case {
+    const char* script;
+    double xmit, xstep, maxit;  // ymit and ystep follow the same steps
+    long long writes;
+  };
+  // Start: centre (-0.5, 0), half-extents 1.5 x 1, limit 100.
+  const Case cases[] = {
+      // Two dives (coarse pictures), the full picture at rest, then the limit doubled: a key
+      // is a step of its own with a picture of its own.
+      {"L 0 0\nL 0 0\n- 0 0\nlimit*2\n", -0.5, 1.5 * 0.9 * 0.9, 100 * 1.02 * 1.02 * 2, 4},
+      // Home undoes dives, pans and limit keys alike.
+      {"L 0 0\nL 40 0\n- 0 0\n- 16 -8\nlimit/2\nhome\n", -0.5, 1.5, 100, 7},
+      // A key while diving keeps the button held: the dive goes on from the changed view.
+      {"L 0 0\nlimit/2\nL 0 0\n- 0 0\n", -0.5, 1.5 * 0.9 * 0.9 * 0.9,
+       100 * 1.02 / 2 * 1.02 * 1.02, 5},
+      // The limit stays at least 1 however often it is halved.
+      {"limit/2\nlimit/2\nlimit/2\nlimit/2\nlimit/2\nlimit/2\nlimit/2\nlimit/2\n", -0.5, 1.5, 1,
+       9},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script);
+    reset_state();
+    play({"-2", "1", "-1", "1", "100"}, c.script);
+    EXPECT_EQ(xmit, c.xmit);
+    EXPECT_EQ(xstep, c.xstep);
+    EXPECT_EQ(ystep, c.xstep / 1.5);
+    EXPECT_EQ(maxit, c.maxit);
+    EXPECT_EQ(ymit, 0.0);
+    EXPECT_EQ(headless().writes, c.writes);
+  }
+}
+
+TEST_F(Session, RecordedLinesReadBackAsTheyWereWritten) {
+  const ScriptLine lines[] = {{0, 0, 0}, {1, -5, 7}, {3, 2147483647, -2147483647 - 1},
+                              {7, 0, 0}, {0, 0, 0, CMD_HOME}, {3, 0, 0, CMD_MORE_ITERATIONS},
+                              {0, 0, 0, CMD_FEWER_ITERATIONS}};
+  std::string text;
+  for (const ScriptLine& l : lines) text += format_line(l) + "\n";
+  std::vector<ScriptLine> back;
+  int bad = 0;
+  std::string what;
+  ASSERT_TRUE(parse_script(text, back, bad, what)) << text;
+  ASSERT_EQ(back.size(), std::size(lines));
+  for (std::size_t i = 0; i < back.size(); ++i) {
+    SCOPED_TRACE(format_line(lines[i]));
+    EXPECT_EQ(back[i].command, lines[i].command);
+    if (lines[i].command == NO_COMMAND) {
+      EXPECT_EQ(back[i].buttons, lines[i].buttons);
+      EXPECT_EQ(back[i].dx, lines[i].dx);
+      EXPECT_EQ(back[i].dy, lines[i].dy);
+    }
+  }
+}
+
+// A picture that would take hours (limit 2e9, every point inside) must end at once when the
+// user leaves; a press keeps the coarse pass and drops the refinement.
+TEST_F(Session, PicturesAreAbandonedForAQuitOrAPress) {
+  for (const int workers : {0, 3}) {
+    SCOPED_TRACE(testing::Message() << workers << " workers");
+    reset_state();
+    start({"0.1", "-0.1", "0.075", "-0.075", "2000000000"});
+    anz = workers;
+    // The user leaves once the picture is well under way.
+    std::thread([] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      headless().interrupt = INTERRUPT_QUIT;
+    }).detach();
+    // On a thread of its own, the program's main thread for the while, so that a picture that
+    // is not abandoned fails the test instead of holding it up for hours.
+    std::promise<void> finished;
+    std::thread([&] {
+      prog.main_thread = std::this_thread::get_id();
+      whole_picture();
+      finished.set_value();
+    }).detach();
+    if (finished.get_future().wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+      std::fprintf(stderr, "the picture was not abandoned within 60 s\n");
+      std::_Exit(1);
+    }
+    EXPECT_EQ(headless().writes, 1) << "the window is still written once";
+  }
+
+  // A press: the coarse pass is whole, no refinement point was computed.
+  reset_state();
+  start({"-2", "1", "-1", "1", "100"});
+  headless().buttons[LEFTMOUSE - RIGHTMOUSE] = 1;
+  whole_picture();
+  const auto coarse = picture();
+  headless().buttons[LEFTMOUSE - RIGHTMOUSE] = 0;
+  headless().interrupt = INTERRUPT_PRESS;
+  const work_tally before = work_done();
+  whole_picture();
+  EXPECT_EQ(picture(), coarse);
+  EXPECT_EQ(work_done().points - before.points, 120 * 90);
+  // And without the press the same picture is refined.
+  headless().interrupt = NO_INTERRUPT;
+  prog.stop = STOP_NONE;
+  whole_picture();
+  EXPECT_NE(picture(), coarse);
+}
+
+}  // namespace
+}  // namespace zd::test
