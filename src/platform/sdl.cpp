@@ -17,7 +17,7 @@ namespace {
 constexpr int PICW = 480, PICH = 360;
 // The idle wait polls without pause. After this many reads in a row that answer the same, with
 // no window write and no warp that moved a valuator, the program is waiting for the user: a
-// read then sleeps until the next window-system event, or IDLE_WAIT_MS at most.
+// read then sleeps IDLE_WAIT_MS before it looks.
 constexpr int IDLE_READS = 300;
 constexpr int IDLE_WAIT_MS = 5;
 
@@ -91,8 +91,12 @@ void handle(const SDL_Event& e) {
 // Takes in what the window system has to say before a device is read.
 void pump() {
   if (!s.window) return;
+  // A plain sleep, not SDL_WaitEventTimeout: SDL 2 answers an event that comes during that wait
+  // with a wake-up message to its own window over a second X connection. When the event is the
+  // click that quits, the server may take the message after the window is destroyed, and the
+  // error ends the program with status 1.
+  if (s.same_reads >= IDLE_READS) SDL_Delay(IDLE_WAIT_MS);
   SDL_Event e;
-  if (s.same_reads >= IDLE_READS && SDL_WaitEventTimeout(&e, IDLE_WAIT_MS)) handle(e);
   while (SDL_PollEvent(&e)) handle(e);
   int dx = 0, dy = 0;
   SDL_GetRelativeMouseState(&dx, &dy);
