@@ -100,16 +100,24 @@ int detailed_blocks(const Picture& p) {
   return n;
 }
 
-TEST_F(Window, HeldLeftButtonDivesAndTheReleasedPictureIsRefined) {
-  const Picture first = start(CUSP_VIEW);
+TEST_F(Window, AShortClickDivesOneStepAndAHeldDiveEndsRefined) {
+  const Picture deeper = render(CUSP_VIEW, "L 0 0\n- 0 0\n");
+  start(CUSP_VIEW);
+  // Stopped, the explorer cannot look between press and release: it finds both at once.
+  kill(app->pid(), SIGSTOP);
+  xdotool("mousedown 1 mouseup 1");
+  kill(app->pid(), SIGCONT);
   Picture got;
-  ASSERT_GT(detailed_blocks(first), 100);
+  EXPECT_TRUE(eventually(60s, [&] { return (got = shot()) == deeper; }))
+      << "pixels unlike one step deeper: " << got.differing(deeper);
+
+  ASSERT_GT(detailed_blocks(deeper), 100);
   xdotool("mousedown 1 sleep 1 mouseup 1");
   // However many steps a build takes in the second, the pictures on the way are coarse; the
   // last one, once refined, has detail again (which may take a while, this deep).
   EXPECT_TRUE(
-      eventually(90s, [&] { return (got = shot()) != first && detailed_blocks(got) > 100; }))
-      << "pixels changed: " << got.differing(first)
+      eventually(90s, [&] { return (got = shot()) != deeper && detailed_blocks(got) > 100; }))
+      << "pixels changed: " << got.differing(deeper)
       << "; blocks with detail inside: " << detailed_blocks(got) << " of " << 120 * 85;
   xdotool("click 3");
   expect_exit_0();
@@ -128,8 +136,21 @@ int shift_of(const Picture& after, const Picture& before) {
   return 0;
 }
 
-TEST_F(Window, PointerMotionShiftsThePictureByWholeBlocks) {
+TEST_F(Window, AtRestItSleepsAndTheNextMotionShiftsThePictureByWholeBlocks) {
   const Picture before = start(SEAHORSE_VIEW);
+  // Waiting for the user takes a small part of a core; polling without a pause, all it can
+  // get. The two seconds are the time measured, not a wait for something to happen.
+  auto ticks = [&] {  // user and system time: fields 14 and 15
+    long user = 0, system = 0;
+    const std::string stat = slurp("/proc/" + std::to_string(app->pid()) + "/stat");
+    std::sscanf(stat.c_str(), "%*d %*s %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &user,
+                &system);
+    return user + system;
+  };
+  const long t0 = ticks();
+  std::this_thread::sleep_for(2s);
+  EXPECT_LT(ticks() - t0, 0.3 * 2 * sysconf(_SC_CLK_TCK)) << "clock ticks in 2 s at rest";
+
   xdotool("mousemove_relative 40 0");  // to the right: the content slides left
   // 40 screen pixels are 15 grid columns, which the pan turns into 28 picture columns.
   int shift = 0;
@@ -139,10 +160,13 @@ TEST_F(Window, PointerMotionShiftsThePictureByWholeBlocks) {
   expect_exit_0();
 }
 
-TEST_F(Window, ClosingTheWindowEndsTheProgram) {
-  start("");
-  xs->close(win);
-  expect_exit_0();
+TEST_F(Window, TheQKeyAndClosingTheWindowEndTheProgram) {
+  for (const bool key : {true, false}) {
+    SCOPED_TRACE(key ? "Q key" : "WM_DELETE_WINDOW");
+    start("");
+    key ? xdotool("key q") : xs->close(win);
+    expect_exit_0();
+  }
 }
 
 // Needs no X server: it must work where there is none.
