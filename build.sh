@@ -11,9 +11,9 @@ caller=$PWD  # the program runs where it was asked from, so relative paths mean 
 cd "$(dirname "$0")"
 root=$PWD
 
-# The X server, input tool and screenshot tool are for the tests of the real window.
+# The X server and the input tool are for the tests of the real window.
 PACKAGES=(cmake g++ ninja-build pkg-config libpng-dev libgtest-dev libhwy-dev libbenchmark-dev libcli11-dev
-  libsdl2-dev libx11-dev xvfb xdotool imagemagick)
+  libsdl2-dev libx11-dev xvfb xdotool)
 
 install_missing() {
   local missing=()
