@@ -33,18 +33,23 @@ class Window : public ::testing::Test {
       std::ofstream(dir / "session") << session;
       cmd += " --replay " + (dir / "session").string();
     }
-    EXPECT_EQ(std::system((cmd + " -- " + view).c_str()), 0) << cmd;
+    cmd += (view.rfind("--view", 0) == 0 ? " " : " -- ") + view;
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
     return read_png(dir / "want.png");
   }
-  // Starts the explorer and waits until its window shows the renderer's first picture.
-  Picture start(const std::string& view) {
-    const Picture want = render(view);
+  // Starts the explorer in dir with these options and the view.
+  void launch(const std::string& options, const std::string& view) {
     // The window system's libraries leave blocks nobody can free; its OpenGL driver is not
     // instrumented.
-    app.emplace("DISPLAY=" + xs->name() +
+    app.emplace("cd " + dir.string() + " && DISPLAY=" + xs->name() +
                 " ASAN_OPTIONS=detect_leaks=0 TSAN_OPTIONS=suppressions=" + ZD_TSAN_SUPP +
-                " exec " + ZD_EXPLORER_BIN + " " + view + " >" + (dir / "out").string() + " 2>" +
-                (dir / "err").string());
+                " exec " + ZD_EXPLORER_BIN + " " + options + " " + view + " >" +
+                (dir / "out").string() + " 2>" + (dir / "err").string());
+  }
+  // Starts the explorer and waits until its window shows the renderer's first picture.
+  Picture start(const std::string& view, const std::string& options = "") {
+    const Picture want = render(view);
+    launch(options, view);
     // SDL may replace its first window by another: look again until one shows the picture.
     Picture got;
     eventually(60s, [&] {
@@ -53,6 +58,22 @@ class Window : public ::testing::Test {
     });
     EXPECT_EQ(got.differing(want), 0) << "pixels unlike the renderer's; " << slurp(dir / "err");
     return want;
+  }
+  // The explorer's user and system time, in clock ticks.
+  long ticks() const {
+    long user = 0, system = 0;
+    const std::string stat = slurp("/proc/" + std::to_string(app->pid()) + "/stat");
+    std::sscanf(stat.c_str(), "%*d %*s %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &user,
+                &system);
+    return user + system;
+  }
+  // Waits until the explorer rests: no CPU time over half a second.
+  bool resting() {
+    return eventually(120s, [&] {
+      const long t0 = ticks();
+      std::this_thread::sleep_for(500ms);
+      return ticks() == t0;
+    });
   }
   Picture shot() { return xs->shot(win); }
   void xdotool(const std::string& args) { EXPECT_TRUE(xs->xdotool(args)) << args; }
@@ -140,13 +161,6 @@ TEST_F(Window, AtRestItSleepsAndTheNextMotionShiftsThePictureByWholeBlocks) {
   const Picture before = start(SEAHORSE_VIEW);
   // Waiting for the user takes a small part of a core; polling without a pause, all it can
   // get. The two seconds are the time measured, not a wait for something to happen.
-  auto ticks = [&] {  // user and system time: fields 14 and 15
-    long user = 0, system = 0;
-    const std::string stat = slurp("/proc/" + std::to_string(app->pid()) + "/stat");
-    std::sscanf(stat.c_str(), "%*d %*s %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &user,
-                &system);
-    return user + system;
-  };
   const long t0 = ticks();
   std::this_thread::sleep_for(2s);
   EXPECT_LT(ticks() - t0, 0.3 * 2 * sysconf(_SC_CLK_TCK)) << "clock ticks in 2 s at rest";
@@ -167,6 +181,93 @@ TEST_F(Window, TheQKeyAndClosingTheWindowEndTheProgram) {
     key ? xdotool("key q") : xs->close(win);
     expect_exit_0();
   }
+}
+
+// A dive at the default pace: each step zooms by a tenth, so a second's dive keeps the border
+// in view. An upper bound only: a busy machine may take fewer steps, never more.
+TEST_F(Window, HeldButtonsStepNoFasterThanTheRate) {
+  for (const int rate : {15, 5}) {
+    SCOPED_TRACE(testing::Message() << rate << " steps a second");
+    start("0.80 0.70 -0.10 -0.025 200", (rate == 15 ? "" : "--rate 5 ") + std::string("--record r.txt"));
+    const auto t0 = std::chrono::steady_clock::now();
+    xdotool("mousedown 1 sleep 1 mouseup 1");
+    const double held = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    ASSERT_TRUE(resting());
+    xdotool("key q");
+    expect_exit_0();
+    std::istringstream lines(slurp(dir / "r.txt"));
+    int steps = 0;
+    for (std::string l; std::getline(lines, l);) steps += l[0] == 'L';
+    EXPECT_GE(steps, 1);
+    EXPECT_LE(steps, rate * held + 2) << "in " << held << " s";
+  }
+}
+
+// Esc ends the explorer at once even while a picture that would take hours is computed.
+TEST_F(Window, EscEndsAPictureThatWouldTakeHours) {
+  launch("", "3 -2 1.875 -1.874 2000000000");
+  // Shown (a key sent before the window is mapped goes elsewhere), and computing.
+  ASSERT_TRUE(eventually(60s, [&] {
+    win = xs->window("zoomdive");
+    return (win != 0 && shot().width == 480) || app->wait(0ms);
+  }));
+  ASSERT_TRUE(eventually(20s, [&] { return ticks() > 0; }));
+  // A key that comes in the moment the window is first shown may never reach it; so Esc until
+  // the explorer ends (a picture that goes on computing never does).
+  EXPECT_TRUE(eventually(60s, [&] { return xs->xdotool("key Escape") && app->wait(500ms); }));
+  expect_exit_0();
+}
+
+// A session with dives, a drag, pans, the wheel, Home and limit keys, as --record writes it,
+// replays to the last P position and the S picture; and P's command shows that picture.
+TEST_F(Window, ARecordedSessionReplaysToItsLastPositionAndSavedPicture) {
+  const std::string view = "0.80 0.70 -0.10 -0.025 200";
+  start(view, "--record s.txt");
+  // P and S at rest, with the last line printed: the position and the picture's file.
+  auto keep = [&](const char* file) {
+    ASSERT_TRUE(resting());
+    xdotool("key p key s");
+    ASSERT_TRUE(eventually(30s, [&] { return slurp(dir / "out").find(file) != std::string::npos; }));
+  };
+  for (const char* act : {"mousedown 1 sleep 0.4 mouseup 1", "mousemove_relative 20 -10",
+                          "key bracketright", "mousedown 1 mousedown 2 sleep 0.2",
+                          "mousemove_relative 12 8 sleep 0.2 mouseup 1 mouseup 2", "key Home",
+                          "click 4", "click 4"}) {
+    xdotool(act);
+  }
+  keep("zoomdive-0001.png");
+  for (const char* act : {"mousedown 2 sleep 0.3 mouseup 2", "key bracketleft",
+                          "mousemove_relative -- -9 14"}) {
+    xdotool(act);
+  }
+  keep("zoomdive-0002.png");
+  xdotool("key q");
+  expect_exit_0();
+
+  // Lines: position, file, position, file.
+  std::istringstream out(slurp(dir / "out"));
+  std::string line[4];
+  for (std::string& l : line) std::getline(out, l);
+  for (int i : {0, 2}) ASSERT_EQ(line[i].rfind("zoomdive --view ", 0), 0u) << line[i];
+  // After a dive the position gives the picture exactly; after a pan all but the few pixels
+  // at the computed strips' edges, which a fresh picture computes from their own points.
+  EXPECT_EQ(render(line[0].substr(9)).differing(read_png(dir / line[1])), 0);
+  const std::string position = line[2].substr(16);
+  const Picture saved = read_png(dir / line[3]);
+  ASSERT_EQ(saved.width, 480);
+  EXPECT_LE(render("--view " + position).differing(saved), 480 * 360 / 1000);
+  // The script's head names the start view, as --view takes it.
+  const std::string script = slurp(dir / "s.txt");
+  const std::size_t at = script.find("--view ");
+  ASSERT_NE(at, std::string::npos) << script;
+  const std::string start_view = script.substr(at, script.find('\n', at) - at);
+  const std::string replay = std::string(ZD_RENDER_BIN) + " --summary -o " +
+                             (dir / "replay.png").string() + " --replay " +
+                             (dir / "s.txt").string() + " " + start_view + " > " +
+                             (dir / "summary").string();
+  ASSERT_EQ(std::system(replay.c_str()), 0) << replay;
+  EXPECT_EQ(slurp(dir / "summary").substr(0, 5 + position.size() + 1), "view " + position + "\n");
+  EXPECT_EQ(read_png(dir / "replay.png").differing(saved), 0);
 }
 
 // Needs no X server: it must work where there is none.
