@@ -263,9 +263,8 @@ TEST_F(Pan, StripsKeptPixelsAndView) {
     for (int i = 0; i < WINWORDS; ++i) differ += screen[i] != fresh[i];
   }
   // Strip coordinates are rounded differently from the whole picture's, so refinement decisions
-  // at strip edges may differ.
-  EXPECT_LT(differ, WINWORDS / 100) << differ;
-  RecordProperty("differing_pixels", static_cast<int>(differ));
+  // at strip edges may differ: measured, 6 pixels in all.
+  EXPECT_LT(differ, 60);
 }
 
 }  // namespace
