@@ -107,18 +107,21 @@ TEST_F(Band, StoresItsOwnRowsOnlyAndSignalsOnce) {
   }
 }
 
-TEST_F(Band, RightEdgeTestReadsTheNextRowsFirstWord) {
-  // Every anchor alike, so only the flat-addressing neighbour can trigger a refinement.
+// With the picture as wide as the stride, the last right-hand tests of a row (the block pass's
+// and the late pixel test) read the next row's first word. Every anchor alike, so only that
+// word can trigger a refinement; columns 478 and 479 at the points (0, 0) and (5, 0).
+TEST_F(Band, RightEdgeTestsReadTheNextRowsFirstWord) {
   const std::uint32_t flat = 0x00abcdef;  // not a colour of the table
   for (const std::uint32_t next_row_first : {flat, 0x00fedcbau}) {
     std::fill(screen, screen + BUFWORDS, flat);
     screen[1 * 480 + 0] = next_row_first;
     bandrec b = rec(0, 4, 4);
-    b.no_firstpass = 1;
+    b.x0 = -478 * 5.0, b.dx = 5, b.y0 = 0, b.no_firstpass = 1;
     smandel(&b);
     blockproc(pid);
-    const double x = (b.x0 + 119 * (4 * b.dx) + b.dx) + b.dx;
-    EXPECT_EQ(screen[478], next_row_first == flat ? flat : point_colour(x, b.y0, 50));
+    const bool refined = next_row_first != flat;
+    EXPECT_EQ(screen[478], refined ? point_colour(0, 0, 50) : flat);
+    EXPECT_EQ(screen[479], refined ? point_colour(5, 0, 50) : flat);
   }
 }
 
@@ -276,7 +279,7 @@ TEST_F(Renderer, FailedStartsAreRetriedAfterASecond) {
   EXPECT_EQ(picture(), fresh_picture());
 }
 
-TEST_F(Renderer, WindowShowsThePictureWithTheLogoButScreenHasNoLogo) {
+TEST_F(Renderer, ShownPictureCarriesTheLogoButScreenDoesNot) {
   render();
   const auto& win = headless().pixels;
   for (int r = 0; r < 360; ++r) {

@@ -49,7 +49,7 @@ TEST_F(StartUp, EveryFormSetsTheViewAndWorkers) {
   }
 }
 
-TEST_F(StartUp, PreparesGeometryPointerWindowAndLogo) {
+TEST_F(StartUp, PreparesGeometryPointerDisplayAndLogo) {
   start();
   EXPECT_EQ((std::vector<int>{XPTS, YPTS, LOX, LOY, calc, highq, no_firstpass, pid}),
             (std::vector<int>{480, 360, 0, 0, 1, 1, 0, static_cast<int>(::getpid())}));
