@@ -2,11 +2,11 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "compute/bandrec.h"
-#include "compute/kernel.h"
 #include "control/startup.h"
 #include "control/view.h"
 #include "navigation/whole.h"
@@ -15,19 +15,21 @@
 
 namespace zd::test {
 
+// Every point escapes at the first step: sessions there cost next to nothing.
+inline const std::vector<const char*> FAR_VIEW = {"4", "6", "-1", "1", "50"};
+// A view with detail everywhere, for tests that look at pixels.
+inline const std::vector<const char*> DETAIL_VIEW = {"-0.9", "-0.6", "0.35", "0.125", "120"};
+
 class Program : public ::testing::Test {
  protected:
   void SetUp() override {
-    reset_state();
-    reset_headless();
     use_backend(headless_backend());
-    proctest::fail_sproc(0);
-    proctest::set_sleep(nullptr);
+    reset_state();
   }
-  void TearDown() override { proctest::set_sleep(nullptr); }
 
-  // Start-up as the explorer does with these arguments (program name not included).
+  // The whole program reset, then start-up as the explorer does it with these arguments.
   void start(std::vector<const char*> args = {}) {
+    Program::SetUp();
     args.insert(args.begin(), "zoomdive");
     Cmdline cmd;
     std::string err;
@@ -37,47 +39,23 @@ class Program : public ::testing::Test {
     ASSERT_TRUE(startup(cmd));
   }
 
-  // Computing without workers leaves the main thread a wake-up per region that nobody takes;
-  // a test that goes on with workers must not let them count for its workers.
-  static void drain_wakeups() {
-    while (proctest::wakeups() > 0) blockproc(getpid());
-  }
-
-  // The band worker's passes with each point computed as it is visited: the reference for the
-  // batched passes.
-  static void smandel_scalar(bandrec* b) {
-    const Canvas cv = screen_canvas();
-    const WalkBand wb = walk_band(*b);
-    auto colour = [&](double cx, double cy) {
-      prog.points_done += 1;
-      const int n = escape_count(cx, cy, b->limit);
-      prog.iterations_done += n;
-      return mycoltab[(static_cast<unsigned>(b->limit) - static_cast<unsigned>(n)) & 255u];
-    };
-    PointByPoint<decltype(colour)> v{cv, wb, colour};
-    walk(cv, wb, v);
-  }
-
   static std::vector<std::uint32_t> picture() { return {screen, screen + WINWORDS}; }
-  static std::vector<std::uint32_t> shown() {
-    const auto& p = headless().pixels;
-    return {p, p + WINWORDS};
+
+  // The full-quality whole picture of the current view, computed point by point in a buffer
+  // of its own: the program's state is left alone.
+  static std::vector<std::uint32_t> fresh_picture() {
+    std::vector<std::uint32_t> words(walk_words(WINH, WINW));
+    const Canvas cv{words.data(), WINW, 0, WINW, words.size()};
+    const WalkBand b{0,    WINH, WINH, xmit - xstep, (xstep * 2.0) / WINW, ymit + ystep,
+                     (ystep * 2.0) / WINH, true, true};
+    auto colour = [limit = limit_of(maxit)](double cx, double cy) {
+      return point_colour(cx, cy, limit);
+    };
+    PointByPoint<decltype(colour)> v{cv, b, colour};
+    walk(cv, b, v);
+    words.resize(WINWORDS);
+    return words;
   }
 };
-
-// Rows whose words differ between two pictures.
-inline std::vector<int> differing_rows(const std::vector<std::uint32_t>& a,
-                                       const std::vector<std::uint32_t>& b) {
-  std::vector<int> rows;
-  for (int r = 0; r < WINH; ++r) {
-    for (int c = 0; c < WINW; ++c) {
-      if (a[r * WINW + c] != b[r * WINW + c]) {
-        rows.push_back(r);
-        break;
-      }
-    }
-  }
-  return rows;
-}
 
 }  // namespace zd::test

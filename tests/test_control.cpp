@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "control/render_cli.h"
 #include "display/display.h"
 #include "display/image_out.h"
 #include "navigation/loop.h"
@@ -22,78 +23,46 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Form {
-  std::vector<const char*> args;
-  int anz;
-  double xmit, ymit, xstep, ystep, maxit;
-};
-
 class StartUp : public Program {};
 
 TEST_F(StartUp, EveryFormSetsTheViewAndWorkers) {
-  const double dy = 0.0004999999999999449;
-  const Form forms[] = {
-      {{}, 0, 0.5, dy, -2.5, -1.8745, 50.0},
-      {{"4"}, 4, 0.5, dy, -2.5, -1.8745, 50.0},
-      {{"abc"}, 0, 0.5, dy, -2.5, -1.8745, 50.0},
-      {{"7x"}, 7, 0.5, dy, -2.5, -1.8745, 50.0},
-      {{"-3"}, -3, 0.5, dy, -2.5, -1.8745, 50.0},
-      {{"600"}, 512, 0.5, dy, -2.5, -1.8745, 50.0},
-      {{"99999999999999"}, 512, 0.5, dy, -2.5, -1.8745, 50.0},
-      {{"-2", "1", "-1", "1", "100"}, 0, -0.5, 0.0, 1.5, 1.0, 100.0},
-      {{"-2", "1", "-1", "1", "50.5"}, 0, -0.5, 0.0, 1.5, 1.0, 50.5},
-      {{"1", "2"}, 0, 0.5, dy, -2.5, -1.8745, 50.0},
-      {{"1", "2", "3"}, 0, 0.5, dy, -2.5, -1.8745, 50.0},
-      {{"1", "2", "3", "4"}, 0, 0.5, dy, -2.5, -1.8745, 50.0},
-      {{"1", "2", "3", "4", "5", "6"}, 0, 0.5, dy, -2.5, -1.8745, 50.0},
+  // The default view (3 -2 1.875 -1.874 50) as centre, half-extents and limit.
+  const std::vector<double> fallback = {0.5, 0.0004999999999999449, -2.5, -1.8745, 50};
+  const struct { std::vector<const char*> args; int anz; std::vector<double> view; } forms[] = {
+      {{}, 0, fallback},
+      {{"4"}, 4, fallback},
+      {{"abc"}, 0, fallback},
+      {{"7x"}, 7, fallback},
+      {{"-3"}, -3, fallback},
+      {{"600"}, 512, fallback},
+      {{"99999999999999"}, 512, fallback},
+      {{"-2", "1", "-1", "1", "100"}, 0, {-0.5, 0, 1.5, 1, 100}},
+      {{"-2", "1", "-1", "1", "50.5"}, 0, {-0.5, 0, 1.5, 1, 50.5}},
+      {{"1", "2"}, 0, fallback},
+      {{"1", "2", "3", "4", "5", "6"}, 0, fallback},
   };
-  for (const Form& f : forms) {
-    SCOPED_TRACE(testing::Message() << f.args.size() << " arguments"
-                                    << (f.args.empty() ? "" : ", first ") << (f.args.empty() ? "" : f.args[0]));
-    SetUp();
+  for (const auto& f : forms) {
+    SCOPED_TRACE(testing::PrintToString(f.args));
     start(f.args);
     EXPECT_EQ(anz, f.anz);
-    EXPECT_EQ(xmit, f.xmit);
-    EXPECT_EQ(ymit, f.ymit);
-    EXPECT_EQ(xstep, f.xstep);
-    EXPECT_EQ(ystep, f.ystep);
-    EXPECT_EQ(maxit, f.maxit);
-    EXPECT_EQ(XPTS, 480);
-    EXPECT_EQ(YPTS, 360);
-    EXPECT_EQ(LOX, 0);
-    EXPECT_EQ(LOY, 0);
-    EXPECT_EQ(calc, 1);
-    EXPECT_EQ(highq, 1);
-    EXPECT_EQ(no_firstpass, 0);
+    EXPECT_EQ((std::vector<double>{xmit, ymit, xstep, ystep, maxit}), f.view);
   }
 }
 
-TEST_F(StartUp, PreparesPointerWindowAndLogo) {
+TEST_F(StartUp, PreparesGeometryPointerDisplayAndLogo) {
   start();
-  EXPECT_EQ(pid, static_cast<int>(::getpid()));
+  EXPECT_EQ((std::vector<int>{XPTS, YPTS, LOX, LOY, calc, highq, no_firstpass, pid}),
+            (std::vector<int>{480, 360, 0, 0, 1, 1, 0, static_cast<int>(::getpid())}));
   const HeadlessState& h = headless();
-  EXPECT_EQ(h.mousex.value, 640);
-  EXPECT_EQ(h.mousex.vmax, 1279);
-  EXPECT_EQ(h.mousey.value, 512);
-  EXPECT_EQ(h.mousey.vmax, 1023);
-  EXPECT_TRUE(h.open);
-  EXPECT_EQ(h.title, "zoomdive");
-  EXPECT_FALSE(h.cursor);
-  EXPECT_EQ(h.posx1, 400);
-  EXPECT_EQ(h.posx2 - h.posx1 + 1, 480);
-  EXPECT_EQ(h.posy2 - h.posy1 + 1, 360);
+  EXPECT_EQ((std::vector<int>{h.mousex.value, h.mousex.vmax, h.mousey.value, h.mousey.vmax}),
+            (std::vector<int>{640, 1279, 512, 1023}));
+  EXPECT_TRUE(h.open && !h.cursor && h.title == "zoomdive");
   EXPECT_EQ(h.writes, 0) << "nothing drawn before the first computation";
-  EXPECT_EQ(mycoltab[1], 0x50a078u);
-  ASSERT_NE(snap_long, nullptr);
   EXPECT_NE(std::count(snap_long, snap_long + LOGOW * LOGOH, LOGO_COLOUR), 0);
 }
 
 TEST(CommandLine, UnusableViewNumbersAreErrorsNamingTheArgument) {
-  struct Bad {
-    std::vector<const char*> args;
-    const char* message;
-  };
-  const Bad bad[] = {
+  const struct { std::vector<const char*> args; const char* message; } bad[] = {
       {{"abc", "1", "-1", "1", "50"}, "x1 \"abc\" is not a number"},
       {{"-2", "1.5x", "-1", "1", "50"}, "x2 \"1.5x\" is not a number"},
       {{"-2", "1", "", "1", "50"}, "y1 \"\" is not a number"},
@@ -103,26 +72,29 @@ TEST(CommandLine, UnusableViewNumbersAreErrorsNamingTheArgument) {
       {{"-2", "1", "-1", "1", "3e9"}, "limit \"3e9\" does not fit an int"},
       {{"-2", "1", "-1", "1", "-2147483649"}, "limit \"-2147483649\" does not fit an int"},
       // Views that could not be explored: no size, or overflowing or beyond the zoom bounds.
-      {{"1", "1", "-1", "1", "50"}, "x1 and x2 are equal: the view has no width"},
       {{"-2", "1", "0.5", "0.5", "50"}, "y1 and y2 are equal: the view has no height"},
       {{"-1e308", "1e308", "-1", "1", "50"}, "the view's width x2 - x1 is not finite"},
       {{"-2", "1", "1e308", "-1e308", "50"}, "the view's height y2 - y1 is not finite"},
       {{"1e308", "1.5e308", "-1", "1", "50"}, "the view's centre is not finite"},
-      {{"0", "1e-300", "-1", "1", "50"}, "the view is too narrow: (x2 - x1) / 2 = 5e-301 is below 1e-290"},
-      {{"-2", "1", "0", "-4e-300", "50"}, "the view is too low: (y2 - y1) / 2 = -2e-300 is below 1e-290"},
-      {{"-1e300", "1e300", "-1", "1", "50"}, "the view is too wide: (x2 - x1) / 2 = 1e+300 is above 1e+290"},
+      {{"-2", "1", "1e308", "1.5e308", "50"}, "the view's centre is not finite"},
+      {{"0", "1e-300", "-1", "1", "50"},
+        "the view is too narrow: (x2 - x1) / 2 = 5e-301 is below 1e-290"},
+      {{"-2", "1", "0", "-4e-300", "50"},
+        "the view is too low: (y2 - y1) / 2 = -2e-300 is below 1e-290"},
+      {{"-1e300", "1e300", "-1", "1", "50"},
+        "the view is too wide: (x2 - x1) / 2 = 1e+300 is above 1e+290"},
+      {{"-2", "1", "1e300", "-1e300", "50"},
+        "the view is too high: (y2 - y1) / 2 = -1e+300 is above 1e+290"},
   };
-  for (const Bad& b : bad) {
+  Cmdline cmd;
+  std::string err;
+  for (const auto& b : bad) {
     std::vector<const char*> argv = b.args;
     argv.insert(argv.begin(), "zoomdive");
-    Cmdline cmd;
-    std::string err;
     EXPECT_EQ(parse_explorer_args(6, argv.data(), cmd, err), Parsed::Error);
     EXPECT_EQ(err, b.message);
   }
   const char* edge[] = {"zoomdive", " -2", "1 ", "0x1p-2", "1", "2147483647.9"};
-  Cmdline cmd;
-  std::string err;
   ASSERT_EQ(parse_explorer_args(6, edge, cmd, err), Parsed::Run) << err;
   EXPECT_EQ(cmd.view[2], 0.25);
   EXPECT_EQ(cmd.view[4], 2147483647.9);

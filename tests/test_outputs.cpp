@@ -206,6 +206,7 @@ TEST_F(Outputs, AFailedRunLeavesNothingOfItsOwnAndChangesNothing) {
   std::ofstream(dir / "keep.png") << "kept";
   fs::create_directories(dir / "old");
   std::ofstream(dir / "old" / "frame-000001.png") << "an older film";
+  fs::create_directories(dir / "odd" / "frame-000003.png");
   const std::vector<std::string> before = listing(dir);
   struct Case {
     const char* what;
@@ -222,6 +223,8 @@ TEST_F(Outputs, AFailedRunLeavesNothingOfItsOwnAndChangesNothing) {
        {"--replay", "s.txt", "--frames", "new/f", "-o", "keep.png"}, 12000, "frame-000004.png"},
       {"the frame folder is a file", {"--replay", "s.txt", "--frames", "keep.png"}, 0,
        "keep.png: Not a directory"},
+      {"a folder stands where a frame goes", {"--replay", "s.txt", "--frames", "odd"}, 0,
+       "odd/frame-000003.png: Is a directory"},
       {"older frames stay when the film fails",
        {"--replay", "s.txt", "--frames", "old", "--screen", "new.bin"}, 12000, "cannot write "},
   };

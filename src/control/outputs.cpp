@@ -309,7 +309,18 @@ std::string OutputRun::write(const Target& t, const WriteFn& write) {
 }
 
 std::string OutputRun::commit() {
-  // Staged files keep their temporary names until the whole run has succeeded.
+  // Staged files keep their temporary names until the whole run has succeeded. A folder where
+  // a file goes would stop the moves halfway: look for one before moving anything.
+  auto folder_at = [](const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  };
+  for (const Staged& s : staged_) {
+    if (folder_at(s.to)) return why(s.name, EISDIR);
+  }
+  for (long long n = 1; !staging_.empty() && n <= leftovers.frames; ++n) {
+    if (folder_at(frames_ + "/" + frame_name(n))) return why(frames_ + "/" + frame_name(n), EISDIR);
+  }
   for (Staged& s : staged_) {
     if (std::rename(s.tmp.c_str(), s.to.c_str()) != 0) return why(s.name, errno);
     s.tmp.clear();

@@ -24,6 +24,7 @@ struct ProcState {
   std::atomic<int> next_id{0};
   std::atomic<int> failures{0};
   void (*sleep_fn)(unsigned) = nullptr;
+  void (*start_fn)(entry_fn, void*) = nullptr;
 };
 
 // Threads kept ready for workers. Starting a thread costs tens of microseconds and the
@@ -63,6 +64,7 @@ void serve(Pool::Job job) {
 
 int sproc(entry_fn entry, unsigned /*share_mask*/, void* arg) {
   if (ps.failures.load() > 0 && ps.failures.fetch_sub(1) > 0) return -1;
+  if (ps.start_fn) ps.start_fn(entry, arg);
   {
     std::lock_guard<std::mutex> lock(pool.m);
     // Every queued job has a parked thread of its own coming for it; one more parked thread
@@ -135,11 +137,13 @@ void proc_reset() {
   }
   ps.failures.store(0);
   ps.sleep_fn = nullptr;
+  ps.start_fn = nullptr;
 }
 
 namespace proctest {
 void fail_sproc(int n) { ps.failures.store(n); }
 void set_sleep(void (*fn)(unsigned)) { ps.sleep_fn = fn; }
+void on_start(void (*fn)(entry_fn, void*)) { ps.start_fn = fn; }
 long long wakeups() {
   std::lock_guard<std::mutex> lock(ps.m);
   return ps.count;

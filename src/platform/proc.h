@@ -35,6 +35,8 @@ namespace proctest {
 void fail_sproc(int n);
 // Replaces sleep() (nullptr: the real one).
 void set_sleep(void (*fn)(unsigned seconds));
+// Calls fn with the entry and argument of every worker sproc starts, before it starts it.
+void on_start(void (*fn)(entry_fn entry, void* arg));
 // Wake-ups currently counted for the calling process.
 long long wakeups();
 // Threads sproc has started so far, and those of them waiting for a worker to run. A worker's
