@@ -12,8 +12,8 @@ cd "$(dirname "$0")"
 root=$PWD
 
 # The X server, input tool and screenshot tool are for the tests of the real window.
-PACKAGES=(cmake g++ ninja-build pkg-config libpng-dev libgtest-dev libhwy-dev libbenchmark-dev
-  libsdl2-dev libx11-dev xvfb xdotool imagemagick)
+PACKAGES=(cmake g++ ninja-build pkg-config libpng-dev libgtest-dev libhwy-dev libmpfr-dev
+  libbenchmark-dev libsdl2-dev libx11-dev xvfb xdotool imagemagick)
 
 install_missing() {
   local missing=()
