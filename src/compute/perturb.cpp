@@ -164,14 +164,20 @@ FloatExp upper_abs(FloatExp x, FloatExp y) {
 
 }  // namespace
 
-// The reference: the centre's own orbit unless Newton's method, started from the centre with
-// the period of the lowest-period nucleus near the view (found along the centre's orbit), finds
-// that nucleus within twice the view's radius. A nucleus's orbit returns to 0 after p steps and
-// never escapes, so it serves every limit with p stored values, and a minibrot's interior
-// points follow it closely. It is kept for later pictures while the new view's precision is at
-// least what it was computed with and not 192 bits less, and its point lies within twice the
-// view's radius of the new centre: panning and zooming keep it, and a grown limit extends it
-// from the kept MPFR state.
+// The reference. The centre's orbit is computed first, watching for the lowest period p whose
+// nucleus may lie within the view's disc. Then:
+// - if the centre's Z_p is already small, its first p values become a periodic reference (the
+//   centre is near the nucleus: its orbit returns near 0 at p much as the nucleus's does);
+// - else if the centre escapes before half the limit, so that points of the view may live far
+//   longer than it, Newton's method finds the nucleus of period p within twice the view's
+//   radius (about six orbits of p), whose orbit never ends: long-lived points then rebase at p
+//   with small δ, and skips stay long;
+// - else the centre's orbit as it is (measured: a Newton run costs more than it saves there).
+// Any reference gives correct counts with rebasing; the choice is about speed and memory.
+// It is kept for later pictures while the new view's precision is at least what it was
+// computed with and not 192 bits less, its point lies within twice the view's radius of the
+// new centre, and, when periodic, the nucleus is within 2^40 pitches of its point: panning
+// and zooming keep it, and a grown limit extends it from the kept MPFR state.
 bool DeepKernel::prepare(const DeepParams& p, const CancelFn& cancelled, const ProgressFn& progress) {
   const auto t0 = std::chrono::steady_clock::now();
   stats_ = DeepStats{};
@@ -189,6 +195,9 @@ bool DeepKernel::prepare(const DeepParams& p, const CancelFn& cancelled, const P
   if (ref_ && ref_->precision() >= needed && ref_->precision() <= needed + 192) {
     const auto [ox, oy] = offset_to(*ref_);
     reuse = !(upper_abs(ox, oy) > radius * FloatExp(2.0));
+    // Rebasing at p puts Z_p + δ in δ: a Z_p that the pitch has become tiny beside would
+    // swamp the points' own differences.
+    if (ref_->period() > 0 && ref_->nucleus_distance() > pitch * FloatExp(0x1p40)) reuse = false;
   }
   if (reuse) {
     if (!ref_->extend(steps, cancelled, progress)) return false;
@@ -201,10 +210,17 @@ bool DeepKernel::prepare(const DeepParams& p, const CancelFn& cancelled, const P
     if (!centre->extend(steps, cancelled, progress)) return false;
     long long made = centre->iterations();
     std::unique_ptr<Reference> chosen = std::move(centre);
-    if (chosen->ball_period() > 0) {
+    const int bp = chosen->ball_period();
+    if (bp > 0 && chosen->z(bp).maxabs() < FloatExp(0x1p-20)) {
+      // Z_p is already small: the centre is close to the nucleus, and its own first p values
+      // serve as well as the nucleus's, for nothing.
+      chosen->make_periodic(bp);
+    } else if (bp > 0 && chosen->escaped() && chosen->end() < steps / 2) {
+      // Points may live far longer than the centre: Newton's method (about six orbits of p)
+      // for a reference that never ends.
       bool stopped = false;
-      auto nucleus = find_nucleus(p.cx, p.cy, chosen->ball_period(), prec, radius * FloatExp(2.0),
-                                  pitch * FloatExp(0x1p-64), cancelled, progress, made, &stopped);
+      auto nucleus = find_nucleus(p.cx, p.cy, bp, prec, radius * FloatExp(2.0),
+                                  pitch * FloatExp(0x1p-72), cancelled, progress, made, &stopped);
       if (stopped) return false;
       if (nucleus) {
         made += nucleus->iterations();

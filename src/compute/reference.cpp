@@ -67,7 +67,10 @@ bool Reference::extend(int until, const CancelFn& cancelled, const ProgressFn& p
       tiny_at_.push_back(m + 1);
       tiny_z_.push_back(exact(x_, y_));
     }
-    if (watching_ && ball_period_ == 0 && z(m + 1).norm() < d_.norm() * r2) ball_period_ = m + 1;
+    if (watching_ && ball_period_ == 0 && z(m + 1).norm() < d_.norm() * r2) {
+      ball_period_ = m + 1;
+      ball_d_ = d_;
+    }
     if (!(zx * zx + zy * zy < 9.0)) {
       escaped_ = true;
       break;
@@ -78,6 +81,8 @@ bool Reference::extend(int until, const CancelFn& cancelled, const ProgressFn& p
 }
 
 void Reference::make_periodic(int p) {
+  const CFloatExp dp = p == end() ? d_ : ball_d_;
+  nucleus_distance_ = z(p).maxabs() * FloatExp(1.4142135623730951) / dp.maxabs();
   zx_.resize(static_cast<size_t>(p) + 1);
   zy_.resize(static_cast<size_t>(p) + 1);
   while (!tiny_at_.empty() && tiny_at_.back() > p) {

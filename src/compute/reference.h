@@ -35,9 +35,12 @@ class Reference {
   bool extend(int until, const CancelFn& cancelled = {}, const ProgressFn& progress = {},
               long long base = 0);
 
-  // Makes the first p values the whole orbit, to be repeated: for a nucleus of period p, whose
-  // Z_p is (nearly) 0, pixels rebase at p. Needs end() >= p.
+  // Makes the first p values the whole orbit, to be repeated: pixels rebase at p, which is
+  // exact whatever Z_p is, and keeps their δ small when Z_p is (nearly) 0, as at a nucleus of
+  // period p. Needs p == end() or p == ball_period().
   void make_periodic(int p);
+  // For a periodic orbit, |Z_p / D_p| from above: how far C is from the nucleus, to first order.
+  FloatExp nucleus_distance() const { return nucleus_distance_; }
 
   // From now on extend() records the first m with |Z_m| < |D_m| * radius: the disc of that
   // radius around C then holds, to first order, a point whose orbit returns to 0 at step m,
@@ -68,8 +71,8 @@ class Reference {
   std::vector<double> zx_, zy_;
   std::vector<int> tiny_at_;  // ascending indices of tiny values
   std::vector<CFloatExp> tiny_z_;
-  CFloatExp d_;
-  FloatExp ball_radius_;
+  CFloatExp d_, ball_d_;  // D_end, D at ball_period_
+  FloatExp ball_radius_, nucleus_distance_;
   bool watching_ = false, escaped_ = false;
   int ball_period_ = 0, period_ = 0;
   long long iterations_ = 0;
