@@ -206,7 +206,7 @@ bool DeepKernel::prepare(const DeepParams& p, const CancelFn& cancelled, const P
   } else {
     const long prec = needed + 64;  // headroom: zooming in keeps it for ~400 steps of 0.9
     auto centre = std::make_unique<Reference>(p.cx, p.cy, prec);
-    centre->watch_period(radius);
+    if (p.choose_reference) centre->watch_period(radius);
     if (!centre->extend(steps, cancelled, progress)) return false;
     long long made = centre->iterations();
     std::unique_ptr<Reference> chosen = std::move(centre);

@@ -17,6 +17,8 @@ struct DeepParams {
   FloatExp sx, sy;
   int limit = 0;
   bool bla = true;  // skip runs of linear steps; off for comparisons
+  // Look for a better reference than the centre's own orbit (perturb.cpp); off for comparisons.
+  bool choose_reference = true;
   // The largest |u| and |v| that count() will be given. They bound |δc| for the skips; a point
   // beyond them is still counted right, only without skips.
   double umax = 240.5, vmax = 180.5;
