@@ -63,33 +63,58 @@ constexpr int K = 2;
 #define ZD_EACH_VECTOR(X) X(0) X(1)
 #endif
 
+// A vector's lanes and where they are in the reference orbit. While every lane is at the same
+// index (points started together and rebased together, as in a small copy's interior, where
+// they all rebase at its period), the index is one scalar and Z_m one broadcast load; otherwise
+// each lane has its own and Z_m is gathered.
+struct Vec {
+  V dx, dy, zx, zy, Zx, Zy, dcx, dcy;
+  VI m;
+  bool same = false;
+  std::int64_t mk = 0;  // the index when `same`
+};
+
 // One step of every lane, the operations of Perturber::run's double step in the same order:
 // δ <- (Z_m + z) δ - δc, m <- m + 1, z = Z_m + δ. `in` says which lanes are still inside the
-// escape radius (false for a NaN), `rebase` which have |z| < |δ|.
-HWY_INLINE void Step(V& dx, V& dy, V& zx, V& zy, V& Zx, V& Zy, VI& m, const V dcx, const V dcy,
-                     const double* zxs, const double* zys, const VI one, const V nine, M& in, M& rebase) {
+// escape radius (false for a NaN), `rebase` which must rebase: |z| < |δ|, or the end of the
+// orbit reached. The result: lanes that need neither.
+template <bool kSame>
+HWY_INLINE M Step(Vec& v, const double* zxs, const double* zys, const VI one, const VI endv,
+                  const V nine, M& in, M& rebase) {
   const D d;
-  const V wx = hn::Add(Zx, zx), wy = hn::Add(Zy, zy);
-  const V nx = hn::Sub(hn::Sub(hn::Mul(wx, dx), hn::Mul(wy, dy)), dcx);
-  const V ny = hn::Sub(hn::Add(hn::Mul(wx, dy), hn::Mul(wy, dx)), dcy);
-  m = hn::Add(m, one);
-  Zx = hn::GatherIndex(d, zxs, m);
-  Zy = hn::GatherIndex(d, zys, m);
-  zx = hn::Add(Zx, nx);
-  zy = hn::Add(Zy, ny);
-  dx = nx;
-  dy = ny;
-  const V zz = hn::Add(hn::Mul(zx, zx), hn::Mul(zy, zy));
+  const V wx = hn::Add(v.Zx, v.zx), wy = hn::Add(v.Zy, v.zy);
+  const V nx = hn::Sub(hn::Sub(hn::Mul(wx, v.dx), hn::Mul(wy, v.dy)), v.dcx);
+  const V ny = hn::Sub(hn::Add(hn::Mul(wx, v.dy), hn::Mul(wy, v.dx)), v.dcy);
+  if (kSame) {
+    // The end of the orbit is then a deadline of the vector's (Lanes::Soonest).
+    ++v.mk;
+    v.Zx = hn::Set(d, zxs[v.mk]);
+    v.Zy = hn::Set(d, zys[v.mk]);
+  } else {
+    v.m = hn::Add(v.m, one);
+    v.Zx = hn::GatherIndex(d, zxs, v.m);
+    v.Zy = hn::GatherIndex(d, zys, v.m);
+  }
+  v.zx = hn::Add(v.Zx, nx);
+  v.zy = hn::Add(v.Zy, ny);
+  v.dx = nx;
+  v.dy = ny;
+  const V zz = hn::Add(hn::Mul(v.zx, v.zx), hn::Mul(v.zy, v.zy));
   const V dd = hn::Add(hn::Mul(nx, nx), hn::Mul(ny, ny));
   in = hn::Lt(zz, nine);
   rebase = hn::Lt(zz, dd);
+  if (!kSame) rebase = hn::Or(rebase, hn::RebindMask(d, hn::Eq(v.m, endv)));
+  return hn::AndNot(rebase, in);
+}
+HWY_INLINE M Step(Vec& v, const double* zxs, const double* zys, const VI one, const VI endv,
+                  const V nine, M& in, M& rebase) {
+  return v.same ? Step<true>(v, zxs, zys, one, endv, nine, in, rebase)
+                : Step<false>(v, zxs, zys, one, endv, nine, in, rebase);
 }
 
 // The lanes' bookkeeping, in scalars, as counts.cpp's Lanes: each lane runs its own point and
 // takes the next one when it ends; all lanes step together, so a lane's count is the steps it
-// has made since it started plus the steps its point made before (on the scalar path). Besides
-// the limit, each lane has a second deadline, the step at which its index reaches the end of
-// the stored orbit and it must rebase.
+// has made since it started plus the steps its point made before (on the scalar path).
 class Lanes {
  public:
   static constexpr size_t kMax = hn::MaxLanes(D());
@@ -103,86 +128,82 @@ class Lanes {
   std::int64_t Soonest() const { return *std::min_element(soonest_, soonest_ + K); }
 
   // Vector k's first points.
-  void Load(int k, V& dx, V& dy, V& zx, V& zy, V& Zx, V& Zy, VI& m, V& dcx, V& dcy) {
+  HWY_NOINLINE Vec Load(int k) {
     const D d;
-    const DI di;
-    dx = dy = zx = zy = Zx = Zy = dcx = dcy = hn::Zero(d);
-    m = hn::Zero(di);
-    for (size_t j = 0; j < L_; ++j) {
-      const M lane = Mask(std::uint64_t{1} << j);
-      Take(k * L_ + j, 0, lane, dx, dy, zx, zy, Zx, Zy, m, dcx, dcy);
-    }
-    soonest_[k] = Earliest(k);
+    Vec v;
+    v.dx = v.dy = v.zx = v.zy = v.Zx = v.Zy = v.dcx = v.dcy = hn::Zero(d);
+    v.m = hn::Zero(DI());
+    v.same = false;
+    for (size_t j = 0; j < L_; ++j) Take(k * L_ + j, 0, Mask(std::uint64_t{1} << j), v);
+    Settle(k, 0, v);
+    return v;
   }
 
-  // After step it: records the counts of vector k's lanes that have ended and starts them
-  // afresh; rebases the lanes that need it.
-  HWY_INLINE void Handover(int k, std::int64_t it, M in, M rebase, V& dx, V& dy, V& zx, V& zy,
-                           V& Zx, V& Zy, VI& m, V& dcx, V& dcy) {
+  // After step it: rebases the lanes that need it, records the counts of those that have ended
+  // and starts them afresh.
+  // The vector goes in and out by value: its registers must not have an address in the loop.
+  HWY_NOINLINE Vec Handover(int k, std::int64_t it, M in, M rebase, Vec v) {
     const D d;
     const DI di;
-    if (hn::AllTrue(d, in) && hn::AllFalse(d, rebase) && it < soonest_[k]) return;
     const size_t o = k * L_;
-    const std::uint64_t escaped = Bits(hn::Not(in));
-    std::uint64_t ended = 0, rebased = Bits(rebase) & ~escaped;
-    for (size_t j = 0; j < L_; ++j) {
-      const size_t i = o + j;
-      const std::uint64_t bit = std::uint64_t{1} << j;
-      if (point_[i] < 0) {  // idle: never counted, only kept inside the orbit
-        if ((escaped & bit) || refend_[i] <= it) rebased |= bit;
-        continue;
+    if (v.same && v.mk == p_.end) rebase = hn::FirstN(d, L_);  // all of them at the end
+    const M r = hn::And(rebase, in);
+    std::uint64_t ended = Bits(hn::Not(in));  // escaped
+    const std::uint64_t escaped = ended;
+    if (!hn::AllFalse(d, r)) {
+      // δ <- z, m <- 0: in the registers, without touching the lanes' bookkeeping.
+      if (v.same && !hn::AllTrue(d, r)) Spread(v);
+      v.dx = hn::IfThenElse(r, v.zx, v.dx);
+      v.dy = hn::IfThenElse(r, v.zy, v.dy);
+      v.Zx = hn::IfThenZeroElse(r, v.Zx);
+      v.Zy = hn::IfThenZeroElse(r, v.Zy);
+      if (v.same) {
+        v.mk = 0;
+      } else {
+        v.m = hn::IfThenZeroElse(hn::RebindMask(di, r), v.m);
       }
-      if ((escaped & bit) || deadline_[i] <= it) {
-        ended |= bit;
-        rebased &= ~bit;
-      } else if (refend_[i] <= it) {
-        rebased |= bit;
-      }
-    }
-    if (rebased != 0) {
-      const M r = Mask(rebased);
-      dx = hn::IfThenElse(r, zx, dx);
-      dy = hn::IfThenElse(r, zy, dy);
-      Zx = hn::IfThenZeroElse(r, Zx);
-      Zy = hn::IfThenZeroElse(r, Zy);
-      m = hn::IfThenZeroElse(hn::RebindMask(di, r), m);
-      for (std::uint64_t e = rebased; e != 0; e &= e - 1) {
-        const size_t j = static_cast<size_t>(hwy::Num0BitsBelowLS1Bit_Nonzero64(e));
-        const size_t i = o + j;
-        refend_[i] = it + p_.end;
-        if (point_[i] < 0) {
-          // An idle lane whose c escapes at once: start it over from 0.
-          const M lane = Mask(std::uint64_t{1} << j);
-          dx = hn::IfThenZeroElse(lane, dx);
-          dy = hn::IfThenZeroElse(lane, dy);
-          zx = hn::IfThenZeroElse(lane, zx);
-          zy = hn::IfThenZeroElse(lane, zy);
-          continue;
-        }
-        const double x = hn::ExtractLane(zx, j), y = hn::ExtractLane(zy, j);
-        if (lowdc_[i] && std::max(std::fabs(x), std::fabs(y)) < kSmallDelta) {
-          // Back to extended range: the scalar loop finishes the point.
+      const std::uint64_t low = lowdc_bits_[k] & Bits(r);
+      if (low != 0) {
+        const V small = hn::Set(d, kSmallDelta);
+        const M tiny = hn::And(hn::Lt(hn::Abs(v.zx), small), hn::Lt(hn::Abs(v.zy), small));
+        for (std::uint64_t e = low & Bits(tiny); e != 0; e &= e - 1) {
+          // A tiny δ beyond the double range of δc: the scalar loop finishes the point in
+          // extended range.
+          const size_t j = static_cast<size_t>(hwy::Num0BitsBelowLS1Bit_Nonzero64(e));
+          const size_t i = o + j;
+          if (point_[i] < 0) continue;
           State s;
           s.n = static_cast<int>(n0_[i] + (it - start_[i]));
-          s.m = 0;
-          s.d = CFloatExp(x, y);
-          job_.out[point_[i]] = p_.run(p_.dc(job_.cx[point_[i]], job_.cy[point_[i]]), &s, steps_, false, false);
+          s.d = CFloatExp(hn::ExtractLane(v.zx, j), hn::ExtractLane(v.zy, j));
+          const int pt = point_[i];
+          job_.out[pt] = p_.run(p_.dc(job_.cx[pt], job_.cy[pt]), &s, steps_, false, false);
+          point_[i] = -1;  // counted
           ended |= std::uint64_t{1} << j;
-          point_done_[i] = true;
         }
       }
+    }
+    if (it >= soonest_[k]) {
+      for (size_t j = 0; j < L_; ++j) {
+        if (deadline_[o + j] <= it) ended |= std::uint64_t{1} << j;
+      }
+    }
+    if (ended == 0) {
+      Settle(k, it, v);
+      return v;
     }
     for (std::uint64_t e = ended; e != 0; e &= e - 1) {
       const size_t j = static_cast<size_t>(hwy::Num0BitsBelowLS1Bit_Nonzero64(e));
       const size_t i = o + j;
-      if (!point_done_[i]) {
+      if (point_[i] >= 0) {
+        // Left the radius at this step: the step was not counted. Otherwise the limit.
         const std::int64_t uncounted = static_cast<std::int64_t>((escaped >> j) & 1);
         job_.out[point_[i]] = static_cast<int>(n0_[i] + (it - start_[i]) - uncounted);
+        --active_;
       }
-      --active_;
-      Take(i, it, Mask(std::uint64_t{1} << j), dx, dy, zx, zy, Zx, Zy, m, dcx, dcy);
+      Take(i, it, Mask(std::uint64_t{1} << j), v);
     }
-    soonest_[k] = Earliest(k);
+    Settle(k, it, v);
+    return v;
   }
 
  private:
@@ -200,6 +221,30 @@ class Lanes {
     return hn::LoadMaskBits(D(), bits);
   }
 
+  // Gives every lane its own index again.
+  static void Spread(Vec& v) {
+    v.m = hn::Set(DI(), v.mk);
+    v.same = false;
+  }
+  // After lanes changed: one index again if they all share it; the earliest deadline.
+  void Settle(int k, std::int64_t it, Vec& v) {
+    if (!v.same) {
+      HWY_ALIGN std::int64_t m[kMax];
+      hn::Store(v.m, DI(), m);
+      v.same = std::all_of(m, m + L_, [&](std::int64_t x) { return x == m[0]; });
+      v.mk = m[0];
+    }
+    std::uint64_t low = 0;
+    std::int64_t t = kNever;
+    for (size_t j = 0; j < L_; ++j) {
+      t = std::min(t, deadline_[k * L_ + j]);
+      if (point_[k * L_ + j] >= 0 && lowdc_[k * L_ + j]) low |= std::uint64_t{1} << j;
+    }
+    if (v.same) t = std::min(t, it + (p_.end - v.mk));  // the step at which it reaches the end
+    soonest_[k] = t;
+    lowdc_bits_[k] = low;
+  }
+
   int Claim() {
     if (next_ == end_) {
       const int first = job_.next.fetch_add(kClaim, std::memory_order_relaxed);
@@ -211,60 +256,42 @@ class Lanes {
   }
 
   // Gives lane i (the single lane of `lane`) the next point that needs the vector loop: points
-  // that end on the scalar path before they run in doubles are counted here.
-  void Take(size_t i, std::int64_t it, M lane, V& dx, V& dy, V& zx, V& zy, V& Zx, V& Zy, VI& m,
-            V& dcx, V& dcy) {
+  // that end on the scalar path before they run in doubles are counted here. Without one the
+  // lane idles at the reference point itself (δ = δc = 0).
+  void Take(size_t i, std::int64_t it, M lane, Vec& v) {
     const D d;
     const DI di;
-    point_done_[i] = false;
-    for (;;) {
-      const int pt = Claim();
-      if (pt < 0) break;
-      CFloatExp dc;
-      State s;
+    if (v.same) Spread(v);
+    State s;
+    CFloatExp dc;
+    point_[i] = -1;
+    for (int pt; point_[i] < 0 && (pt = Claim()) >= 0;) {
       const int n = Start(p_, job_, pt, steps_, &dc, &s);
       if (n >= 0) {
         job_.out[pt] = n;
-        continue;
+      } else {
+        point_[i] = pt;
       }
-      point_[i] = pt;
-      n0_[i] = s.n;
-      start_[i] = it;
-      deadline_[i] = it + (steps_ - s.n);
-      refend_[i] = it + (p_.end - s.m);
-      lowdc_[i] = !Perturber::dc_in_doubles(dc);
-      ++active_;
-      const double Zm_x = p_.Zx[s.m], Zm_y = p_.Zy[s.m];
-      dx = hn::IfThenElse(lane, hn::Set(d, s.dx), dx);
-      dy = hn::IfThenElse(lane, hn::Set(d, s.dy), dy);
-      Zx = hn::IfThenElse(lane, hn::Set(d, Zm_x), Zx);
-      Zy = hn::IfThenElse(lane, hn::Set(d, Zm_y), Zy);
-      zx = hn::IfThenElse(lane, hn::Set(d, Zm_x + s.dx), zx);
-      zy = hn::IfThenElse(lane, hn::Set(d, Zm_y + s.dy), zy);
-      dcx = hn::IfThenElse(lane, hn::Set(d, dc.dx()), dcx);
-      dcy = hn::IfThenElse(lane, hn::Set(d, dc.dy()), dcy);
-      m = hn::IfThenElse(hn::RebindMask(di, lane), hn::Set(di, s.m), m);
-      return;
     }
-    // Nothing left: the lane idles at c = the reference point (δ = δc = 0).
-    point_[i] = -1;
-    deadline_[i] = kNever;
-    refend_[i] = it + p_.end;
-    dx = hn::IfThenZeroElse(lane, dx);
-    dy = hn::IfThenZeroElse(lane, dy);
-    zx = hn::IfThenZeroElse(lane, zx);
-    zy = hn::IfThenZeroElse(lane, zy);
-    Zx = hn::IfThenZeroElse(lane, Zx);
-    Zy = hn::IfThenZeroElse(lane, Zy);
-    dcx = hn::IfThenZeroElse(lane, dcx);
-    dcy = hn::IfThenZeroElse(lane, dcy);
-    m = hn::IfThenZeroElse(hn::RebindMask(di, lane), m);
-  }
-
-  std::int64_t Earliest(int k) const {
-    std::int64_t t = kNever;
-    for (size_t i = k * L_; i < (k + 1) * L_; ++i) t = std::min({t, deadline_[i], refend_[i]});
-    return t;
+    if (point_[i] < 0) {
+      s = State{};
+      dc = CFloatExp();
+    }
+    n0_[i] = s.n;
+    start_[i] = it;
+    deadline_[i] = point_[i] < 0 ? kNever : it + (steps_ - s.n);
+    lowdc_[i] = !Perturber::dc_in_doubles(dc);
+    if (point_[i] >= 0) ++active_;
+    const double Zm_x = p_.Zx[s.m], Zm_y = p_.Zy[s.m];
+    v.dx = hn::IfThenElse(lane, hn::Set(d, s.dx), v.dx);
+    v.dy = hn::IfThenElse(lane, hn::Set(d, s.dy), v.dy);
+    v.Zx = hn::IfThenElse(lane, hn::Set(d, Zm_x), v.Zx);
+    v.Zy = hn::IfThenElse(lane, hn::Set(d, Zm_y), v.Zy);
+    v.zx = hn::IfThenElse(lane, hn::Set(d, Zm_x + s.dx), v.zx);
+    v.zy = hn::IfThenElse(lane, hn::Set(d, Zm_y + s.dy), v.zy);
+    v.dcx = hn::IfThenElse(lane, hn::Set(d, dc.dx()), v.dcx);
+    v.dcy = hn::IfThenElse(lane, hn::Set(d, dc.dy()), v.dcy);
+    v.m = hn::IfThenElse(hn::RebindMask(di, lane), hn::Set(di, s.m), v.m);
   }
 
   static constexpr int kClaim = 16;
@@ -274,50 +301,66 @@ class Lanes {
   const size_t L_;
   int next_ = 0, end_ = 0;
   int active_ = 0;
-  int point_[K * kMax];
-  bool point_done_[K * kMax];        // counted by the scalar loop after leaving the lane
+  int point_[K * kMax];              // the lane's point; -1 when idle
   bool lowdc_[K * kMax];             // |δc| below the double range: tiny δ goes back to it
   std::int64_t n0_[K * kMax];        // steps made before the lane took the point
   std::int64_t start_[K * kMax];     // step number when it took it
   std::int64_t deadline_[K * kMax];  // step number at which the count reaches the limit
-  std::int64_t refend_[K * kMax];    // step number at which the index reaches the orbit's end
-  std::int64_t soonest_[K];          // earliest of both, per vector
+  std::int64_t soonest_[K];          // earliest deadline per vector
+  std::uint64_t lowdc_bits_[K];      // lanes with lowdc_ and a point, per vector
 };
 
 void CountLanes(const Perturber* p, CountJob* job) {
   const D d;
   const DI di;
   Lanes lanes(*p, *job);
-#define ZD_START(k)                                           \
-  V dx##k, dy##k, zx##k, zy##k, Zx##k, Zy##k, dcx##k, dcy##k; \
-  VI m##k;                                                    \
-  lanes.Load(k, dx##k, dy##k, zx##k, zy##k, Zx##k, Zy##k, m##k, dcx##k, dcy##k);
+#define ZD_START(k) Vec v##k = lanes.Load(k);
   ZD_EACH_VECTOR(ZD_START)
 #undef ZD_START
   if (lanes.Done()) return;
   const double* zxs = p->Zx;
   const double* zys = p->Zy;
-  const VI one = hn::Set(di, 1);
+  const VI one = hn::Set(di, 1), endv = hn::Set(di, p->end);
   const V nine = hn::Set(d, 9.0);
+  const M all = hn::Eq(nine, nine);
   std::int64_t soonest = lanes.Soonest();
-  for (std::int64_t it = 1;; ++it) {
-#define ZD_STEP(k) \
-  M in##k, rb##k;  \
-  Step(dx##k, dy##k, zx##k, zy##k, Zx##k, Zy##k, m##k, dcx##k, dcy##k, zxs, zys, one, nine, in##k, rb##k);
-    ZD_EACH_VECTOR(ZD_STEP)
-#undef ZD_STEP
-    M calm = hn::AndNot(rb0, in0);
-#define ZD_AND(k) calm = hn::And(calm, hn::AndNot(rb##k, in##k));
-    ZD_EACH_VECTOR(ZD_AND)
-#undef ZD_AND
-    if (HWY_LIKELY(hn::AllTrue(d, calm) && it < soonest)) continue;
+#define ZD_DECLARE(k) M in##k, rb##k;
 #define ZD_HANDOVER(k) \
-  lanes.Handover(k, it, in##k, rb##k, dx##k, dy##k, zx##k, zy##k, Zx##k, Zy##k, m##k, dcx##k, dcy##k);
-    ZD_EACH_VECTOR(ZD_HANDOVER)
-#undef ZD_HANDOVER
+  if (!hn::AllTrue(d, hn::AndNot(rb##k, in##k)) || it >= soonest) v##k = lanes.Handover(k, it, in##k, rb##k, v##k);
+  std::int64_t it = 0;
+  for (;;) {
+    M calm = all;
+#define ZD_SAME(k) &&v##k.same
+    if (true ZD_EACH_VECTOR(ZD_SAME)) {
+      // Every vector at one index: no gathers and no test of it per vector, until something
+      // happens.
+#define ZD_STEP(k) calm = hn::And(calm, Step<true>(v##k, zxs, zys, one, endv, nine, in##k, rb##k));
+      for (;;) {
+        ++it;
+        ZD_EACH_VECTOR(ZD_DECLARE)
+        calm = all;
+        ZD_EACH_VECTOR(ZD_STEP)
+        if (HWY_UNLIKELY(!hn::AllTrue(d, calm) || it >= soonest)) {
+          ZD_EACH_VECTOR(ZD_HANDOVER)
+          break;
+        }
+      }
+#undef ZD_STEP
+    } else {
+#define ZD_STEP(k) calm = hn::And(calm, Step(v##k, zxs, zys, one, endv, nine, in##k, rb##k));
+      ++it;
+      ZD_EACH_VECTOR(ZD_DECLARE)
+      ZD_EACH_VECTOR(ZD_STEP)
+#undef ZD_STEP
+      if (HWY_LIKELY(hn::AllTrue(d, calm) && it < soonest)) continue;
+      ZD_EACH_VECTOR(ZD_HANDOVER)
+    }
     if (lanes.Done()) return;
     soonest = lanes.Soonest();
   }
+#undef ZD_SAME
+#undef ZD_DECLARE
+#undef ZD_HANDOVER
 }
 
 #endif  // vector targets
