@@ -279,7 +279,7 @@ TEST_P(DeepView, CountsAgreeWithMpfrIteration) {
   const struct {
     const char* name;
     bool bla, scalar;
-  } paths[] = {{"skips", true, false}, {"vector", false, false}, {"scalar", false, true}};
+  } paths[] = {{"vector skips", true, false}, {"scalar skips", true, true}, {"vector", false, false}, {"scalar", false, true}};
   DeepKernel k;  // prepared again for each path: the reference is kept, the skips change
   for (const auto& path : paths) {
     p.bla = path.bla;

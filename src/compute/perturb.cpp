@@ -266,7 +266,7 @@ int DeepKernel::count_one(double u, double v) const {
 
 void DeepKernel::count(CountJob& job) const {
   const deep::Perturber& p = ready_->p;
-  if (!scalar_only_ && !ready_->use_bla) {
+  if (!scalar_only_) {
     deep::count_lanes(p, job);
     return;
   }

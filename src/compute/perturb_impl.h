@@ -38,6 +38,11 @@ struct Perturber {
 
   CFloatExp dc(double u, double v) const { return CFloatExp(offx + FloatExp(u) * sx, offy + FloatExp(v) * sy); }
   static bool dc_in_doubles(const CFloatExp& dc) { return dc.zero() || !(dc.maxabs() < FloatExp(kSmallDc)); }
+  // Whether a point may take skips while its δ is in doubles: there is a table, its bound on
+  // |δc| holds the point's, and δc is a double.
+  bool skips_for(const CFloatExp& dc) const {
+    return bla != nullptr && dc_in_doubles(dc) && !(dc.maxabs() * FloatExp(1.4142135623730951) > bla->dc_max());
+  }
 
   // Runs a point from state s until it escapes or reaches `steps` (max(limit, 1)) steps, and
   // returns its count. With `handover`, stops instead as soon as the point runs in doubles and
@@ -46,7 +51,7 @@ struct Perturber {
 };
 
 // The vector loop on the best target (counts.h's choice): every point of job, in walk
-// coordinates.
+// coordinates, with skips when p.bla is set.
 void count_lanes(const Perturber& p, CountJob& job);
 
 }  // namespace zd::deep

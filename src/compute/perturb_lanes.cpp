@@ -22,7 +22,7 @@ inline int Start(const Perturber& p, const CountJob& job, int i, int steps, CFlo
   *dc = p.dc(job.cx[i], job.cy[i]);
   *s = State{};
   s->dbl = Perturber::dc_in_doubles(*dc);
-  return p.run(*dc, s, steps, false, true);
+  return p.run(*dc, s, steps, p.bla != nullptr, true);
 }
 
 #if HWY_TARGET == HWY_SCALAR || HWY_TARGET == HWY_EMU128
@@ -37,7 +37,7 @@ void CountLanes(const Perturber* p, CountJob* job) {
       CFloatExp dc;
       State s;
       int n = Start(*p, *job, i, steps, &dc, &s);
-      if (n < 0) n = p->run(dc, &s, steps, false, false);
+      if (n < 0) n = p->run(dc, &s, steps, p->bla != nullptr, false);
       job->out[i] = n;
     }
   }
@@ -112,6 +112,42 @@ HWY_INLINE M Step(Vec& v, const double* zxs, const double* zys, const VI one, co
                 : Step<false>(v, zxs, zys, one, endv, nine, in, rebase);
 }
 
+// A skip of the whole vector, when its lanes share an index there and every one of them is
+// within the skip's radius: the longest such, as Perturber::run takes for one point, with its
+// operations. It must end by the vector's next deadline (`soon`). False when there is none.
+HWY_INLINE bool Skip(Vec& v, std::int64_t& it, std::int64_t soon, const BlaTable& bla,
+                     const double* zxs, const double* zys, const V nine, M& in, M& rebase) {
+  const std::int64_t m = v.mk;
+  if (m < 1 || ((m - 1) & ((1 << BlaTable::kMinLevel) - 1)) != 0) return false;
+  const D d;
+  const V dmax = hn::Max(hn::Abs(v.dx), hn::Abs(v.dy));
+  const BlaStep* e = nullptr;
+  int l = 0;
+  for (int j = BlaTable::kMinLevel; it + (std::int64_t{1} << j) <= soon; ++j) {
+    const BlaStep* s = bla.at(j, static_cast<int>(m));
+    if (s == nullptr || !hn::AllTrue(d, hn::Lt(dmax, hn::Set(d, s->rd)))) break;
+    e = s;
+    l = 1 << j;
+  }
+  if (e == nullptr) return false;  // rd is 0 where the coefficients do not fit doubles
+  const V ax = hn::Set(d, e->ax), ay = hn::Set(d, e->ay), bx = hn::Set(d, e->bx), by = hn::Set(d, e->by);
+  const V nx = hn::Add(hn::Sub(hn::Mul(ax, v.dx), hn::Mul(ay, v.dy)), hn::Sub(hn::Mul(bx, v.dcx), hn::Mul(by, v.dcy)));
+  const V ny = hn::Add(hn::Add(hn::Mul(ax, v.dy), hn::Mul(ay, v.dx)), hn::Add(hn::Mul(bx, v.dcy), hn::Mul(by, v.dcx)));
+  v.mk += l;
+  it += l;
+  v.Zx = hn::Set(d, zxs[v.mk]);
+  v.Zy = hn::Set(d, zys[v.mk]);
+  v.zx = hn::Add(v.Zx, nx);
+  v.zy = hn::Add(v.Zy, ny);
+  v.dx = nx;
+  v.dy = ny;
+  const V zz = hn::Add(hn::Mul(v.zx, v.zx), hn::Mul(v.zy, v.zy));
+  const V dd = hn::Add(hn::Mul(nx, nx), hn::Mul(ny, ny));
+  in = hn::Lt(zz, nine);
+  rebase = hn::Lt(zz, dd);
+  return true;
+}
+
 // The lanes' bookkeeping, in scalars, as counts.cpp's Lanes: each lane runs its own point and
 // takes the next one when it ends; all lanes step together, so a lane's count is the steps it
 // has made since it started plus the steps its point made before (on the scalar path).
@@ -125,7 +161,14 @@ class Lanes {
       : p_(p), job_(job), steps_(std::max(job.limit, 1)), L_(hn::Lanes(D())) {}
 
   bool Done() const { return active_ == 0; }
-  std::int64_t Soonest() const { return *std::min_element(soonest_, soonest_ + K); }
+  // Vector k's next deadline (a lane's limit, or the orbit's end when its lanes share an index).
+  std::int64_t Soon(int k) const { return soonest_[k]; }
+  // Whether every lane of vector k may take skips.
+  bool SkipsOk(int k) const { return skips_ok_[k]; }
+  // The earliest of vector k's lanes' limits.
+  std::int64_t Deadline(int k) const { return deadline_soon_[k]; }
+  // Whether a lane of vector k goes back to extended range when it rebases to a tiny δ.
+  bool LowDc(int k) const { return lowdc_bits_[k] != 0; }
 
   // Vector k's first points.
   HWY_NOINLINE Vec Load(int k) {
@@ -236,10 +279,14 @@ class Lanes {
     }
     std::uint64_t low = 0;
     std::int64_t t = kNever;
+    bool ok = true;
     for (size_t j = 0; j < L_; ++j) {
       t = std::min(t, deadline_[k * L_ + j]);
       if (point_[k * L_ + j] >= 0 && lowdc_[k * L_ + j]) low |= std::uint64_t{1} << j;
+      ok = ok && (point_[k * L_ + j] < 0 || skips_[k * L_ + j]);
     }
+    skips_ok_[k] = ok && p_.bla != nullptr;
+    deadline_soon_[k] = t;
     if (v.same) t = std::min(t, it + (p_.end - v.mk));  // the step at which it reaches the end
     soonest_[k] = t;
     lowdc_bits_[k] = low;
@@ -281,6 +328,7 @@ class Lanes {
     start_[i] = it;
     deadline_[i] = point_[i] < 0 ? kNever : it + (steps_ - s.n);
     lowdc_[i] = !Perturber::dc_in_doubles(dc);
+    skips_[i] = p_.skips_for(dc);
     if (point_[i] >= 0) ++active_;
     const double Zm_x = p_.Zx[s.m], Zm_y = p_.Zy[s.m];
     v.dx = hn::IfThenElse(lane, hn::Set(d, s.dx), v.dx);
@@ -306,60 +354,93 @@ class Lanes {
   std::int64_t n0_[K * kMax];        // steps made before the lane took the point
   std::int64_t start_[K * kMax];     // step number when it took it
   std::int64_t deadline_[K * kMax];  // step number at which the count reaches the limit
-  std::int64_t soonest_[K];          // earliest deadline per vector
+  std::int64_t soonest_[K];          // earliest deadline per vector, or the orbit's end
+  std::int64_t deadline_soon_[K];    // earliest deadline per vector
   std::uint64_t lowdc_bits_[K];      // lanes with lowdc_ and a point, per vector
+  bool skips_[K * kMax];             // the point may take skips (in doubles)
+  bool skips_ok_[K];                 // every lane of the vector may
 };
 
 void CountLanes(const Perturber* p, CountJob* job) {
   const D d;
   const DI di;
   Lanes lanes(*p, *job);
-#define ZD_START(k) Vec v##k = lanes.Load(k);
+  // Each vector counts its own steps: a skip moves one vector on by many at once.
+#define ZD_START(k)               \
+  Vec v##k = lanes.Load(k);       \
+  std::int64_t it##k = 0;         \
+  std::int64_t soon##k = lanes.Soon(k);
   ZD_EACH_VECTOR(ZD_START)
 #undef ZD_START
   if (lanes.Done()) return;
   const double* zxs = p->Zx;
   const double* zys = p->Zy;
+  const BlaTable* bla = p->bla;
   const VI one = hn::Set(di, 1), endv = hn::Set(di, p->end);
   const V nine = hn::Set(d, 9.0);
   const M all = hn::Eq(nine, nine);
-  std::int64_t soonest = lanes.Soonest();
 #define ZD_DECLARE(k) M in##k, rb##k;
-#define ZD_HANDOVER(k) \
-  if (!hn::AllTrue(d, hn::AndNot(rb##k, in##k)) || it >= soonest) v##k = lanes.Handover(k, it, in##k, rb##k, v##k);
-  std::int64_t it = 0;
+#define ZD_CALM(k) calm = hn::And(calm, hn::AndNot(rb##k, in##k));
+#define ZD_DUE(k) || it##k >= soon##k
+#define ZD_HANDOVER(k)                                                   \
+  if (!hn::AllTrue(d, hn::AndNot(rb##k, in##k)) || it##k >= soon##k) { \
+    v##k = lanes.Handover(k, it##k, in##k, rb##k, v##k);                \
+    soon##k = lanes.Soon(k);                                             \
+  }
+#define ZD_SAME(k) &&v##k.same
+  // The whole vector at the end of the orbit, none escaped and no limit reached: all lanes
+  // rebase (δ <- z, m <- 0) in the registers.
+#define ZD_AT_END(k)                                                                          \
+  if (v##k.mk == p->end && hn::AllTrue(d, in##k) && it##k < lanes.Deadline(k) && !lanes.LowDc(k)) { \
+    v##k.dx = v##k.zx;                                                                        \
+    v##k.dy = v##k.zy;                                                                        \
+    v##k.Zx = v##k.Zy = hn::Zero(d);                                                          \
+    v##k.mk = 0;                                                                              \
+    soon##k = std::min(lanes.Deadline(k), it##k + p->end);                                    \
+    rb##k = hn::Not(all);                                                                     \
+  }
   for (;;) {
     M calm = all;
-#define ZD_SAME(k) &&v##k.same
     if (true ZD_EACH_VECTOR(ZD_SAME)) {
-      // Every vector at one index: no gathers and no test of it per vector, until something
-      // happens.
-#define ZD_STEP(k) calm = hn::And(calm, Step<true>(v##k, zxs, zys, one, endv, nine, in##k, rb##k));
+      // Every vector at one index: no gathers and no test of it per vector, and skips where
+      // they hold, until something happens.
+#define ZD_STEP(k)                                                                              \
+  if (!(lanes.SkipsOk(k) && Skip(v##k, it##k, soon##k, *bla, zxs, zys, nine, in##k, rb##k))) { \
+    ++it##k;                                                                                    \
+    Step<true>(v##k, zxs, zys, one, endv, nine, in##k, rb##k);                                 \
+  }                                                                                             \
+  ZD_CALM(k)
       for (;;) {
-        ++it;
         ZD_EACH_VECTOR(ZD_DECLARE)
         calm = all;
         ZD_EACH_VECTOR(ZD_STEP)
-        if (HWY_UNLIKELY(!hn::AllTrue(d, calm) || it >= soonest)) {
+        if (HWY_UNLIKELY(!hn::AllTrue(d, calm) ZD_EACH_VECTOR(ZD_DUE))) {
+          ZD_EACH_VECTOR(ZD_AT_END)
+          calm = all;
+          ZD_EACH_VECTOR(ZD_CALM)
+          if (hn::AllTrue(d, calm) && !(false ZD_EACH_VECTOR(ZD_DUE))) continue;
           ZD_EACH_VECTOR(ZD_HANDOVER)
           break;
         }
       }
 #undef ZD_STEP
     } else {
-#define ZD_STEP(k) calm = hn::And(calm, Step(v##k, zxs, zys, one, endv, nine, in##k, rb##k));
-      ++it;
+#define ZD_STEP(k) \
+  ++it##k;         \
+  calm = hn::And(calm, Step(v##k, zxs, zys, one, endv, nine, in##k, rb##k));
       ZD_EACH_VECTOR(ZD_DECLARE)
       ZD_EACH_VECTOR(ZD_STEP)
 #undef ZD_STEP
-      if (HWY_LIKELY(hn::AllTrue(d, calm) && it < soonest)) continue;
+      if (HWY_LIKELY(hn::AllTrue(d, calm) && !(false ZD_EACH_VECTOR(ZD_DUE)))) continue;
       ZD_EACH_VECTOR(ZD_HANDOVER)
     }
     if (lanes.Done()) return;
-    soonest = lanes.Soonest();
   }
 #undef ZD_SAME
+#undef ZD_AT_END
+#undef ZD_CALM
 #undef ZD_DECLARE
+#undef ZD_DUE
 #undef ZD_HANDOVER
 }
 
