@@ -20,6 +20,54 @@ inline double maxabs(double x, double y) { return std::max(std::fabs(x), std::fa
 
 }  // namespace
 
+// Steps of a point whose δ is far below the double range, while they are linear: |δ| < 2^-480
+// beside |Z| >= 2^-420 on both sides of the step makes δ² less than 2^-61 of 2 Z δ, and
+// neither an escape nor a rebase can happen (|z| is |Z| to 60 bits). Then δ = w 2^S and
+// δc = c 2^S in doubles, one shared exponent, and a step is w <- 2 Z w - c, a few double
+// operations instead of extended-range ones. Stops before the end of the orbit, where the
+// exact step takes over, and once |δ| reaches 2^-480. Returns the count when the limit is
+// reached, else -1 with *s moved on.
+int Perturber::linear_run(const CFloatExp& dc, State* s, int steps) const {
+  constexpr double kLinear = 0x1p-420;
+  const auto big = [&](int m) { return std::max(std::fabs(Zx[m]), std::fabs(Zy[m])) >= kLinear; };
+  if (s->m + 1 >= end || !big(s->m) || !big(s->m + 1)) return -1;
+  std::int64_t e = s->d.zero() ? dc.e : s->d.e;
+  double wx = s->d.zero() ? 0.0 : s->d.x, wy = s->d.zero() ? 0.0 : s->d.y;
+  const auto scaled = [&](double v, std::int64_t k) {
+    return k < -1100 ? 0.0 : std::ldexp(v, static_cast<int>(std::min<std::int64_t>(k, 1100)));
+  };
+  double cx = dc.zero() ? 0.0 : scaled(dc.x, dc.e - e), cy = dc.zero() ? 0.0 : scaled(dc.y, dc.e - e);
+  // |w| at which |δ| reaches 2^-480; w is rescaled by 2^-64 when it passes 2^64.
+  const auto limit_of = [&] { return scaled(1.0, -480 - e); };
+  double wlimit = std::min(limit_of(), 0x1p64);
+  int m = s->m, n = s->n;
+  while (m + 1 < end && big(m) && big(m + 1)) {
+    const double nx = 2.0 * (Zx[m] * wx - Zy[m] * wy) - cx;
+    const double ny = 2.0 * (Zx[m] * wy + Zy[m] * wx) - cy;
+    wx = nx;
+    wy = ny;
+    ++m;
+    if (++n >= steps) return n;
+    const double w = std::max(std::fabs(wx), std::fabs(wy));
+    if (w >= wlimit) {
+      if (w >= 0x1p64 && limit_of() > w) {  // rescale and go on
+        wx *= 0x1p-64;
+        wy *= 0x1p-64;
+        cx *= 0x1p-64;
+        cy *= 0x1p-64;
+        e += 64;
+        wlimit = std::min(limit_of(), 0x1p64);
+        continue;
+      }
+      break;
+    }
+  }
+  s->m = m;
+  s->n = n;
+  s->d = CFloatExp::make(wx, wy, e);
+  return -1;
+}
+
 // The loop, per point:
 //   δ <- 2 Z_m δ + δ² - δc, m <- m + 1; z = Z_m + δ; stop when |z|² >= 9;
 //   rebase (δ <- z, m <- 0) when |z| < |δ| or m reaches the end of the stored orbit.
@@ -34,6 +82,13 @@ int Perturber::run(const CFloatExp& dc, State* st, int steps, bool use_bla, bool
   const bool skips = use_bla && bla != nullptr && !(dc.maxabs() * FloatExp(kSqrt2) > bla->dc_max());
   const FloatExp small(kSmallDelta);
   double zx = 0.0, zy = 0.0;  // Z_m + δ while in doubles
+  const auto to_doubles = [&] {
+    s.dbl = true;
+    s.dx = s.d.dx();
+    s.dy = s.d.dy();
+    zx = Zx[s.m] + s.dx;
+    zy = Zy[s.m] + s.dy;
+  };
   if (s.dbl) {
     zx = Zx[s.m] + s.dx;
     zy = Zy[s.m] + s.dy;
@@ -83,6 +138,14 @@ int Perturber::run(const CFloatExp& dc, State* st, int steps, bool use_bla, bool
       s.m += 1;
       l = 1;
     } else {
+      if (!skips) {
+        const int r = linear_run(dc, &s, steps);
+        if (r >= 0) return r;
+        if (!(s.d.maxabs() < small)) {
+          to_doubles();
+          continue;
+        }
+      }
       const CFloatExp z = ref->z(s.m);
       s.d = (z * s.d) * FloatExp(2.0) + s.d.sqr() - dc;
       s.m += 1;
@@ -115,13 +178,7 @@ int Perturber::run(const CFloatExp& dc, State* st, int steps, bool use_bla, bool
         s.d = z;
         s.m = 0;
       }
-      if (!(s.d.maxabs() < small)) {
-        s.dbl = true;
-        s.dx = s.d.dx();
-        s.dy = s.d.dy();
-        zx = Zx[s.m] + s.dx;
-        zy = Zy[s.m] + s.dy;
-      }
+      if (!(s.d.maxabs() < small)) to_doubles();
     }
   }
 }

@@ -48,6 +48,7 @@ struct Perturber {
   // returns its count. With `handover`, stops instead as soon as the point runs in doubles and
   // returns -1 with *s holding its state, for the vector loop (which has no skips).
   int run(const CFloatExp& dc, State* s, int steps, bool use_bla, bool handover) const;
+  int linear_run(const CFloatExp& dc, State* s, int steps) const;
 };
 
 // The vector loop on the best target (counts.h's choice): every point of job, in walk
