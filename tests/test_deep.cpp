@@ -319,7 +319,7 @@ TEST(BlaTable, SkipsMatchTheirStepsInsideTheirRadius) {
     BlaTable table;
     ASSERT_TRUE(table.build(ref, dc_max));
     int checked = 0;
-    for (int j = BlaTable::kMinLevel; j <= table.levels(); ++j) {
+    for (int j = table.min_level(); j <= table.levels(); ++j) {
       for (int m = 1; m + (1 << j) <= ref.end(); m += (1 << j) * (1 + static_cast<int>(rng() % 2))) {
         const BlaStep* s = table.at(j, m);
         ASSERT_NE(s, nullptr) << j << " " << m;

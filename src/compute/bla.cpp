@@ -41,32 +41,45 @@ bool BlaTable::build(const Reference& ref, FloatExp dc_max, const CancelFn& canc
   levels_.clear();
   dc_max_ = dc_max;
   const int end = ref.end();
+  min_level_ = kMinLevel;
+  while ((end >> min_level_) > (1 << 18)) ++min_level_;
   const double near_escape = 9.0 * (1.0 - 16 * kEpsilon);
-  // Level 0: single steps from m = 1 .. end - 1.
-  std::vector<BlaStep> level;
-  level.reserve(static_cast<size_t>(std::max(end - 1, 0)));
   const CFloatExp minus_one(-1.0, 0.0);
-  for (int m = 1; m < end; ++m) {
+  const auto single = [&](int m) {
     BlaStep s;
-    const CFloatExp z = ref.z(m);
-    s.a = z * FloatExp(2.0);
+    s.a = ref.z(m) * FloatExp(2.0);
     s.b = minus_one;
     const double zx = ref.zx()[m], zy = ref.zy()[m];
     s.r = zx * zx + zy * zy >= near_escape ? FloatExp() : lower_abs(s.a) * FloatExp(kEpsilon);
+    return s;
+  };
+  // The shortest skips straight from their single steps, one after another: no level below
+  // is kept, even for a while.
+  const int first = 1 << min_level_;
+  std::vector<BlaStep> level;
+  level.reserve(static_cast<size_t>(std::max(end - 1, 0) / first));
+  for (int m = 1; m + first <= end; m += first) {
+    if ((m & 0xffff) == 1 && cancelled && cancelled()) {
+      levels_.clear();
+      return false;
+    }
+    BlaStep s = single(m);
+    for (int i = 1; i < first; ++i) s = merge(s, single(m + i), dc_max);
+    fill_doubles(s);
     level.push_back(s);
   }
-  for (int j = 1; level.size() >= 2; ++j) {
+  while (!level.empty()) {
+    levels_.push_back(level);
     if (cancelled && cancelled()) {
       levels_.clear();
       return false;
     }
     std::vector<BlaStep> next(level.size() / 2);
-    for (size_t i = 0; i < next.size(); ++i) next[i] = merge(level[2 * i], level[2 * i + 1], dc_max);
-    level.swap(next);
-    if (j >= kMinLevel) {
-      for (BlaStep& s : level) fill_doubles(s);
-      levels_.push_back(level);
+    for (size_t i = 0; i < next.size(); ++i) {
+      next[i] = merge(level[2 * i], level[2 * i + 1], dc_max);
+      fill_doubles(next[i]);
     }
+    level.swap(next);
   }
   return true;
 }

@@ -104,7 +104,7 @@ int Perturber::run(const CFloatExp& dc, State* st, int steps, bool use_bla, bool
     if (skips && s.m >= 1) {
       const double dmax = maxabs(s.dx, s.dy);
       const FloatExp dabs = s.dbl ? FloatExp() : s.d.maxabs() * FloatExp(kSqrt2);
-      for (int j = BlaTable::kMinLevel; static_cast<long long>(s.n) + (1LL << j) <= steps; ++j) {
+      for (int j = bla->min_level(); static_cast<long long>(s.n) + (1LL << j) <= steps; ++j) {
         const BlaStep* e = bla->at(j, s.m);
         if (e == nullptr) break;
         if (s.dbl ? !(dmax < e->rd) : !(dabs < e->r)) break;

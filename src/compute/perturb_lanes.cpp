@@ -118,12 +118,12 @@ HWY_INLINE M Step(Vec& v, const double* zxs, const double* zys, const VI one, co
 HWY_INLINE bool Skip(Vec& v, std::int64_t& it, std::int64_t soon, const BlaTable& bla,
                      const double* zxs, const double* zys, const V nine, M& in, M& rebase) {
   const std::int64_t m = v.mk;
-  if (m < 1 || ((m - 1) & ((1 << BlaTable::kMinLevel) - 1)) != 0) return false;
+  if (m < 1 || ((m - 1) & ((1 << bla.min_level()) - 1)) != 0) return false;
   const D d;
   const V dmax = hn::Max(hn::Abs(v.dx), hn::Abs(v.dy));
   const BlaStep* e = nullptr;
   int l = 0;
-  for (int j = BlaTable::kMinLevel; it + (std::int64_t{1} << j) <= soon; ++j) {
+  for (int j = bla.min_level(); it + (std::int64_t{1} << j) <= soon; ++j) {
     const BlaStep* s = bla.at(j, static_cast<int>(m));
     if (s == nullptr || !hn::AllTrue(d, hn::Lt(dmax, hn::Set(d, s->rd)))) break;
     e = s;
