@@ -59,8 +59,8 @@ using M = hn::Mask<D>;
 constexpr int K = 1;
 #define ZD_EACH_VECTOR(X) X(0)
 #else  // AVX-512, NEON, SVE: 32 registers
-constexpr int K = 2;
-#define ZD_EACH_VECTOR(X) X(0) X(1)
+constexpr int K = 3;
+#define ZD_EACH_VECTOR(X) X(0) X(1) X(2)
 #endif
 
 // A vector's lanes and where they are in the reference orbit. While every lane is at the same
@@ -110,6 +110,23 @@ HWY_INLINE M Step(Vec& v, const double* zxs, const double* zys, const VI one, co
                   const V nine, M& in, M& rebase) {
   return v.same ? Step<true>(v, zxs, zys, one, endv, nine, in, rebase)
                 : Step<false>(v, zxs, zys, one, endv, nine, in, rebase);
+}
+
+// δ <- z, m <- 0 for the lanes of r, in the registers.
+HWY_INLINE void Rebase(Vec& v, M r) {
+  const D d;
+  if (hn::AllTrue(d, r)) {
+    v.same = true;
+    v.mk = 0;
+  } else if (v.same) {
+    v.m = hn::Set(DI(), v.mk);
+    v.same = false;
+  }
+  v.dx = hn::IfThenElse(r, v.zx, v.dx);
+  v.dy = hn::IfThenElse(r, v.zy, v.dy);
+  v.Zx = hn::IfThenZeroElse(r, v.Zx);
+  v.Zy = hn::IfThenZeroElse(r, v.Zy);
+  if (!v.same) v.m = hn::IfThenZeroElse(hn::RebindMask(DI(), r), v.m);
 }
 
 // A skip of the whole vector, when its lanes share an index there and every one of them is
@@ -390,14 +407,26 @@ void CountLanes(const Perturber* p, CountJob* job) {
 #define ZD_SAME(k) &&v##k.same
   // The whole vector at the end of the orbit, none escaped and no limit reached: all lanes
   // rebase (δ <- z, m <- 0) in the registers.
-#define ZD_AT_END(k)                                                                          \
-  if (v##k.mk == p->end && hn::AllTrue(d, in##k) && it##k < lanes.Deadline(k) && !lanes.LowDc(k)) { \
-    v##k.dx = v##k.zx;                                                                        \
-    v##k.dy = v##k.zy;                                                                        \
-    v##k.Zx = v##k.Zy = hn::Zero(d);                                                          \
-    v##k.mk = 0;                                                                              \
-    soon##k = std::min(lanes.Deadline(k), it##k + p->end);                                    \
-    rb##k = hn::Not(all);                                                                     \
+#define ZD_AT_END(k)                                                                         \
+  if (v##k.same && v##k.mk == p->end && hn::AllTrue(d, in##k) && it##k < lanes.Deadline(k) && \
+      !lanes.LowDc(k)) {                                                                     \
+    Rebase(v##k, all);                                                                       \
+    soon##k = std::min(lanes.Deadline(k), it##k + p->end);                                   \
+    rb##k = hn::Not(all);                                                                    \
+  }
+  // Lanes with |z| < |δ| (or at the end of the orbit, with their own indices) rebase in the
+  // registers too, unless a lane may have to go back to extended range.
+#define ZD_REBASE(k)                                   \
+  {                                                    \
+    const M r = hn::And(rb##k, in##k);                 \
+    if (!hn::AllFalse(d, r) && !lanes.LowDc(k)) {      \
+      const bool was_same = v##k.same;                 \
+      Rebase(v##k, r);                                 \
+      rb##k = hn::Not(all);                            \
+      if (v##k.same != was_same) {                     \
+        soon##k = v##k.same ? std::min(lanes.Deadline(k), it##k + p->end) : lanes.Deadline(k); \
+      }                                                \
+    }                                                  \
   }
   for (;;) {
     M calm = all;
@@ -416,9 +445,10 @@ void CountLanes(const Perturber* p, CountJob* job) {
         ZD_EACH_VECTOR(ZD_STEP)
         if (HWY_UNLIKELY(!hn::AllTrue(d, calm) ZD_EACH_VECTOR(ZD_DUE))) {
           ZD_EACH_VECTOR(ZD_AT_END)
+          ZD_EACH_VECTOR(ZD_REBASE)
           calm = all;
           ZD_EACH_VECTOR(ZD_CALM)
-          if (hn::AllTrue(d, calm) && !(false ZD_EACH_VECTOR(ZD_DUE))) continue;
+          if (hn::AllTrue(d, calm) && !(false ZD_EACH_VECTOR(ZD_DUE)) && (true ZD_EACH_VECTOR(ZD_SAME))) continue;
           ZD_EACH_VECTOR(ZD_HANDOVER)
           break;
         }
@@ -432,12 +462,18 @@ void CountLanes(const Perturber* p, CountJob* job) {
       ZD_EACH_VECTOR(ZD_STEP)
 #undef ZD_STEP
       if (HWY_LIKELY(hn::AllTrue(d, calm) && !(false ZD_EACH_VECTOR(ZD_DUE)))) continue;
+      ZD_EACH_VECTOR(ZD_AT_END)
+      ZD_EACH_VECTOR(ZD_REBASE)
+      calm = all;
+      ZD_EACH_VECTOR(ZD_CALM)
+      if (hn::AllTrue(d, calm) && !(false ZD_EACH_VECTOR(ZD_DUE))) continue;
       ZD_EACH_VECTOR(ZD_HANDOVER)
     }
     if (lanes.Done()) return;
   }
 #undef ZD_SAME
 #undef ZD_AT_END
+#undef ZD_REBASE
 #undef ZD_CALM
 #undef ZD_DECLARE
 #undef ZD_DUE
