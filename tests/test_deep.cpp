@@ -372,6 +372,30 @@ TEST(DeepKernel, VectorLanesMatchTheScalarLoopOnEveryTarget) {
   }
 }
 
+// Inside a small copy of the set every point runs to the limit: no skip may carry a count past
+// it, at any limit, and all lanes stay together there (the broadcast path).
+TEST(DeepKernel, InsideASmallCopyEveryCountIsTheLimit) {
+  const ViewSpec inside{"inside76_1e82", 1.296355138173, 0.441851605735, 4, "1e-40", 76, "1e-82", 5000, 0};
+  DeepParams p = make_view(inside);
+  std::vector<double> u, v;
+  for (int r = -180; r < 180; r += 4 * kShare) {
+    for (int c = -240; c < 240; c += 4) {
+      u.push_back(c);
+      v.push_back(r);
+    }
+  }
+  for (const bool skips : {true, false}) {
+    p.bla = skips;
+    DeepKernel k;
+    ASSERT_TRUE(k.prepare(p));
+    for (const int limit : {1, 2, 77, 1000, 4999}) {
+      int wrong = 0;
+      for (const int n : counts(k, u, v, limit)) wrong += n != limit;
+      EXPECT_EQ(wrong, 0) << "limit " << limit << (skips ? " with skips" : "");
+    }
+  }
+}
+
 TEST(DeepKernel, KeepsItsReferenceWhilePanningAndZoomingAndExtendsIt) {
   DeepParams p = make_view(kViews[5]);
   p.limit = 2000;
