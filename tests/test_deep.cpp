@@ -288,6 +288,7 @@ TEST_P(DeepView, CountsAgreeWithMpfrIteration) {
     const std::vector<int> got = counts(k, u, v, p.limit);
     int agree = 0;
     for (int i = 0; i < n; ++i) agree += got[i] == want[i];
+    if (more) std::cout << spec.name << " " << path.name << ": " << agree << " / " << n << "\n";
     // At least 99 %, and all of them in samples of fewer than 100.
     EXPECT_GE(agree, n < 100 ? n : (n * 99 + 99) / 100)
         << spec.name << " " << path.name << ": " << agree << " of " << n << " agree; reference "

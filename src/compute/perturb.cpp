@@ -74,7 +74,8 @@ int Perturber::linear_run(const CFloatExp& dc, State* s, int steps) const {
 // Rebasing keeps δ the smaller of the two distances, so the point never needs precision that
 // the reference does not give it (no glitches to detect). In doubles the step is written
 // δ <- (Z_m + z) δ - δc, the same value with one operation fewer, and so in the vector loop:
-// the two loops agree bit for bit.
+// without skips the two loops agree bit for bit. (With skips a vector takes the longest skip
+// that holds for all its lanes, which may be shorter than a lane's own.)
 int Perturber::run(const CFloatExp& dc, State* st, int steps, bool use_bla, bool handover) const {
   State s = *st;
   const bool dc_dbl = dc_in_doubles(dc);
