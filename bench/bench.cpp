@@ -265,12 +265,13 @@ DeepParams deep_params(const DeepView& v) {
   return p;
 }
 
-// The points of a picture in walk coordinates: every pixel, or the coarse pass's one per 4 x 4.
+// The points of a 480 x 360 picture in walk coordinates: every pixel, or the coarse pass's one
+// per 4 x 4.
 void walk_points(int stride, std::vector<double>& u, std::vector<double>& v) {
-  for (int r = 0; r < YPTS; r += stride) {
-    for (int c = 0; c < XPTS; c += stride) {
-      u.push_back(c - XPTS / 2);
-      v.push_back(r - YPTS / 2);
+  for (int r = 0; r < 360; r += stride) {
+    for (int c = 0; c < 480; c += stride) {
+      u.push_back(c - 240);
+      v.push_back(r - 180);
     }
   }
 }
