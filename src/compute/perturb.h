@@ -24,7 +24,7 @@ struct DeepParams {
   double umax = 240.5, vmax = 180.5;
 };
 
-// What the last prepare() did and what count() has done since (for benchmarks).
+// What the last prepare() did (for benchmarks).
 struct DeepStats {
   long precision = 0;          // bits of the reference orbit
   int reference_length = 0;    // stored values Z_0 .. Z_end: end + 1
@@ -50,9 +50,9 @@ class DeepKernel {
 
   // Any number of threads at once after prepare(): the escape counts of the points of job, in
   // walk coordinates (job.cx holds u, job.cy holds v), with the meaning of escape_count()
-  // (kernel.h) for job.limit, normally the prepared limit (a larger one is counted as well, but
-  // the orbit may be too short for it: see perturb.cpp). Points are claimed from job.next as in
-  // escape_counts(job), so threads may share a job.
+  // (kernel.h) for job.limit, normally the prepared limit (a larger one is counted right too:
+  // points that outlive the stored orbit rebase at its end). Points are claimed from job.next
+  // as in escape_counts(job), so threads may share a job.
   void count(CountJob& job) const;
   // One point, on the scalar path (the reference of the vector path).
   int count_one(double u, double v) const;
