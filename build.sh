@@ -13,7 +13,7 @@ root=$PWD
 
 # The X server and the input tool are for the tests of the real window.
 PACKAGES=(cmake g++ ninja-build pkg-config libpng-dev libgtest-dev libhwy-dev libbenchmark-dev libcli11-dev
-  libsdl2-dev libx11-dev xvfb xdotool)
+  libmpfr-dev libsdl2-dev libx11-dev xvfb xdotool)
 
 install_missing() {
   local missing=()

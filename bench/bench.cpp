@@ -1,8 +1,9 @@
-// bench.cpp — zoomdive-bench: kernel, pictures, coarse frames, pans and worker start-up, against
-// a naive renderer, on fixed views.
+// bench.cpp — zoomdive-bench: kernel, pictures, coarse frames, pans, worker start-up and deep
+// views, against a naive renderer and the double kernel, on fixed views.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -13,10 +14,12 @@
 #include "compute/bandrec.h"
 #include "compute/counts.h"
 #include "compute/kernel.h"
+#include "compute/perturb.h"
 #include "control/startup.h"
 #include "control/view.h"
 #include "navigation/pan.h"
 #include "navigation/whole.h"
+#include "deep_oracle.h"  // tests/: boundary points by Newton's method in MPFR
 #include "peak.h"
 #include "platform/gfx.h"
 #include "platform/headless.h"
@@ -233,6 +236,103 @@ void BM_WorkerStart(benchmark::State& state, int n, bool pooled) {
   state.SetLabel(pooled ? "threads kept ready" : "new thread per worker");
 }
 
+// Deep views: around a Misiurewicz point (boundary structure at every depth), or inside the
+// small copy of the set of period 76 near one, half-height 1e-82 (every point runs the limit).
+struct DeepView {
+  const char* name;
+  double seed_x, seed_y;
+  int k;
+  const char* half_height;
+  int limit;
+  bool copy_interior;
+};
+const DeepView deep_views[] = {
+    {"1e-20", 0.228155493654, 1.11514250804, 3, "1e-20", 1000, false},
+    {"1e-100", 1.296355138173, 0.441851605735, 4, "1e-100", 3000, false},
+    {"1e-250", 1.296355138173, -0.441851605735, 4, "1e-250", 5000, false},
+    {"1e-1000", 1.771257023356, -0.06616150908, 5, "1e-1000", 8000, false},
+    {"1e-5000", 1.941588652109, -0.007677765577, 6, "1e-5000", 12000, false},
+    {"copy_interior_1e-82", 1.296355138173, 0.441851605735, 4, "1e-82", 5000, true},
+};
+
+DeepParams deep_params(const DeepView& v) {
+  const BigFloat h = *BigFloat::parse(v.half_height, 64);
+  const long prec = 128 - h.ilogb();
+  test::MpComplex c(prec);
+  test::misiurewicz(v.seed_x, v.seed_y, v.k, prec, c);
+  if (v.copy_interior) {  // the nucleus of period 76 near the point, found from 1e-40 away
+    mpfr_t t;
+    mpfr_init2(t, prec);
+    mpfr_set_d(t, 0.37e-40, MPFR_RNDN);
+    mpfr_add(c.x, c.x, t, MPFR_RNDN);
+    mpfr_set_d(t, 0.21e-40, MPFR_RNDN);
+    mpfr_add(c.y, c.y, t, MPFR_RNDN);
+    mpfr_clear(t);
+    test::newton_root(c, 0, 76, prec, 60);
+  }
+  DeepParams p;
+  p.cx = BigFloat(prec);
+  p.cy = BigFloat(prec);
+  mpfr_set(p.cx.get(), c.x, MPFR_RNDN);
+  mpfr_set(p.cy.get(), c.y, MPFR_RNDN);
+  p.cx += h * 0.37;
+  p.cy += h * 0.21;
+  p.sx = p.sy = h.to_floatexp() / 180.0;
+  p.limit = v.limit;
+  return p;
+}
+
+// The points of a 480 x 360 picture in walk coordinates: every pixel, or the coarse pass's one
+// per 4 x 4.
+void walk_points(int stride, std::vector<double>& u, std::vector<double>& v) {
+  for (int r = 0; r < 360; r += stride) {
+    for (int c = 0; c < 480; c += stride) {
+      u.push_back(c - 240);
+      v.push_back(r - 180);
+    }
+  }
+}
+
+// A deep picture from nothing, in this thread: the reference orbit (and skip table), then the
+// counts. reference_share is the part of the time spent on the first.
+void BM_DeepPicture(benchmark::State& state, int view, bool skips, int stride) {
+  DeepParams p = deep_params(deep_views[view]);
+  p.bla = skips;
+  std::vector<double> u, v;
+  walk_points(stride, u, v);
+  std::vector<int> out(u.size());
+  double reference = 0, total = 0;
+  long long its = 0;
+  for (auto _ : state) {
+    const auto t0 = std::chrono::steady_clock::now();
+    DeepKernel k;
+    k.prepare(p);
+    const auto t1 = std::chrono::steady_clock::now();
+    CountJob job{u.data(), v.data(), out.data(), static_cast<int>(u.size()), p.limit};
+    k.count(job);
+    const auto t2 = std::chrono::steady_clock::now();
+    reference += std::chrono::duration<double>(t1 - t0).count();
+    total += std::chrono::duration<double>(t2 - t0).count();
+    for (int n : out) its += n;
+  }
+  state.counters["reference_share"] = reference / total;
+  state.counters["iterations"] = static_cast<double>(its) / static_cast<double>(state.iterations());
+}
+
+// The double kernel on the same number of points at the same limit, all inside the main body:
+// every point runs the whole limit.
+void BM_DoubleInterior(benchmark::State& state, int limit, int stride) {
+  std::vector<double> u, v;
+  walk_points(stride, u, v);
+  for (size_t i = 0; i < u.size(); ++i) {
+    u[i] = -0.1 + u[i] * (0.01 / 180);
+    v[i] = 0.1 + v[i] * (0.01 / 180);
+  }
+  std::vector<int> out(u.size());
+  for (auto _ : state) escape_counts(u.data(), v.data(), static_cast<int>(u.size()), limit, out.data());
+  state.SetLabel(counts_target());
+}
+
 int cores() { return static_cast<int>(std::max(1u, std::thread::hardware_concurrency())); }
 
 void register_all() {
@@ -281,6 +381,22 @@ void register_all() {
       RegisterBenchmark(("pan_step/" + name + w_(w)).c_str(), BM_PanStep, v, w)
           ->UseRealTime()
           ->Unit(benchmark::kMicrosecond);
+    }
+  }
+  // Deep views: whole pictures and coarse frames, with and without skips, beside the double
+  // kernel at the same limit.
+  for (int v = 0; v < static_cast<int>(std::size(deep_views)); ++v) {
+    const DeepView& d = deep_views[v];
+    for (const int stride : {1, 4}) {
+      const std::string kind = stride == 1 ? "deep_picture/" : "deep_coarse/";
+      for (const bool skips : {true, false}) {
+        RegisterBenchmark((kind + d.name + (skips ? "/skips" : "/no_skips")).c_str(), BM_DeepPicture, v,
+                          skips, stride)
+            ->Unit(benchmark::kMillisecond);
+      }
+      RegisterBenchmark((kind + "double_interior/limit:" + std::to_string(d.limit)).c_str(),
+                        BM_DoubleInterior, d.limit, stride)
+          ->Unit(benchmark::kMillisecond);
     }
   }
   for (int w : workers) {

@@ -366,6 +366,8 @@ void escape_counts(const double* cx, const double* cy, int n, int limit, int* ou
 
 const char* counts_target() { return hwy::TargetName(current().bit); }
 
+std::int64_t counts_target_bit() { return current().bit; }
+
 std::vector<std::int64_t> counts_targets() {
   std::vector<std::int64_t> bits;
   for (const Target& t : targets()) {

@@ -34,6 +34,9 @@ void escape_counts(CountJob& job);
 // The target escape_counts runs on now, such as "AVX3" (AVX-512), "AVX2" or "EMU128".
 const char* counts_target();
 
+// The same as a Highway target bit: other vector kernels follow this choice (and its test hook).
+std::int64_t counts_target_bit();
+
 // Every target compiled in that this machine can run, best first, as Highway target bits.
 std::vector<std::int64_t> counts_targets();
 // Test hook: escape_counts runs on target t (one of counts_targets()) from now on; 0 undoes it.
