@@ -130,7 +130,7 @@ TEST_F(Band, RightEdgeTestsReadTheNextRowsFirstWord) {
 // small one above, so that without that meet the small one would often store first.
 TEST_F(Band, ABandStoresItsPixelPassAfterTheBandBelowHasTestedIt) {
   const std::uint32_t flat = 0x00abcdef, other = 0x00fedcba;  // no colours of the table
-  Crew crew(2);
+  Crew crew(2, double_kernel()->count);
   bandrec bands[2] = {rec(0, 356, 356), rec(356, 4, 360)};
   for (bandrec& b : bands) b.no_firstpass = 1, b.crew = &crew;
   for (int run = 0; run < 20; ++run) {

@@ -1,7 +1,9 @@
 // test_deep.cpp — deep views: extended-range numbers, MPFR wrapper, reference orbits, and counts against MPFR.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <sstream>
 #include <climits>
 #include <cmath>
 #include <iostream>
@@ -16,7 +18,13 @@
 #include "compute/counts.h"
 #include "compute/floatexp.h"
 #include "compute/perturb.h"
+#include "control/startup.h"
+#include "control/view.h"
 #include "deep_oracle.h"
+#include "navigation/loop.h"
+#include "navigation/whole.h"
+#include "platform/headless.h"
+#include "platform/script.h"
 
 namespace zd::test {
 namespace {
@@ -459,6 +467,99 @@ TEST(DeepKernel, AnAbsurdLimitIsBoundedAndCancellable) {
   // Points that outlive the stored orbit rebase at its end and go on to the limit.
   const std::vector<double> u{0, 100, -240.5}, v{0, -180, 3};
   for (const int n : counts(k, u, v, Reference::kMaxLength + 1000)) EXPECT_EQ(n, Reference::kMaxLength + 1000);
+}
+
+
+// The program's own pictures of deep views (start-up from --view's numbers, the walk, the
+// kernel chosen for the view): the colours of the anchors (every fourth row and column, which
+// no refinement changes) agree with plain MPFR iteration of their points.
+TEST(DeepProgram, AnchorColoursAgreeWithMpfrIteration) {
+  for (const char* name : {"copy22_1e20", "spiral_1e250", "spiral_1e1000"}) {
+    const ViewSpec& spec = *std::find_if(std::begin(kViews), std::end(kViews),
+                                         [&](const ViewSpec& v) { return v.name == std::string(name); });
+    SCOPED_TRACE(name);
+    const DeepParams p = make_view(spec);
+    use_backend(headless_backend());
+    reset_state();
+    Cmdline cmd;
+    const std::string half = to_string(p.sy * 180.0, 17), third = to_string(p.sy * 135.0, 17);
+    const std::string nums[5] = {p.cx.to_string(View::digits_for(p.cx.precision())),
+                                 p.cy.to_string(View::digits_for(p.cy.precision())), half, third,
+                                 std::to_string(spec.limit)};
+    const char* n[5] = {nums[0].c_str(), nums[1].c_str(), nums[2].c_str(), nums[3].c_str(),
+                        nums[4].c_str()};
+    std::string err;
+    ASSERT_TRUE(read_view_state(n, cmd, err)) << err;
+    ASSERT_TRUE(startup(cmd));
+    ASSERT_TRUE(prog.view.deep);
+    whole_picture();
+    // The anchor at column c, row r is the point (cx + (c - 240) 2 xs / 480, cy + (180 - r) 2 ys / 360).
+    const long prec = prog.view.cx.precision() + 64;
+    std::mt19937 rng(7);
+    int agree = 0, tried = 0;
+    for (int i = 0; i < 120 / kShare; ++i, ++tried) {
+      const int c = 4 * static_cast<int>(rng() % 120), r = 4 * static_cast<int>(rng() % 90);
+      MpComplex pt(prec);
+      // (Named: mpfr_set is a macro that reads its source twice.)
+      const BigFloat x = prog.view.cx + BigFloat(prog.view.pitch_x(480) * FloatExp(c - 240.0), 64);
+      const BigFloat y = prog.view.cy + BigFloat(prog.view.pitch_y(360) * FloatExp(180.0 - r), 64);
+      mpfr_set(pt.x, x.get(), MPFR_RNDN);
+      mpfr_set(pt.y, y.get(), MPFR_RNDN);
+      const int want = oracle_count(pt.x, pt.y, spec.limit, prec);
+      agree += screen[r * WINW + c] == mycoltab[(spec.limit - want) & 255];
+    }
+    EXPECT_GE(agree, tried * 99 / 100) << agree << " of " << tried;
+  }
+}
+
+// A session that dives past where doubles end and backs out again, without panning, comes back
+// to exactly the view that double arithmetic alone gives; and a deep view's numbers, printed
+// and read back, are the same view.
+TEST(DeepProgram, DeepExcursionsAndPrintedNumbersLoseNothing) {
+  use_backend(headless_backend());
+  reset_state();
+  Cmdline cmd;
+  ASSERT_TRUE(startup(cmd));
+  std::string text;
+  for (int i = 0; i < 400; ++i) text += "L 0 0\n";
+  for (int i = 0; i < 400; ++i) text += "M 0 0\n";
+  std::vector<ScriptLine> lines;
+  int bad;
+  std::string what;
+  ASSERT_TRUE(parse_script(text, lines, bad, what));
+  ScriptedInput in(lines);
+  in.attach(headless());
+  paint_mandel();
+  double xs = -2.5, ys = -1.8745, m = 50.0;
+  for (int i = 0; i < 400; ++i) xs = xs * 0.9, ys = ys * 0.9, m = m < 64250.0 ? m * 1.02 : m;
+  for (int i = 0; i < 400; ++i) xs = xs / 0.9, ys = ys / 0.9, m = m / 1.02;
+  EXPECT_FALSE(prog.view.deep);
+  EXPECT_EQ(xmit, 0.5);
+  EXPECT_EQ(ymit, 0.0004999999999999449);
+  EXPECT_EQ(xstep, xs);
+  EXPECT_EQ(ystep, ys);
+  EXPECT_EQ(maxit, m);
+
+  for (const char* depth : {"1e-30", "1e-400", "3e-5000"}) {
+    SCOPED_TRACE(depth);
+    const std::string centre = "0.74364388703715870475219150611477" + std::string(150, '3');
+    const View v = View::of_exact(*View::read_centre(centre), *View::read_centre("-0.13182590420531197049"),
+                                  *View::read_half_extent(depth), *View::read_half_extent(depth), 5000);
+    ASSERT_TRUE(v.deep);
+    std::istringstream in_numbers(v.numbers());
+    std::string w[5];
+    for (std::string& x : w) in_numbers >> x;
+    const View back = View::of_exact(*View::read_centre(w[0]), *View::read_centre(w[1]),
+                                     *View::read_half_extent(w[2]), *View::read_half_extent(w[3]),
+                                     std::stod(w[4]));
+    EXPECT_EQ(back.cx, v.cx);
+    EXPECT_EQ(back.cy, v.cy);
+    EXPECT_EQ(back.xs, v.xs);
+    EXPECT_EQ(back.ys, v.ys);
+    EXPECT_EQ(back.numbers(), v.numbers());
+    // Every digit given is kept.
+    EXPECT_EQ(v.cx.to_string(180).substr(0, 150), "7.4364388703715870475219150611477" + std::string(117, '3'));
+  }
 }
 
 }  // namespace

@@ -139,11 +139,11 @@ TEST_F(Navigation, LoopSteps) {
       {"L 0 0\nL 0 0\n", "cc", 0.9 * 0.9, 64250, 5, 0, 1, 1, 1, 64250},
       {"L 0 0\nL 0 0\n", "cc", 0.9 * 0.9, std::nextafter(64250.0, 0) * 1.02, 5, 0, 1, 1, 1,
        std::nextafter(64250.0, 0)},
-      // A zoom step that would take either half-extent past its bound is not taken; the step
-      // still pans and recomputes, and the opposite zoom moves the view again.
-      {"L 8 8\nM 0 0\n- 0 0\n", "ccf", 1.2 * near / 0.9, 50 / 1.02, 5, 6 * 1.05 * near / 180, 1,
-       1.2 * near, -1.05 * near},
-      {"L 0 0\nM 0 0\n", "cc", -1.05 * near / 0.9, 50 / 1.02, 5, 0, 1, -1.05 * near, 1.2 * near},
+      // Diving has no floor: below 1e-290 the view goes on (deep), by the same steps.
+      {"L 0 0\nL 0 0\nM 0 0\n", "ccc", ((1.2 * near * 0.9) * 0.9) / 0.9,
+       ((50 * 1.02) * 1.02) / 1.02, 5, 0, 1, 1.2 * near, -1.05 * near},
+      // A back-out step that would take either half-extent past the ceiling is not taken; the
+      // step still pans and recomputes, and the opposite zoom moves the view again.
       {"M 8 8\nL 0 0\n- 0 0\n", "ccf", -0.95 * far * 0.9, 51, 5 - 6 * 0.95 * far / 240,
        -6 * 0.85 * far / 180, 1, -0.95 * far, 0.85 * far},
       {"M 0 0\nL 0 0\n", "cc", 0.85 * far * 0.9, 51, 5, 0, 1, 0.85 * far, -0.95 * far},

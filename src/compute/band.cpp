@@ -27,7 +27,7 @@ constexpr int SHARE_MIN = 64;
 
 void Crew::compute(CountJob& job) {
   if (job.n < SHARE_MIN) {
-    escape_counts(job);
+    count_(job);
     return;
   }
   Offer offer{&job};
@@ -36,7 +36,7 @@ void Crew::compute(CountJob& job) {
     offers_.push_back(&offer);
     cv_.notify_all();
   }
-  escape_counts(job);
+  count_(job);
   std::unique_lock<std::mutex> hold(m_);
   std::erase(offers_, &offer);
   cv_.wait(hold, [&] { return offer.users == 0; });
@@ -67,7 +67,7 @@ void Crew::meet() {
     }
     ++o->users;
     hold.unlock();
-    escape_counts(*o->job);
+    count_(*o->job);
     hold.lock();
     if (--o->users == 0) cv_.notify_all();
   }
@@ -107,7 +107,7 @@ class Batch {
     if (crew_) {
       crew_->compute(job);
     } else {
-      escape_counts(job);
+      current_kernel().count(job);
     }
     for (int i = 0; i < n; ++i) {
       if (q_.count[i] < 0) continue;  // abandoned: the word keeps what it had
@@ -161,6 +161,8 @@ WalkBand walk_band(const bandrec& b) {
   return WalkBand{b.first,       b.first + b.rows, b.own, b.x0, b.dx, b.y0, b.dy,
                   !b.no_firstpass, b.highq != 0 && b.buttons == 0};
 }
+
+const PointKernel& current_kernel() { return prog.kernel ? *prog.kernel : *double_kernel(); }
 
 work_tally work_done() {
   return {prog.points_done.load(std::memory_order_relaxed),

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "compute/counts.h"
+#include "compute/kernels.h"
 #include "compute/walk.h"
 
 namespace zd {
@@ -17,7 +18,8 @@ namespace zd {
 // leaves no core idle.
 class Crew {
  public:
-  explicit Crew(int members) : n_(members) {}
+  // count: the kernel the region's points are computed with.
+  Crew(int members, void (*count)(CountJob&)) : n_(members), count_(count) {}
   // Computes the job, offering its points to members that wait.
   void compute(CountJob& job);
   // Returns once every member has arrived here; helps with offered points meanwhile.
@@ -31,6 +33,7 @@ class Crew {
   std::mutex m_;
   std::condition_variable cv_;
   const int n_;
+  void (*const count_)(CountJob&);
   int arrived_ = 0;
   long phase_ = 0;
   std::vector<Offer*> offers_;  // batches being computed now
@@ -77,6 +80,14 @@ struct work_tally {
   long long points, iterations;
 };
 work_tally work_done();
+
+// The kernel pictures are computed with now: the one prepared for the view, else the double
+// kernel (a region rendered without a view, as tests do).
+const PointKernel& current_kernel();
+
+// Whether the user wants to leave, asking the window system now and then (main thread): a long
+// preparation looks at it.
+bool user_left();
 
 // The colour word of a point: entry (limit - n) mod 256 of mycoltab.
 std::uint32_t point_colour(double cx, double cy, int limit);

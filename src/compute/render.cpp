@@ -55,6 +55,11 @@ void poll_input() {
 
 }  // namespace
 
+bool user_left() {
+  poll_input();
+  return prog.stop.load() == STOP_ALL;
+}
+
 bandrec band_for(int i, int n, int first, int rows, double x0, double dx, double y0, double dy,
                  int limit, int buttons) {
   const int lo = (i * rows) / n;
@@ -93,7 +98,7 @@ void mandel(int first, int rows, double x0, double dx, double y0, double dy, int
     smandel(&tab[0]);
     blockproc(pid);
   } else if (anz > 0) {
-    Crew crew(anz);
+    Crew crew(anz, current_kernel().count);
     for (int i = 0; i < anz; ++i) tab[i] = band_for(i, anz, first, rows, x0, dx, y0, dy, limit, m);
     // A row that several bands cover is stored by the last of them alone.
     int next_first = INT_MAX;

@@ -61,7 +61,7 @@ struct Recording {
 };
 
 void print_position() {
-  std::printf("zoomdive --view %.17g %.17g %.17g %.17g %.17g\n", xmit, ymit, xstep, ystep, maxit);
+  std::printf("zoomdive --view %s\n", prog.view.numbers().c_str());
   std::fflush(stdout);
 }
 
@@ -124,8 +124,8 @@ int explorer_main(int argc, const char* const* argv) {
   if (rec.f) {
     std::fprintf(rec.f,
                  "# zoomdive %s session; replay: zoomdive-render --workers %d --replay FILE\n"
-                 "#   --view %.17g %.17g %.17g %.17g %.17g\n",
-                 ZD_VERSION, anz, xmit, ymit, xstep, ystep, maxit);
+                 "#   --view %s\n",
+                 ZD_VERSION, anz, prog.view.numbers().c_str());
     std::fflush(rec.f);
   }
   LiveInput live;

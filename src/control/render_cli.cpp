@@ -298,7 +298,7 @@ int render_main(int argc, const char* const* argv) {
     if (!err.empty()) return fail(err);
   }
   if (o.summary) {
-    std::printf("view %.17g %.17g %.17g %.17g %.17g\n", xmit, ymit, xstep, ystep, maxit);
+    std::printf("view %s\n", prog.view.numbers().c_str());
     std::printf("frames %lld\n", headless().writes);
     std::printf("screen %016" PRIx64 "\n", fnv1a_words(screen, WINWORDS));
   }

@@ -61,8 +61,9 @@ std::string fmt(const char* f, A... a) {
 }
 
 // One of five numbers; the fifth is an iteration limit, handed to the renderer as an int.
+// text keeps them as given: a deep view takes every digit.
 bool read_five(const char* const names[5], const char* const nums[5], double out[5],
-               std::string& err) {
+               std::string text[5], std::string& err) {
   for (int i = 0; i < 5; ++i) {
     double v = 0.0;
     const std::string quoted = std::string("\"") + nums[i] + "\"";
@@ -70,7 +71,7 @@ bool read_five(const char* const names[5], const char* const nums[5], double out
       err = std::string(names[i]) + " " + quoted + " is not a number";
       return false;
     }
-    if (!std::isfinite(v)) {
+    if (!std::isfinite(v) || (i < 4 && !exact(nums[i]))) {
       err = std::string(names[i]) + " " + quoted + " is not finite";
       return false;
     }
@@ -79,36 +80,29 @@ bool read_five(const char* const names[5], const char* const nums[5], double out
       return false;
     }
     out[i] = v;
+    text[i] = nums[i];
   }
   return true;
 }
 
-// A view the explorer can show and zoom from.
-bool check_extents(double xs, double ys, const char* xname, const char* yname, std::string& err) {
-  if (std::fabs(xs) < STEP_FLOOR) {
-    err = fmt((std::string("the view is too narrow: ") + xname + " = %g is below %g").c_str(), xs,
-              STEP_FLOOR);
-  } else if (std::fabs(ys) < STEP_FLOOR) {
-    err = fmt((std::string("the view is too low: ") + yname + " = %g is below %g").c_str(), ys,
-              STEP_FLOOR);
-  } else if (std::fabs(xs) > STEP_CEILING) {
-    err = fmt((std::string("the view is too wide: ") + xname + " = %g is above %g").c_str(), xs,
-              STEP_CEILING);
-  } else if (std::fabs(ys) > STEP_CEILING) {
-    err = fmt((std::string("the view is too high: ") + yname + " = %g is above %g").c_str(), ys,
-              STEP_CEILING);
-  } else {
-    return true;
-  }
-  return false;
+// Whether two numbers as given are equal, all their digits considered.
+bool same(const std::string& a, const std::string& b) {
+  return *View::read_centre(a, true) == *View::read_centre(b, true);
+}
+
+// A half-extent too large to zoom out from.
+bool too_large(double h, const char* what, const char* name, std::string& err) {
+  if (!(std::fabs(h) > STEP_CEILING)) return false;
+  err = fmt("the view is too %s: %s = %g is above %g", what, name, h, STEP_CEILING);
+  return true;
 }
 
 bool check_view(const Cmdline& cmd, std::string& err) {
   const double* v = cmd.view;
   const ViewOf w = view_of(v);
-  if (v[0] == v[1]) {
+  if (same(cmd.view_text[0], cmd.view_text[1])) {
     err = "x1 and x2 are equal: the view has no width";
-  } else if (v[2] == v[3]) {
+  } else if (same(cmd.view_text[2], cmd.view_text[3])) {
     err = "y1 and y2 are equal: the view has no height";
   } else if (!std::isfinite(w.xmit) || !std::isfinite(w.ymit)) {
     err = "the view's centre is not finite";
@@ -117,32 +111,70 @@ bool check_view(const Cmdline& cmd, std::string& err) {
   } else if (!std::isfinite(w.ystep)) {
     err = "the view's height y2 - y1 is not finite";
   } else {
-    return check_extents(w.xstep, w.ystep, "(x2 - x1) / 2", "(y2 - y1) / 2", err);
+    return !too_large(w.xstep, "wide", "(x2 - x1) / 2", err) &&
+           !too_large(w.ystep, "high", "(y2 - y1) / 2", err);
   }
   return false;
 }
 
 }  // namespace
 
+std::optional<BigFloat> exact(const std::string& given) { return View::read_centre(given); }
+
 bool read_view(const char* const nums[5], Cmdline& out, std::string& err) {
-  if (!read_five(view_names, nums, out.view, err) || !check_view(out, err)) return false;
+  if (!read_five(view_names, nums, out.view, out.view_text, err) || !check_view(out, err)) {
+    return false;
+  }
   out.view_given = true;
   return true;
 }
 
 bool read_view_state(const char* const nums[5], Cmdline& out, std::string& err) {
-  if (!read_five(state_names, nums, out.state, err)) return false;
-  if (out.state[2] == 0.0) {
+  if (!read_five(state_names, nums, out.state, out.state_text, err)) return false;
+  if (View::read_half_extent(out.state_text[2])->zero()) {
     err = "xstep is 0: the view has no width";
     return false;
   }
-  if (out.state[3] == 0.0) {
+  if (View::read_half_extent(out.state_text[3])->zero()) {
     err = "ystep is 0: the view has no height";
     return false;
   }
-  if (!check_extents(out.state[2], out.state[3], "xstep", "ystep", err)) return false;
+  if (too_large(out.state[2], "wide", "xstep", err) ||
+      too_large(out.state[3], "high", "ystep", err)) {
+    return false;
+  }
   out.state_given = true;
   return true;
+}
+
+View start_view(const Cmdline& cmd) {
+  // The design's doubles first: a view they show well is exactly the design's.
+  View v;
+  if (cmd.state_given) {
+    const double* s = cmd.state;
+    v = View::of_doubles(s[0], s[1], s[2], s[3], s[4]);
+    if (!v.deep) {
+      v.keep_exact_centre(*exact(cmd.state_text[0]), *exact(cmd.state_text[1]));
+      return v;
+    }
+    return View::of_exact(*exact(cmd.state_text[0]), *exact(cmd.state_text[1]),
+                          *View::read_half_extent(cmd.state_text[2]),
+                          *View::read_half_extent(cmd.state_text[3]), s[4]);
+  }
+  const ViewOf w = view_of(cmd.view);
+  v = View::of_doubles(w.xmit, w.ymit, w.xstep, w.ystep, cmd.view[4]);
+  if (!cmd.view_given) return v;
+  // Sums and differences of the edges with more bits than they have, so that the centre and
+  // half-extents hold every digit given.
+  auto more = [](const std::string& t) { return *View::read_centre(t, true); };
+  const BigFloat x1 = more(cmd.view_text[0]), x2 = more(cmd.view_text[1]);
+  const BigFloat y1 = more(cmd.view_text[2]), y2 = more(cmd.view_text[3]);
+  if (!v.deep) {
+    v.keep_exact_centre((x1 + x2) * 0.5, (y1 + y2) * 0.5);
+    return v;
+  }
+  return View::of_exact((x1 + x2) * 0.5, (y1 + y2) * 0.5, ((x2 - x1) * 0.5).to_floatexp(),
+                        ((y2 - y1) * 0.5).to_floatexp(), cmd.view[4]);
 }
 
 bool positionals(const std::vector<std::string>& rest, std::vector<std::string>& nums,
@@ -253,25 +285,8 @@ bool startup(const Cmdline& cmd) {
 
   if (graphic() < 0) return false;
 
-  if (cmd.state_given) {
-    xmit = cmd.state[0];
-    ymit = cmd.state[1];
-    xstep = cmd.state[2];
-    ystep = cmd.state[3];
-    maxit = cmd.state[4];
-  } else {
-    const ViewOf v = view_of(cmd.view);
-    xmit = v.xmit;
-    xstep = v.xstep;
-    ymit = v.ymit;
-    ystep = v.ystep;
-    maxit = cmd.view[4];
-  }
-  prog.home_xmit = xmit;
-  prog.home_ymit = ymit;
-  prog.home_xstep = xstep;
-  prog.home_ystep = ystep;
-  prog.home_maxit = maxit;
+  prog.view = start_view(cmd);
+  prog.home = prog.view;
   prog.main_thread = std::this_thread::get_id();
 
   const int w = static_cast<int>(480.0);

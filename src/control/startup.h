@@ -1,7 +1,10 @@
 // startup.h — the command line and the start-up sequence shared by the explorer and the renderer.
 #pragma once
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "navigation/viewpoint.h"
 
 #include "platform/sdl.h"
 
@@ -20,6 +23,8 @@ struct Cmdline {
   // place of the five numbers above.
   bool state_given = false;
   double state[5] = {};
+  // Both as given: a deep view keeps every digit.
+  std::string view_text[5], state_text[5];
   // The explorer's own: a file that records the session, and the pace of held buttons.
   bool record_given = false;
   std::string record;
@@ -48,13 +53,19 @@ bool read_number(const char* s, double& v);
 // Reads the five-number form (x1 x2 y1 y2 limit) into out.view and sets out.view_given. Each
 // number must read whole and be finite, the limit's truncation must fit an int, and the view
 // must be one the explorer can show and zoom from: x1 != x2, y1 != y2, a finite centre, and both
-// half-extents finite and within [STEP_FLOOR, STEP_CEILING]. On false, err says what is wrong.
+// half-extents finite, not 0 and at most STEP_CEILING. On false, err says what is wrong.
 bool read_view(const char* const nums[5], Cmdline& out, std::string& err);
 
 // Reads --view's five numbers (xmit ymit xstep ystep maxit) into out.state and sets
 // out.state_given, with the same checks as read_view: each number finite, the limit's
-// truncation within an int, both half-extents non-zero and within [STEP_FLOOR, STEP_CEILING].
+// truncation within an int, both half-extents non-zero and at most STEP_CEILING.
 bool read_view_state(const char* const nums[5], Cmdline& out, std::string& err);
+
+// A number as given, with every digit it has (four bits a character); nothing if it is not one.
+std::optional<BigFloat> exact(const std::string& s);
+// The start view the command line asks for: the design's doubles for a shallow view, every
+// digit given for a deep one.
+View start_view(const Cmdline& cmd);
 
 // Runs start-up up to the navigation loop: pid, child handling, pointer, buffers, colour table
 // and window, view, geometry, flags, logo. Returns false if the window cannot be opened.

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <thread>
 
+#include "navigation/viewpoint.h"
+
 namespace zd {
 
 // Window and buffer geometry. The row stride of both buffers is always WINW words.
@@ -20,18 +22,16 @@ constexpr int LOGOW = 124;  // logo block, bottom row first, 0 = transparent
 constexpr int LOGOH = 21;
 constexpr int MAXWORKERS = 512;  // the renderer's band table
 
-// Bounds on the magnitude of xstep and ystep. A dive or back-out step that would cross them is
-// not taken: below the floor the view would sink into subnormal numbers where zooming stalls
-// for good, above the ceiling it would overflow. Both lie hundreds of decades beyond any view a
-// person reaches, and keep every pixel pitch and pan offset a normal number.
-constexpr double STEP_FLOOR = 1e-290;
-constexpr double STEP_CEILING = 1e290;
+// A back-out step that would take a half-extent beyond this is not taken: it lies hundreds of
+// decades beyond the whole set, and nothing computed from it overflows. Diving has no floor.
+constexpr double STEP_CEILING = View::STEP_CEILING;
 
 enum Stop : int { STOP_NONE = 0, STOP_REFINING = 1, STOP_ALL = 2 };
 
 struct State {
-  // View. xstep/ystep are signed half-extents; maxit is a double, truncated when handed out.
-  double xmit = 0, ymit = 0, xstep = 0, ystep = 0, maxit = 0;
+  // The view: centre, signed half-extents and the limit (a double, truncated when handed out),
+  // with the precision its depth needs (navigation/viewpoint.h).
+  View view;
   // Picture geometry: 480, 360, 0, 0 except while a pan strip is being computed.
   int XPTS = 0, YPTS = 0, LOX = 0, LOY = 0;
   // Control flags (0 or 1).
@@ -48,7 +48,9 @@ struct State {
   std::uint32_t* snap_long = nullptr;  // LOGOW x LOGOH logo words
   std::uint32_t mycoltab[256] = {};
   // The start view and limit, which the Home key brings back.
-  double home_xmit = 0, home_ymit = 0, home_xstep = 0, home_ystep = 0, home_maxit = 0;
+  View home;
+  // The kernel the pictures of the current view are computed with (compute/kernels.h).
+  const struct PointKernel* kernel = nullptr;
 
   // Set while a picture may be abandoned: STOP_REFINING (a mouse press: the refinement passes
   // in progress stop, the coarse picture stays) or STOP_ALL (the user leaves). The workers'
@@ -76,11 +78,11 @@ struct State {
 
 extern State prog;
 
-inline double& xmit = prog.xmit;
-inline double& ymit = prog.ymit;
-inline double& xstep = prog.xstep;
-inline double& ystep = prog.ystep;
-inline double& maxit = prog.maxit;
+inline double& xmit = prog.view.xmit;
+inline double& ymit = prog.view.ymit;
+inline double& xstep = prog.view.xstep;
+inline double& ystep = prog.view.ystep;
+inline double& maxit = prog.view.maxit;
 inline int& XPTS = prog.XPTS;
 inline int& YPTS = prog.YPTS;
 inline int& LOX = prog.LOX;

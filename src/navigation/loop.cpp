@@ -14,38 +14,16 @@ namespace zd {
 
 namespace {
 
-constexpr double ZOOM = 0.9;  // multiplied in, divided out (not multiplied by 1/0.9)
-constexpr double LIMIT_FACTOR = 1.02;
-constexpr double LIMIT_CEILING = 64250.0;  // 64250 * 1.02 = 65535
 // The limit keys stay within what the renderer is handed (an int) and at least one step.
 constexpr double MAXIT_CEILING = 2147483647.0;
 
 bool at_centre() { return xmouse() == 240 && ymouse() == 180; }
 
-// A zoom step that would take either half-extent out of [STEP_FLOOR, STEP_CEILING] leaves the
-// view's size and the limit alone; the rest of the step (pan, recomputation) goes on.
-void zoom_in() {
-  const double xs = xstep * ZOOM, ys = ystep * ZOOM;
-  if (std::fabs(xs) < STEP_FLOOR || std::fabs(ys) < STEP_FLOOR) return;
-  xstep = xs;
-  ystep = ys;
-  if (maxit < LIMIT_CEILING) maxit = maxit * LIMIT_FACTOR;
-}
-
-void zoom_out() {
-  const double xs = xstep / ZOOM, ys = ystep / ZOOM;
-  if (std::fabs(xs) > STEP_CEILING || std::fabs(ys) > STEP_CEILING) return;
-  xstep = xs;
-  ystep = ys;
-  maxit = maxit / LIMIT_FACTOR;
-}
-
 // Moves the view by the pointer's offset; the whole picture follows at the next step.
 void exact_pan() {
   const double px = xmouse() - 240;
-  xmit = xmit + ((xstep * px) * ONE_THIRD) / 40.0;
   const double py = ymouse() - 180;
-  ymit = ymit + ((ystep * py) * ONE_THIRD) / 20.0;
+  prog.view.exact_pan(px, py);
   setmouse(240, 180);
 }
 
@@ -53,11 +31,7 @@ void exact_pan() {
 void apply_command(int cmd) {
   switch (cmd) {
     case CMD_HOME:
-      xmit = prog.home_xmit;
-      ymit = prog.home_ymit;
-      xstep = prog.home_xstep;
-      ystep = prog.home_ystep;
-      maxit = prog.home_maxit;
+      prog.view = prog.home;
       break;
     case CMD_MORE_ITERATIONS:
       maxit = std::min(maxit * 2.0, MAXIT_CEILING);
@@ -105,11 +79,11 @@ void paint_mandel() {
         if ((first == 0 && highq != 0) || !at_centre()) calc = 1;
       }
     } else if (m & 1) {
-      zoom_in();
+      prog.view.zoom_in();
       calc = 1;
       dragging = 0;
     } else if (m & 2) {
-      zoom_out();
+      prog.view.zoom_out();
       calc = 1;
       dragging = 0;
     } else if (highq != 0 && dragging == 1) {

@@ -20,8 +20,12 @@ int cut_to_blocks(int v) {
 
 int sign_of(double v) { return (v > 0) - (v < 0); }
 
-void render_strip(int first, int rows, double x0, double dx, double y0, double dy) {
-  mandel(first, rows, x0, dx, y0, dy, limit_of(maxit));
+// A strip of the picture (width x height at lox, loy) from its column and row, counted from
+// the picture's left and bottom edges. LOX, LOY, XPTS and YPTS describe the strip meanwhile.
+void render_strip(int column, int row, int width, int height) {
+  const Region r = prog.view.region(column, row, width, height);
+  if (!prepare_kernel(width, height)) return;
+  mandel(LOY, YPTS, r.x0, r.dx, r.y0, r.dy, limit_of(maxit));
 }
 
 }  // namespace
@@ -43,12 +47,8 @@ void reuse_pan() {
 
   // The view moves by exactly the whole pixels the content moves, so kept pixels stay valid.
   const int cs = column_shift(px < 0 ? -px : px, width);
-  const double pxs = ((static_cast<double>(sign_of(px) * cs) / ONE_THIRD) / width) * 80.0;
-  xmit = xmit + ((xstep * pxs) * ONE_THIRD) / 40.0;
-
   const int rs = row_shift(py < 0 ? -py : py, height);
-  const double pys = ((static_cast<double>(sign_of(py) * rs) / ONE_THIRD) / height) * 40.0;
-  ymit = ymit + ((ystep * pys) * ONE_THIRD) / 20.0;
+  prog.view.pixel_pan(sign_of(px), cs, width, sign_of(py), rs, height);
 
   if (width < cs || height < rs) {
     calc = 1;
@@ -71,18 +71,13 @@ void reuse_pan() {
     }
   }
 
-  const double colstep = (xstep * 2.0) / width;
-  const double rowstep = (ystep * 2.0) / height;
-
   // The workers take their columns from LOX and XPTS: narrow them to the strip for the call.
   if (px != 0) {
     XPTS = cs;
     YPTS = kept;
     LOX = px < 0 ? lox : lox + width - cs;
     LOY = py > 0 ? loy + rs : loy;
-    const double x0 = px < 0 ? xmit - xstep : (xmit + xstep) - colstep * cs;
-    const double y0 = py > 0 ? (ymit - ystep) + rowstep * kept : ymit + ystep;
-    render_strip(LOY, kept, x0, colstep, y0, rowstep);
+    render_strip(LOX - lox, LOY - loy, width, height);
     LOY = loy;
     LOX = lox;
   }
@@ -91,8 +86,7 @@ void reuse_pan() {
     LOX = lox;
     YPTS = rs;
     LOY = py > 0 ? loy : loy + height - rs;
-    const double y0 = py > 0 ? ymit + ystep : (ymit - ystep) + rowstep * rs;
-    render_strip(LOY, rs, xmit - xstep, colstep, y0, rowstep);
+    render_strip(0, LOY - loy, width, height);
     LOY = loy;
   }
   XPTS = width;

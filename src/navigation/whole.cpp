@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "compute/bandrec.h"
+#include "compute/kernels.h"
 #include "control/view.h"
 
 namespace zd {
@@ -16,9 +17,16 @@ int limit_of(double m) {
   return static_cast<int>(m);
 }
 
+bool prepare_kernel(int width, int height) {
+  const PointKernel* k = kernel_for(prog.view);
+  if (!k->prepare(prog.view, width, height, limit_of(maxit), user_left)) return false;
+  prog.kernel = k;
+  return true;
+}
+
 void whole_picture() {
-  mandel(LOY, YPTS, xmit - xstep, (xstep * 2.0) / static_cast<double>(XPTS), ymit + ystep,
-         (ystep * 2.0) / static_cast<double>(YPTS), limit_of(maxit));
+  const Region r = prog.view.region(0, 0, XPTS, YPTS);
+  if (prepare_kernel(XPTS, YPTS)) mandel(LOY, YPTS, r.x0, r.dx, r.y0, r.dy, limit_of(maxit));
   no_firstpass = 0;
 }
 
