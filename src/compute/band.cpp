@@ -153,6 +153,9 @@ thread_local Batch::Queue Batch::queue;
 
 }  // namespace
 
+// The window's walk reads up to WALK_REACH_ROWS rows above the picture and past its last column.
+static_assert(BUFWORDS >= walk_words(WINH, WINW), "the window's buffer is smaller than its walk's reach");
+
 Canvas screen_canvas() {
   return Canvas{screen, WINW, LOX, LOX + XPTS, static_cast<std::size_t>(BUFWORDS)};
 }

@@ -50,6 +50,37 @@ struct WalkBand {
   double x0, dx, y0, dy;  // point of (first, left); per column; per row (y decreases upward)
   bool coarse;            // run the coarse pass (else its colours are already on the canvas)
   bool refine;            // run the two refinement passes
+  // y of row `first` in the pixel pass, which steps two rows at a time. A band cut from a
+  // taller picture that must match that picture's walk bit for bit gives the picture's own
+  // running sum here (WalkOrigins), which may differ from y0 in the last bits.
+  double y0_pixels = y0;
+};
+
+// Where a walk over a whole picture from row 0 at y0 stands at row `row` (a multiple of 4):
+// the y of its coarse and block passes there, and of its pixel pass. The same running sums as
+// walk() below, so a band started there computes exactly the whole walk's points.
+struct WalkOrigin {
+  double y0, y0_pixels;
+};
+class WalkOrigins {
+ public:
+  WalkOrigins(double y0, double dy) : dy_(dy), at_{y0, y0} {}
+  // Moves on to `row`, which may not lie below the last one asked for.
+  WalkOrigin at(int row) {
+    assert(row % 4 == 0 && row >= row_ && "origins are asked for upward, on the 4 x 4 grid");
+    const double dy4 = 4 * dy_;
+    for (; row_ < row; row_ += 4) {
+      at_.y0 -= dy4;
+      at_.y0_pixels -= dy_ + dy_;
+      at_.y0_pixels -= dy_ + dy_;
+    }
+    return at_;
+  }
+
+ private:
+  double dy_;
+  WalkOrigin at_;
+  int row_ = 0;
 };
 
 enum class Pass { Coarse, Blocks, Pixels, Late };
@@ -131,7 +162,7 @@ void walk(const Canvas& cv, const WalkBand& b, Visitor& v) {
   };
   thread_local std::vector<Late> late;
   late.clear();
-  cy = b.y0;
+  cy = b.y0_pixels;
   for (int r = b.first; r < own; r += 2) {
     double cx = b.x0;
     const bool upper = r + 1 < own;
