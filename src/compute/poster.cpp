@@ -1,0 +1,258 @@
+// poster.cpp — posters: the region fitted to the poster, bands of the window's walk that also
+// walk the rows their tests read above them, averaging for supersampling, OpenMP over bands.
+#include "compute/poster.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <vector>
+#ifdef _OPENMP
+#include <omp.h>
+#endif
+
+#include "compute/kernels.h"
+#include "compute/walk.h"
+#include "control/view.h"
+#include "navigation/whole.h"
+
+namespace zd {
+
+namespace {
+
+// A band's canvas by default: 2^21 fine words (8 MiB); its points go to the kernel in chunks.
+constexpr long long BAND_WORDS = 1 << 21;
+constexpr int CHUNK = 8192;
+// Default bands are no lower than this (the rows a band walks above itself cost a few percent
+// at this height) and, for small posters, low enough to give every thread four.
+constexpr int MIN_BAND_ROWS = 16;
+
+struct Queue {
+  std::vector<double> cx, cy;
+  std::vector<int> at;  // r, c, s per point
+  std::vector<int> count;
+};
+
+// The walk's visitor for a poster band: points go to the kernel a chunk at a time, in visiting
+// order, and are stored at once. Storing any time between a point's visit and its pass's flush
+// gives the window's picture (walk.h). Pixel-pass points on the rows above the band are
+// dropped: the band walks those rows only for the colours its own tests read there.
+class PosterPoints {
+ public:
+  PosterPoints(const Canvas& cv, const WalkBand& b, void (*count)(CountJob&), int limit, int keep,
+               Queue& q)
+      : cv_(cv), b_(b), count_(count), limit_(limit), keep_(keep), q_(q) {
+    q_.cx.clear();
+    q_.cy.clear();
+    q_.at.clear();
+  }
+
+  void point(double cx, double cy, int r, int c, int s) {
+    if (s == 1 && r >= keep_) return;
+    q_.cx.push_back(cx);
+    q_.cy.push_back(cy);
+    q_.at.insert(q_.at.end(), {r, c, s});
+    if (q_.cx.size() == CHUNK) run();
+  }
+  void flush(Pass) { run(); }
+
+  long long points = 0, iterations = 0;
+
+ private:
+  void run() {
+    const int n = static_cast<int>(q_.cx.size());
+    if (n == 0) return;
+    q_.count.resize(q_.cx.size());
+    CountJob job{q_.cx.data(), q_.cy.data(), q_.count.data(), n, limit_};
+    count_(job);
+    for (int i = 0; i < n; ++i) {
+      const int k = q_.count[i];
+      const std::uint32_t w = mycoltab[(static_cast<unsigned>(limit_) - static_cast<unsigned>(k)) & 255u];
+      fill(cv_, b_, q_.at[3 * i], q_.at[3 * i + 1], q_.at[3 * i + 2], w);
+      iterations += k;
+    }
+    points += n;
+    q_.cx.clear();
+    q_.cy.clear();
+    q_.at.clear();
+  }
+
+  const Canvas& cv_;
+  const WalkBand& b_;
+  void (*const count_)(CountJob&);
+  const int limit_, keep_;
+  Queue& q_;
+};
+
+// What every band shares.
+struct Poster {
+  int width, height, n;     // pixels, supersampling
+  int fine_height, stride;  // the walk's rows, and its width (even)
+  int band;                 // pixel rows a band, a multiple of 4
+  Region region;            // of the fine picture
+  int limit;
+  void (*count)(CountJob&);
+  std::vector<WalkOrigin> origins;  // per band
+};
+
+// Computes band i (pixel rows i*band up) into rgb, top row first; returns its pixel rows.
+int compute_band(const Poster& p, int i, std::vector<std::uint32_t>& words,
+                 std::vector<std::uint8_t>& rgb, Queue& q, PosterTally& tally) {
+  const int rows = std::min(p.band, p.height - i * p.band);
+  const int keep = rows * p.n;
+  // Below the top band the walk goes on over the next band's first two rows: the tests of this
+  // band's last rows read that band's coarse and block colours, and the right-hand ones read
+  // the word after the last column, the first of the row above.
+  const bool top = (i + 1) * p.band >= p.height;
+  const int own = top ? keep : keep + 2;
+  // Zero past the rows walked, as in the window's buffer: the top band's tests read them.
+  words.assign(walk_words(own, p.stride), 0);
+  const Canvas cv{words.data(), p.stride, 0, p.stride, words.size()};
+  const WalkOrigin& o = p.origins[i];
+  const WalkBand b{0, own, own, p.region.x0, p.region.dx, o.y0, p.region.dy, true, true,
+                   o.y0_pixels};
+  PosterPoints v(cv, b, p.count, p.limit, keep, q);
+  walk(cv, b, v);
+  tally.points += v.points;
+  tally.iterations += v.iterations;
+
+  // Each channel averaged over the pixel's n x n points, rounded to nearest.
+  const int n = p.n, w = p.width;
+  const unsigned nn = static_cast<unsigned>(n * n), half = nn / 2;
+  rgb.resize(static_cast<std::size_t>(rows) * w * 3);
+  for (int y = 0; y < rows; ++y) {
+    const int fr = (rows - 1 - y) * n;
+    std::uint8_t* out = rgb.data() + static_cast<std::size_t>(y) * w * 3;
+    for (int x = 0; x < w; ++x) {
+      unsigned sum[3] = {0, 0, 0};
+      for (int dy = 0; dy < n; ++dy) {
+        const std::uint32_t* src = words.data() + static_cast<std::size_t>(fr + dy) * p.stride + x * n;
+        for (int dx = 0; dx < n; ++dx) {
+          sum[0] += src[dx] & 255u;
+          sum[1] += (src[dx] >> 8) & 255u;
+          sum[2] += (src[dx] >> 16) & 255u;
+        }
+      }
+      for (int ch = 0; ch < 3; ++ch) out[3 * x + ch] = static_cast<std::uint8_t>((sum[ch] + half) / nn);
+    }
+  }
+  return rows;
+}
+
+int default_band_rows(int height, int stride, int n, int threads) {
+  const long long by_memory = BAND_WORDS / (static_cast<long long>(stride) * n);
+  const int by_threads = (height + 4 * threads - 1) / (4 * threads);
+  return static_cast<int>(std::max<long long>(MIN_BAND_ROWS, std::min<long long>(by_memory, by_threads)));
+}
+
+}  // namespace
+
+View poster_view(const View& v, int width, int height) {
+  View pv = v;
+  pv.take_doubles();
+  const long long wide = 360LL * width, high = 480LL * height;
+  if (wide == high) return pv;
+  // The longer side shows more: its half-extent grows by the ratio of the aspects.
+  const double f = wide > high ? static_cast<double>(wide) / static_cast<double>(high)
+                               : static_cast<double>(high) / static_cast<double>(wide);
+  double& step = wide > high ? pv.xstep : pv.ystep;
+  FloatExp& s = wide > high ? pv.xs : pv.ys;
+  if (pv.deep) {
+    s = s * f;
+    step = s.to_double();
+  } else {
+    step = step * f;
+    s = FloatExp(step);
+  }
+  return pv;
+}
+
+bool poster_deep(const View& pv, int fine_width, int fine_height) {
+  if (pv.deep) return true;
+  // The window's rule (View::settle) at the poster's pitch.
+  const FloatExp px = abs(pv.xs) * 2.0 / static_cast<double>(fine_width);
+  const FloatExp py = abs(pv.ys) * 2.0 / static_cast<double>(fine_height);
+  const FloatExp pitch = px < py ? px : py;
+  const double big = std::max(std::fabs(pv.xmit), std::fabs(pv.ymit));
+  return pitch < FloatExp(std::ldexp(big, -View::DEEP_BITS));
+}
+
+int poster_threads_default() {
+#ifdef _OPENMP
+  return std::max(1, omp_get_num_procs());
+#else
+  return 1;
+#endif
+}
+
+std::string render_poster(const View& v, const PosterSpec& spec, const RowSink& sink,
+                          const RowsDone& done, PosterTally* tally) {
+  Poster p;
+  p.width = spec.width;
+  p.height = spec.height;
+  p.n = spec.supersample;
+  const int fine_width = p.width * p.n;
+  p.fine_height = p.height * p.n;
+  p.stride = fine_width + (fine_width & 1);  // an odd poster's extra column is walked, not shown
+  View pv = poster_view(v, p.width, p.height);
+  if (poster_deep(pv, fine_width, p.fine_height)) pv.deep = true;
+  p.limit = limit_of(pv.maxit);
+  const PointKernel* k = kernel_for(pv);
+  if (!k->prepare(pv, fine_width, p.fine_height, p.limit, [] { return false; })) {
+    return "the deep kernel could not be prepared";
+  }
+  p.count = k->count;
+  p.region = pv.region(0, 0, fine_width, p.fine_height);
+
+  const int threads = spec.threads > 0 ? spec.threads : poster_threads_default();
+  const int rows = spec.band_rows > 0 ? spec.band_rows
+                                      : default_band_rows(p.height, p.stride, p.n, threads);
+  p.band = (std::min(rows, p.height) + 3) & ~3;  // on the walk's 4 x 4 grid
+  const int bands = (p.height + p.band - 1) / p.band;
+  // Every band starts where the whole picture's walk would stand: the same points, bit for bit.
+  WalkOrigins origins(p.region.y0, p.region.dy);
+  for (int i = 0; i < bands; ++i) p.origins.push_back(origins.at(i * p.band * p.n));
+
+  std::atomic<bool> failed{false};
+  std::string why;
+  int handed = 0;
+  long long points = 0, iterations = 0;
+#ifdef _OPENMP
+#pragma omp parallel num_threads(threads) reduction(+ : points, iterations)
+#endif
+  {
+    std::vector<std::uint32_t> words;
+    std::vector<std::uint8_t> rgb;
+    Queue q;
+    PosterTally mine;
+    // Bands in the order their rows go out, the top one first; each thread holds one band at a
+    // time, and hands it over in order.
+#ifdef _OPENMP
+#pragma omp for ordered schedule(dynamic, 1)
+#endif
+    for (int t = 0; t < bands; ++t) {
+      int got = 0;
+      if (!failed.load(std::memory_order_relaxed)) got = compute_band(p, bands - 1 - t, words, rgb, q, mine);
+#ifdef _OPENMP
+#pragma omp ordered
+#endif
+      {
+        if (!failed.load(std::memory_order_relaxed)) {
+          std::string err = sink(rgb.data(), got);
+          if (!err.empty()) {
+            why = std::move(err);
+            failed = true;
+          } else {
+            handed += got;
+            if (done) done(handed);
+          }
+        }
+      }
+    }
+    points += mine.points;
+    iterations += mine.iterations;
+  }
+  if (tally) *tally = {points, iterations};
+  return why;
+}
+
+}  // namespace zd

@@ -1,0 +1,55 @@
+// poster.h — pictures of a view at any size: the window's walk over bands of rows at the
+// poster's pitch, on every core, handed out row by row so that no poster is ever held whole.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "navigation/viewpoint.h"
+
+namespace zd {
+
+struct PosterSpec {
+  int width = 480, height = 360;  // pixels
+  int supersample = 1;            // N: N x N points a pixel, averaged per channel
+  int threads = 0;                // 0: every core
+  int band_rows = 0;              // pixel rows a band computes at once; 0: chosen for memory
+};
+
+// The largest width or height, and the largest N x side the walk runs over (the deep kernel's
+// offsets stay far inside a double's integers, a band's buffer within an int's row count).
+constexpr int POSTER_MAX_SIDE = 65536;
+constexpr int POSTER_MAX_FINE_SIDE = 262144;
+constexpr int POSTER_MAX_SUPERSAMPLE = 16;
+
+// The view of a width x height poster: the window's view with its half-extents scaled by one
+// factor on one axis, so that the poster covers at least the window's region, centred, with
+// pixels of the window's shape. A 4:3 poster has the window's very numbers.
+View poster_view(const View& v, int width, int height);
+
+// Whether a fine_width x fine_height walk of pv (a poster_view) needs the deep kernel: pv is
+// deep, or the poster's pitch is finer than the window's rule lets doubles resolve.
+bool poster_deep(const View& pv, int fine_width, int fine_height);
+
+// Rows of the poster, top row first: `rows` rows of width x 3 bytes (8-bit RGB). Returns "" or
+// why it could not take them, which stops the poster.
+using RowSink = std::function<std::string(const std::uint8_t* rgb, int rows)>;
+// Told the rows handed to the sink so far.
+using RowsDone = std::function<void(int rows)>;
+
+struct PosterTally {
+  long long points = 0;      // computed by the kernel
+  long long iterations = 0;  // their escape counts, summed
+};
+
+// Computes the poster of view v (its limit, the program's colours) and hands its rows to sink
+// in order. Returns "" or the sink's message. The pixels depend on v and spec's size and
+// supersampling only, not on threads or band_rows.
+std::string render_poster(const View& v, const PosterSpec& spec, const RowSink& sink,
+                          const RowsDone& done = {}, PosterTally* tally = nullptr);
+
+// The threads a poster uses for spec.threads == 0; 1 in builds without OpenMP (the TSan build,
+// whose checks cannot see into the uninstrumented OpenMP runtime).
+int poster_threads_default();
+
+}  // namespace zd
