@@ -184,7 +184,7 @@ int poster_threads_default() {
 #endif
 }
 
-std::string render_poster(const View& v, const PosterSpec& spec, const RowSink& sink,
+std::string render_poster(const View& v, const PosterSpec& spec, const PosterSink& sink,
                           const RowsDone& done, PosterTally* tally) {
   Poster p;
   p.width = spec.width;
@@ -224,25 +224,30 @@ std::string render_poster(const View& v, const PosterSpec& spec, const RowSink& 
     std::vector<std::uint8_t> rgb;
     Queue q;
     PosterTally mine;
-    // Bands in the order their rows go out, the top one first; each thread holds one band at a
-    // time, and hands it over in order.
+    BandOut out;
+    // Bands in the order their rows go out, the top one first; each thread computes and encodes
+    // one band at a time, and hands it over in order.
 #ifdef _OPENMP
 #pragma omp for ordered schedule(dynamic, 1)
 #endif
     for (int t = 0; t < bands; ++t) {
-      int got = 0;
-      if (!failed.load(std::memory_order_relaxed)) got = compute_band(p, bands - 1 - t, words, rgb, q, mine);
+      if (!failed.load(std::memory_order_relaxed)) {
+        out.rows = compute_band(p, bands - 1 - t, words, rgb, q, mine);
+        out.rgb = rgb.data();
+        out.last = t == bands - 1;
+        if (sink.encode) sink.encode(out);
+      }
 #ifdef _OPENMP
 #pragma omp ordered
 #endif
       {
         if (!failed.load(std::memory_order_relaxed)) {
-          std::string err = sink(rgb.data(), got);
+          std::string err = sink.write(out);
           if (!err.empty()) {
             why = std::move(err);
             failed = true;
           } else {
-            handed += got;
+            handed += out.rows;
             if (done) done(handed);
           }
         }

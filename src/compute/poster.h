@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "navigation/viewpoint.h"
 
@@ -31,10 +32,25 @@ View poster_view(const View& v, int width, int height);
 // deep, or the poster's pitch is finer than the window's rule lets doubles resolve.
 bool poster_deep(const View& pv, int fine_width, int fine_height);
 
-// Rows of the poster, top row first: `rows` rows of width x 3 bytes (8-bit RGB). Returns "" or
-// why it could not take them, which stops the poster.
-using RowSink = std::function<std::string(const std::uint8_t* rgb, int rows)>;
-// Told the rows handed to the sink so far.
+// One band of the poster's rows on its way out: top row first, `rows` rows of width x 3 bytes
+// (8-bit RGB); `last` for the picture's bottom band. bytes, check and length are an encoder's,
+// kept with the band until it is written.
+struct BandOut {
+  const std::uint8_t* rgb = nullptr;
+  int rows = 0;
+  bool last = false;
+  std::vector<std::uint8_t> bytes;
+  std::uint32_t check = 0;
+  std::uint64_t length = 0;
+};
+struct PosterSink {
+  // Optional: runs in the band's thread, bands in any order (a PNG's compression).
+  std::function<void(BandOut&)> encode;
+  // Takes the bands in order, the top one first. Returns "" or why it could not, which stops
+  // the poster.
+  std::function<std::string(const BandOut&)> write;
+};
+// Told the rows written so far.
 using RowsDone = std::function<void(int rows)>;
 
 struct PosterTally {
@@ -42,10 +58,10 @@ struct PosterTally {
   long long iterations = 0;  // their escape counts, summed
 };
 
-// Computes the poster of view v (its limit, the program's colours) and hands its rows to sink
-// in order. Returns "" or the sink's message. The pixels depend on v and spec's size and
-// supersampling only, not on threads or band_rows.
-std::string render_poster(const View& v, const PosterSpec& spec, const RowSink& sink,
+// Computes the poster of view v (its limit, the program's colours) and hands its bands to sink.
+// Returns "" or the sink's message. The pixels depend on v and spec's size and supersampling
+// only, not on threads or band_rows.
+std::string render_poster(const View& v, const PosterSpec& spec, const PosterSink& sink,
                           const RowsDone& done = {}, PosterTally* tally = nullptr);
 
 // The threads a poster uses for spec.threads == 0; 1 in builds without OpenMP (the TSan build,

@@ -63,7 +63,8 @@ struct Leftovers {
   char files[FILES][PATH_MAX];
   int nfiles = 0;
   char staging[PATH_MAX] = {};
-  volatile sig_atomic_t frames = 0;
+  // Frames first .. frames: a film may be made in parts, each from its own first frame.
+  volatile sig_atomic_t first = 1, frames = 0;
   char made[8][PATH_MAX];  // folders made by the run, deepest last
   int nmade = 0;
 };
@@ -80,7 +81,7 @@ void remove_leftovers() {
   for (int i = 0; i < leftovers.nfiles; ++i) unlink(leftovers.files[i]);
   if (leftovers.staging[0] != '\0') {
     char name[PATH_MAX + 32];
-    for (long long n = 1; n <= leftovers.frames; ++n) {
+    for (long long n = leftovers.first; n <= leftovers.frames; ++n) {
       std::size_t k = 0;
       for (const char* s = leftovers.staging; *s && k < PATH_MAX; ++s) name[k++] = *s;
       const char* prefix = "/frame-";
@@ -182,7 +183,7 @@ void OutputRun::remove_uncommitted() {
   for (const Staged& s : staged_) unlink(s.tmp.c_str());
   staged_.clear();
   if (!staging_.empty()) {
-    for (long long n = 1; n <= leftovers.frames; ++n) {
+    for (long long n = leftovers.first; n <= leftovers.frames; ++n) {
       unlink((staging_ + "/" + frame_name(n)).c_str());
     }
     rmdir(staging_.c_str());
@@ -229,6 +230,7 @@ std::string OutputRun::frame(long long n, const WriteFn& write) {
   const std::string path = staging_ + "/" + frame_name(n);
   std::FILE* f = std::fopen(path.c_str(), "wbx");
   if (!f) return why(frames_ + "/" + frame_name(n), errno);
+  if (leftovers.frames == 0) leftovers.first = static_cast<sig_atomic_t>(n);
   leftovers.frames = static_cast<sig_atomic_t>(n);
   std::string bad = write(f);
   if (std::fflush(f) != 0 && bad.empty()) bad = std::strerror(errno);
@@ -318,7 +320,7 @@ std::string OutputRun::commit() {
   for (const Staged& s : staged_) {
     if (folder_at(s.to)) return why(s.name, EISDIR);
   }
-  for (long long n = 1; !staging_.empty() && n <= leftovers.frames; ++n) {
+  for (long long n = leftovers.first; !staging_.empty() && n <= leftovers.frames; ++n) {
     if (folder_at(frames_ + "/" + frame_name(n))) return why(frames_ + "/" + frame_name(n), EISDIR);
   }
   for (Staged& s : staged_) {
@@ -327,7 +329,7 @@ std::string OutputRun::commit() {
   }
   std::erase_if(staged_, [](const Staged& s) { return s.tmp.empty(); });
   if (!staging_.empty()) {
-    for (long long n = 1; n <= leftovers.frames; ++n) {
+    for (long long n = leftovers.first; n <= leftovers.frames; ++n) {
       const std::string from = staging_ + "/" + frame_name(n);
       const std::string to = frames_ + "/" + frame_name(n);
       if (std::rename(from.c_str(), to.c_str()) != 0) return why(to, errno);

@@ -48,7 +48,7 @@ class OutputRun {
   // The folder for numbered frames: made (with its parents) if missing, else it must be a
   // writable folder. Frames are staged in a hidden folder inside it until commit().
   std::string frames_folder(const std::string& given);
-  // Stages frame number n (1, 2, ...) as DIR/frame-%06d.png.
+  // Stages frame number n as DIR/frame-%06d.png: numbers one after another, from any first.
   std::string frame(long long n, const WriteFn& write);
 
   // Writes t: a file to its temporary file, a stream or standard output directly.

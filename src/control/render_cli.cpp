@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "control/outputs.h"
+#include "control/poster_cli.h"
 #include "control/startup.h"
 #include "control/view.h"
 #include "display/image_out.h"
@@ -71,6 +72,7 @@ struct Options {
   std::string png, words, replay, frames;
   bool png_given = false, words_given = false, frames_given = false, replay_given = false;
   bool summary = false;
+  PosterOptions poster;
 };
 
 // One line: what is wrong.
@@ -113,6 +115,7 @@ int parse(int argc, const char* const* argv, Options& o) {
   app.add_option("--screen", o.words);
   app.add_option("--frames", o.frames);
   app.add_option("--view", view)->expected(5);
+  add_poster_options(app, o.poster);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -120,7 +123,9 @@ int parse(int argc, const char* const* argv, Options& o) {
   }
   if (help) {
     std::fputs(usage_line, stdout);
+    std::fputs(poster_usage, stdout);
     std::fputs(help_text, stdout);
+    std::fputs(poster_help, stdout);
     return 0;
   }
   if (version) {
@@ -157,6 +162,11 @@ int parse(int argc, const char* const* argv, Options& o) {
     return usage_error("--summary goes to standard output: give -o or --screen a file");
   }
   if (o.frames_given && o.frames == "-") return usage_error("--frames needs a folder, not -");
+  const OtherOptions others{o.replay_given, o.frames_given, o.words_given, o.summary,
+                            o.png_given && o.png == "-"};
+  if (std::string err = check_poster_options(app, o.poster, others); !err.empty()) {
+    return usage_error(err);
+  }
 
   if (app.count("--view") && !nums.empty()) {
     return usage_error("give the view once: --view or five numbers");
@@ -263,6 +273,12 @@ int render_main(int argc, const char* const* argv) {
   OutputRun run;
   if (o.frames_given) {
     if (const std::string err = run.frames_folder(o.frames); !err.empty()) return fail(err);
+  }
+
+  if (o.poster.size) {
+    PosterRun posters{o.cmd, std::move(lines), o.replay_given, o.frames_given, o.summary,
+                      o.png_given ? &png : nullptr, run};
+    return render_posters(o.poster, posters);
   }
 
   use_backend(headless_backend());
