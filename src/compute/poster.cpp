@@ -19,12 +19,13 @@ namespace zd {
 
 namespace {
 
-// A band's canvas by default: 2^21 fine words (8 MiB); its points go to the kernel in chunks.
+// A band's canvas by default: at most 2^21 fine words (8 MiB), and 4 to 64 pixel rows. Enough
+// bands for every thread at any size, and the same bands whatever the thread count, so that
+// the same arguments make the same files on every machine. (The rows a band walks above
+// itself cost a few percent at 64 rows.) Its points go to the kernel in chunks.
 constexpr long long BAND_WORDS = 1 << 21;
+constexpr int MIN_BAND_ROWS = 4, MAX_BAND_ROWS = 64;
 constexpr int CHUNK = 8192;
-// Default bands are no lower than this (the rows a band walks above itself cost a few percent
-// at this height) and, for small posters, low enough to give every thread four.
-constexpr int MIN_BAND_ROWS = 16;
 
 struct Queue {
   std::vector<double> cx, cy;
@@ -138,10 +139,9 @@ int compute_band(const Poster& p, int i, std::vector<std::uint32_t>& words,
   return rows;
 }
 
-int default_band_rows(int height, int stride, int n, int threads) {
+int default_band_rows(int stride, int n) {
   const long long by_memory = BAND_WORDS / (static_cast<long long>(stride) * n);
-  const int by_threads = (height + 4 * threads - 1) / (4 * threads);
-  return static_cast<int>(std::max<long long>(MIN_BAND_ROWS, std::min<long long>(by_memory, by_threads)));
+  return static_cast<int>(std::clamp<long long>(by_memory, MIN_BAND_ROWS, MAX_BAND_ROWS));
 }
 
 }  // namespace
@@ -204,8 +204,7 @@ std::string render_poster(const View& v, const PosterSpec& spec, const PosterSin
   p.region = pv.region(0, 0, fine_width, p.fine_height);
 
   const int threads = spec.threads > 0 ? spec.threads : poster_threads_default();
-  const int rows = spec.band_rows > 0 ? spec.band_rows
-                                      : default_band_rows(p.height, p.stride, p.n, threads);
+  const int rows = spec.band_rows > 0 ? spec.band_rows : default_band_rows(p.stride, p.n);
   p.band = (std::min(rows, p.height) + 3) & ~3;  // on the walk's 4 x 4 grid
   const int bands = (p.height + p.band - 1) / p.band;
   // Every band starts where the whole picture's walk would stand: the same points, bit for bit.

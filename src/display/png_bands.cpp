@@ -81,13 +81,15 @@ struct Encoder {
 
 void png_encode(const std::uint8_t* rgb, int rows, int width, bool last,
                 std::vector<std::uint8_t>& bytes, std::uint32_t& adler, std::uint64_t& length) {
-  const std::size_t n = static_cast<std::size_t>(width) * 3, line = n + 1;
+  // Counts as unsigned from here on: neither is ever negative.
+  const std::size_t n = static_cast<unsigned>(width) * std::size_t{3}, line = n + 1;
+  const std::size_t count = static_cast<unsigned>(rows);
   thread_local Encoder enc;
   std::vector<std::uint8_t>& data = enc.data;
   std::vector<std::uint8_t>& trial = enc.trial;
-  data.resize(line * rows);
+  data.resize(line * count);
   trial.resize(n);
-  for (int y = 0; y < rows; ++y) {
+  for (std::size_t y = 0; y < count; ++y) {
     const std::uint8_t* row = rgb + y * n;
     filter_row(row, y > 0 ? row - n : nullptr, static_cast<int>(n), data.data() + y * line, trial.data());
   }
@@ -113,7 +115,7 @@ void png_encode(const std::uint8_t* rgb, int rows, int width, bool last,
     zs.next_out = bytes.data() + used;
     zs.avail_out = static_cast<uInt>(bytes.size() - used);
   }
-  bytes.resize(bytes.size() - zs.avail_out);
+  bytes.erase(bytes.begin() + (zs.next_out - bytes.data()), bytes.end());
 }
 
 std::string PngParts::chunk(const char type[4], const std::uint8_t* data, std::size_t n) {

@@ -1,0 +1,293 @@
+// test_posters.cpp — posters and films through zoomdive-render: the window's picture at its
+// size, shared points at finer pitches, supersampling, bands and threads, memory, frame ranges,
+// video, and the arguments refused.
+#include <gtest/gtest.h>
+#include <png.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "compute/bandrec.h"
+#include "display/display.h"
+
+namespace zd::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string slurp(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+struct Result {
+  int status;
+  std::string out, err;
+  long peak_kb;  // the child's largest resident set
+};
+
+// zoomdive-render in dir with these arguments (split at blanks); env: NAME=VALUE to add.
+Result render(const fs::path& dir, const std::string& args, const std::string& env = "") {
+  std::vector<std::string> words{ZD_RENDER_BIN};
+  std::istringstream in(args);
+  for (std::string w; in >> w;) words.push_back(w);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (chdir(dir.c_str()) != 0 || !freopen("/dev/null", "r", stdin) ||
+        !freopen(".out", "w", stdout) || !freopen(".err", "w", stderr)) {
+      _exit(127);
+    }
+    if (!env.empty()) putenv(const_cast<char*>(env.c_str()));
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int st = 0;
+  rusage use{};
+  wait4(child, &st, 0, &use);
+  Result r{WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st), slurp(dir / ".out"),
+        slurp(dir / ".err"), use.ru_maxrss};
+  fs::remove(dir / ".out");
+  fs::remove(dir / ".err");
+  return r;
+}
+
+// A PNG read by libpng as 8-bit RGB, top row first.
+struct Picture {
+  int width = 0, height = 0;
+  std::vector<unsigned char> rgb;
+  std::uint32_t at(int x, int y) const {  // as a colour word, red in the low byte
+    const unsigned char* p = &rgb[(static_cast<std::size_t>(y) * width + x) * 3];
+    return p[0] | p[1] << 8 | p[2] << 16;
+  }
+};
+Picture read_png(const fs::path& path) {
+  Picture p;
+  png_image img{};
+  img.version = PNG_IMAGE_VERSION;
+  EXPECT_TRUE(png_image_begin_read_from_file(&img, path.c_str())) << path << ": " << img.message;
+  img.format = PNG_FORMAT_RGB;
+  p.width = static_cast<int>(img.width);
+  p.height = static_cast<int>(img.height);
+  p.rgb.resize(static_cast<std::size_t>(p.width) * p.height * 3);
+  EXPECT_TRUE(png_image_finish_read(&img, nullptr, p.rgb.data(), 0, nullptr)) << img.message;
+  return p;
+}
+
+class Posters : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::temp_directory_path() /
+          ("zdposter-" + std::to_string(getpid()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+  Result ok(const std::string& args) {
+    const Result r = render(dir, args);
+    EXPECT_EQ(r.status, 0) << args << ": " << r.err;
+    return r;
+  }
+  fs::path dir;
+};
+
+// Every pixel of a 480 x 360 poster is the window's full-quality pixel (--screen: bottom row
+// first), whatever its bands and threads; shallow and deep views.
+TEST_F(Posters, A480PosterIsTheWindowsPictureForAnyBandsAndThreads) {
+  const char* const views[] = {
+      "-- -0.9 -0.6 0.35 0.125 120",                                       // detail
+      "-- 0.7436938870 0.7435938870 -0.1317884043 -0.1318634043 700",      // spirals
+      "-- 0.80 0.70 0.0375 -0.0375 600",                                   // interior
+      "--view 0.74364388703715 -0.13182590420533 -1e-13 -0.75e-13 1000",  // deep
+  };
+  const char* const splits[] = {"--band-rows 4 --threads 2", "--band-rows 12 --threads 1",
+                                "--threads 2"};
+  for (const char* view : views) {
+    ok(std::string("--workers 0 --screen w.bin ") + view);
+    const std::string words = slurp(dir / "w.bin");
+    ASSERT_EQ(words.size(), 480u * 360 * 4);
+    for (const char* split : splits) {
+      SCOPED_TRACE(std::string(view) + ", " + split);
+      ok(std::string("--size 480x360 -o p.png ") + split + " " + view);
+      const Picture p = read_png(dir / "p.png");
+      ASSERT_EQ(p.width * p.height, 480 * 360);
+      int differ = 0;
+      for (int y = 0; y < 360; ++y) {
+        for (int x = 0; x < 480; ++x) {
+          const auto* b = reinterpret_cast<const unsigned char*>(words.data()) + 4 * ((359 - y) * 480 + x);
+          differ += p.at(x, y) != static_cast<std::uint32_t>(b[0] | b[1] << 8 | b[2] << 16);
+        }
+      }
+      EXPECT_EQ(differ, 0);
+    }
+  }
+}
+
+// On a view whose pitches are powers of two every walk coordinate is exact, so the window's
+// coarse anchors (4i, 4j) are points of larger posters too: of a 960 x 720 at (8i, 8j), of a
+// wider or taller one shifted by the margin its longer side adds. Their colours agree, and
+// with escape counts computed here point by point.
+TEST_F(Posters, LargerPostersAgreeAtSharedPointsWithDirectCounts) {
+  // Half-extents 1.875 / 64 and 1.40625 / 64 around (0.75, 0.125): pitch 2^-13 at 480 x 360.
+  const char* view = " -- 0.779296875 0.720703125 0.14697265625 0.10302734375 300";
+  ok(std::string("--size 480x360 -o w.png") + view);
+  const Picture w = read_png(dir / "w.png");
+  build_coltab();
+  const struct { int width, height, scale, column, row; } cases[] = {
+      {960, 720, 2, 0, 0}, {960, 360, 1, 240, 0}, {480, 720, 1, 0, 180}, {1440, 720, 2, 240, 0}};
+  for (const auto& k : cases) {
+    SCOPED_TRACE(testing::Message() << k.width << "x" << k.height);
+    ok("--size " + std::to_string(k.width) + "x" + std::to_string(k.height) +
+       " --band-rows 20 -o p.png" + view);
+    const Picture p = read_png(dir / "p.png");
+    int anchors = 0, differ = 0, direct = 0;
+    for (int r = 0; r < 360; r += 4) {  // rows from the bottom, as the walk counts them
+      for (int c = 0; c < 480; c += 4) {
+        const std::uint32_t a = w.at(c, 359 - r);
+        const std::uint32_t b = p.at(k.scale * c + k.column, k.height - 1 - k.scale * r - k.row);
+        const double cx = 0.779296875 - c * 0x1p-13, cy = 0.10302734375 + r * 0x1p-13;
+        ++anchors;
+        differ += a != b;
+        direct += a != (point_colour(cx, cy, 300) & 0xffffff);
+      }
+    }
+    EXPECT_EQ(anchors, 90 * 120);
+    EXPECT_EQ(differ, 0);
+    EXPECT_EQ(direct, 0);
+  }
+}
+
+// A supersampled pixel is the rounded mean, per channel, of the N x N pixels of the N times
+// larger poster; odd sizes included (the walk runs over one more column, not shown).
+TEST_F(Posters, SupersamplingAveragesTheFinerPoster) {
+  const char* view = "0.7436938870 0.7435938870 -0.1317884043 -0.1318634043 500";
+  const struct { int w, h, n; } cases[] = {{64, 48, 2}, {63, 47, 3}, {50, 90, 1}};
+  for (const auto& k : cases) {
+    SCOPED_TRACE(testing::Message() << k.w << "x" << k.h << " x" << k.n);
+    const std::string size = std::to_string(k.w) + "x" + std::to_string(k.h);
+    const std::string fine = std::to_string(k.w * k.n) + "x" + std::to_string(k.h * k.n);
+    ok("--size " + size + " --supersample " + std::to_string(k.n) +
+       " --band-rows 8 --threads 2 -o s.png -- " + view);
+    ok("--size " + fine + " --band-rows 4096 --threads 1 -o f.png -- " + view);
+    const Picture s = read_png(dir / "s.png"), f = read_png(dir / "f.png");
+    ASSERT_EQ(s.width, k.w);
+    ASSERT_EQ(f.height, k.h * k.n);
+    int differ = 0;
+    for (int y = 0; y < k.h; ++y) {
+      for (int x = 0; x < k.w; ++x) {
+        for (int ch = 0; ch < 3; ++ch) {
+          int sum = 0;
+          for (int i = 0; i < k.n * k.n; ++i) {
+            sum += f.rgb[((y * k.n + i / k.n) * f.width + x * k.n + i % k.n) * 3 + ch];
+          }
+          const int mean = (sum + k.n * k.n / 2) / (k.n * k.n);
+          differ += s.rgb[(y * k.w + x) * 3 + ch] != mean;
+        }
+      }
+    }
+    EXPECT_EQ(differ, 0);
+  }
+}
+
+// A poster 32 times as tall, in bands of the same rows, takes no more memory: its 64 MiB of
+// pixels are never held. The whole picture in one band is what that would cost.
+TEST_F(Posters, ATallPosterIsComputedInBoundedMemory) {
+  // The sanitizers' quarantine of freed blocks would count as the program's memory.
+  const std::string env = "ASAN_OPTIONS=quarantine_size_mb=1";
+  const char* far = " -o /dev/null -- 4 6 -1 1 50";  // every point escapes at once
+  const Result low = render(dir, std::string("--size 2048x256 --band-rows 32") + far, env);
+  const Result tall = render(dir, std::string("--size 2048x8192 --band-rows 32") + far, env);
+  const Result whole = render(dir, std::string("--size 2048x8192 --band-rows 8192") + far, env);
+  ASSERT_EQ(low.status + tall.status + whole.status, 0) << low.err << tall.err << whole.err;
+  const long picture_kb = 2048L * 8192 * 4 / 1024;
+  EXPECT_LT(tall.peak_kb - low.peak_kb, picture_kb / 16) << low.peak_kb << " " << tall.peak_kb;
+  EXPECT_GT(whole.peak_kb - low.peak_kb, picture_kb / 2) << whole.peak_kb;
+}
+
+// A film made in parts, with any thread counts, is the whole film: the same frame files, byte
+// for byte; as video, one MP4 frame per film frame.
+TEST_F(Posters, FrameRangesMakeTheWholeFilm) {
+  // Dive, steer, back out, drag, pan, rest: drags and pans write the window more than once.
+  std::ofstream(dir / "s.txt") << "L 0 0\nL 30 -20\nM 0 0\n- 0 0\nLM 0 0\nLM 12 9\n- 0 0\n"
+                                  "- -25 14\n- 0 0\n";
+  const std::string film = "--replay s.txt --size 96x72 ";
+  const std::string view = " -- 0.7436938870 0.7435938870 -0.1317884043 -0.1318634043 500";
+  const Result whole = ok(film + "--frames all --summary --threads 2" + view);
+  const Result window = ok("--replay s.txt --summary" + view);
+  long long frames = 0;
+  ASSERT_EQ(std::sscanf(whole.out.substr(whole.out.find("\nfilm ")).c_str(), "\nfilm %lld", &frames), 1);
+  // A view the window showed more than once is one frame.
+  EXPECT_LT(frames, std::stoll(window.out.substr(window.out.find("frames ") + 7)));
+  ok(film + "--frames parts --frame-range 4: --threads 1" + view);
+  ok(film + "--frames parts --frame-range 1:3" + view);
+  std::vector<std::string> names;
+  for (const auto& e : fs::recursive_directory_iterator(dir / "all")) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  ASSERT_EQ(static_cast<long long>(names.size()), frames);
+  char last[32];
+  std::snprintf(last, sizeof last, "frame-%06lld.png", frames);
+  EXPECT_EQ(names.back(), last);
+  for (const std::string& n : names) EXPECT_EQ(slurp(dir / "parts" / n), slurp(dir / "all" / n)) << n;
+  EXPECT_EQ(static_cast<std::size_t>(std::distance(fs::recursive_directory_iterator(dir / "parts"),
+                                                   fs::recursive_directory_iterator())),
+            names.size());
+
+  if (std::system("ffprobe -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no ffmpeg here";
+  ok(film + "--video f.mp4 --frame-range 2:" + view);
+  const std::string probe = "ffprobe -v error -select_streams v:0 -count_frames -show_entries "
+                            "stream=nb_read_frames,width,height -of csv=p=0 " +
+                            (dir / "f.mp4").string() + " >" + (dir / "probe").string();
+  ASSERT_EQ(std::system(probe.c_str()), 0);
+  EXPECT_EQ(slurp(dir / "probe"), "96,72," + std::to_string(frames - 1) + "\n");
+}
+
+TEST_F(Posters, UnusableArgumentsExit2AndAMissingFfmpegExit1) {
+  std::ofstream(dir / "s.txt") << "L 0 0\n";
+  const std::pair<const char*, const char*> cases[] = {
+      {"--size 0x5", "--size \"0x5\" is not WxH"},
+      {"--size 99999999x2", "--size \"99999999x2\" is not WxH"},
+      {"--size 640", "--size \"640\" is not WxH"},
+      {"--size 64x48 --supersample 0", "--supersample \"0\" is not a whole number"},
+      {"--size 65536x48 --supersample 8", "at most 262144 points a side"},
+      {"--supersample 2", "--supersample needs --size"},
+      {"--size 64x48 --threads 0", "--threads \"0\" is not"},
+      {"--size 64x48 --replay s.txt --frames f --frame-range 3:2", "--frame-range \"3:2\""},
+      {"--size 64x48 --replay s.txt --frames f --frame-range 0:2", "--frame-range \"0:2\""},
+      {"--size 64x48 --replay s.txt --frame-range 1:2", "--frame-range picks frames of a film"},
+      {"--size 64x48 --video f.mp4", "--video makes a film of a session"},
+      {"--size 64x48 --replay s.txt --video f.avi", "only MP4 is written"},
+      {"--size 63x48 --replay s.txt --video f.mp4", "even width and height"},
+      {"--size 64x48 --replay s.txt --video f.mp4 --frames f", "--video and --frames"},
+      {"--size 64x48 --screen w.bin", "--screen writes the 480 x 360 window's words"},
+  };
+  for (const auto& [args, message] : cases) {
+    SCOPED_TRACE(args);
+    const Result r = render(dir, args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+  }
+  const Result r = render(dir, "--size 64x48 --replay s.txt --video f.mp4", "PATH=/nonexistent");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("--video needs ffmpeg"), std::string::npos) << r.err;
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(dir)) left.push_back(e.path().filename());
+  EXPECT_EQ(left, std::vector<std::string>{"s.txt"});
+}
+
+}  // namespace
+}  // namespace zd::test
