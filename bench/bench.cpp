@@ -15,8 +15,11 @@
 #include "compute/counts.h"
 #include "compute/kernel.h"
 #include "compute/perturb.h"
+#include "compute/poster.h"
 #include "control/startup.h"
 #include "control/view.h"
+#include "display/display.h"
+#include "display/png_bands.h"
 #include "navigation/pan.h"
 #include "navigation/whole.h"
 #include "deep_oracle.h"  // tests/: boundary points by Newton's method in MPFR
@@ -335,6 +338,58 @@ void BM_DoubleInterior(benchmark::State& state, int limit, int stride) {
 
 int cores() { return static_cast<int>(std::max(1u, std::thread::hardware_concurrency())); }
 
+// Posters against the window: pixels and computed points a second. The window's full-quality
+// picture of the view (0 workers), then posters of it on 1 thread and on every core, the
+// computation alone or with the PNG's filtering and compression (the bytes dropped).
+// deep: a view past the doubles (half-extent 1e-13), which only the deep kernel computes.
+zd::View poster_view_of(int view, bool deep) {
+  if (deep) {
+    return zd::View::of_exact(*zd::View::read_centre("0.74364388703715"),
+                              *zd::View::read_centre("-0.13182590420533"), FloatExp(-1e-13),
+                              FloatExp(-0.75e-13), 1000);
+  }
+  start(views[view], 0);
+  return prog.view;
+}
+
+void rates(benchmark::State& state, double pixels, double points) {
+  state.counters["pixels_per_s"] = benchmark::Counter(pixels, benchmark::Counter::kIsRate);
+  state.counters["points_per_s"] = benchmark::Counter(points, benchmark::Counter::kIsRate);
+}
+
+void BM_WindowPicture(benchmark::State& state, int view, bool deep) {
+  start(views[view], 0);
+  if (deep) prog.view = poster_view_of(view, true);
+  const work_tally before = work_done();
+  for (auto _ : state) whole_picture();
+  const work_tally after = work_done();
+  rates(state, static_cast<double>(state.iterations()) * PIXELS,
+        static_cast<double>(after.points - before.points));
+}
+
+void BM_Poster(benchmark::State& state, int view, bool deep, int width, int height, int threads,
+               bool png) {
+  const zd::View v = poster_view_of(view, deep);
+  build_coltab();
+  const PosterSpec spec{width, height, 1, threads, 0};
+  PosterSink sink;
+  if (png) {
+    sink.encode = [&](BandOut& b) { png_encode(b.rgb, b.rows, width, b.last, b.bytes, b.check, b.length); };
+  }
+  sink.write = [](const BandOut& b) {
+    benchmark::DoNotOptimize(b.rgb[0]);
+    return std::string();
+  };
+  double points = 0;
+  for (auto _ : state) {
+    PosterTally t;
+    render_poster(v, spec, sink, {}, &t);
+    points += static_cast<double>(t.points);
+  }
+  rates(state, static_cast<double>(state.iterations()) * width * height, points);
+  state.counters["threads"] = threads;
+}
+
 void register_all() {
   using benchmark::RegisterBenchmark;
   std::vector<int> workers = {0, 1, 2, cores()};
@@ -397,6 +452,29 @@ void register_all() {
       RegisterBenchmark((kind + "double_interior/limit:" + std::to_string(d.limit)).c_str(),
                         BM_DoubleInterior, d.limit, stride)
           ->Unit(benchmark::kMillisecond);
+    }
+  }
+  // Posters: a shallow view with detail everywhere, one mostly inside the set, a deep one.
+  const struct { const char* name; int view; bool deep; int width, height; } posters[] = {
+      {"seahorse", 1, false, 1920, 1440},
+      {"interior", 2, false, 1920, 1440},
+      {"deep_1e-13", 0, true, 960, 720},
+  };
+  for (const auto& p : posters) {
+    const std::string base = std::string("poster/") + p.name;
+    RegisterBenchmark((base + "/window").c_str(), BM_WindowPicture, p.view, p.deep)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
+    const std::string size = "/" + std::to_string(p.width) + "x" + std::to_string(p.height);
+    std::vector<int> threads = {1, poster_threads_default()};
+    threads.erase(std::unique(threads.begin(), threads.end()), threads.end());
+    for (int t : threads) {
+      for (bool png : {false, true}) {
+        RegisterBenchmark((base + size + "/threads:" + std::to_string(t) + (png ? "/png" : "")).c_str(),
+                          BM_Poster, p.view, p.deep, p.width, p.height, t, png)
+            ->UseRealTime()
+            ->Unit(benchmark::kMillisecond);
+      }
     }
   }
   for (int w : workers) {
