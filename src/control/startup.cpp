@@ -154,12 +154,14 @@ View start_view(const Cmdline& cmd) {
     const double* s = cmd.state;
     v = View::of_doubles(s[0], s[1], s[2], s[3], s[4]);
     if (!v.deep) {
-      v.keep_exact_centre(*exact(cmd.state_text[0]), *exact(cmd.state_text[1]));
+      v.keep_exact_centre(*exact(cmd.state_text[0]), *exact(cmd.state_text[1]),
+                          cmd.state_text[0], cmd.state_text[1]);
       return v;
     }
     return View::of_exact(*exact(cmd.state_text[0]), *exact(cmd.state_text[1]),
                           *View::read_half_extent(cmd.state_text[2]),
-                          *View::read_half_extent(cmd.state_text[3]), s[4]);
+                          *View::read_half_extent(cmd.state_text[3]), s[4], cmd.state_text[0],
+                          cmd.state_text[1]);
   }
   const ViewOf w = view_of(cmd.view);
   v = View::of_doubles(w.xmit, w.ymit, w.xstep, w.ystep, cmd.view[4]);
