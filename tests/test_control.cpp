@@ -1,27 +1,11 @@
-// test_control.cpp — command line, start-up, and zoomdive-render as a whole process.
-#include <png.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cinttypes>
+// test_control.cpp — command line and start-up.
 #include <cmath>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
-#include "control/render_cli.h"
 #include "display/display.h"
-#include "display/image_out.h"
-#include "navigation/loop.h"
-#include "platform/script.h"
 #include "program.h"
 
 namespace zd::test {
 namespace {
-
-namespace fs = std::filesystem;
 
 class StartUp : public Program {};
 
@@ -113,131 +97,6 @@ TEST(CommandLine, HelpAndVersionOnlyAlone) {
   EXPECT_EQ(parse_explorer_args(2, help, cmd, err), Parsed::Help);
   EXPECT_EQ(parse_explorer_args(2, version, cmd, err), Parsed::Version);
   EXPECT_EQ(parse_explorer_args(3, both, cmd, err), Parsed::Help);
-}
-
-// zoomdive-render run as a process, its outputs checked against the same computation in-process.
-class RenderTool : public Program {
- protected:
-  void SetUp() override {
-    Program::SetUp();
-    dir = fs::temp_directory_path() / ("zdtest-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-  }
-  void TearDown() override {
-    fs::remove_all(dir);
-    Program::TearDown();
-  }
-
-  struct Run {
-    int status;
-    std::string out, err;
-  };
-  Run run(const std::string& args) {
-    // Start-up has the system reap children unasked; this process wants its child's status.
-    struct sigaction sa {};
-    sigaction(SIGCHLD, nullptr, &sa);
-    sa.sa_flags &= ~SA_NOCLDWAIT;
-    sigaction(SIGCHLD, &sa, nullptr);
-    const std::string cmd = std::string(ZD_RENDER_BIN) + " " + args + " >" + (dir / "out").string() +
-                            " 2>" + (dir / "err").string() + " </dev/null";
-    const int rc = std::system(cmd.c_str());
-    return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, slurp(dir / "out"), slurp(dir / "err")};
-  }
-  static std::string slurp(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-  }
-  // The summary of the same view computed in this process.
-  static std::string expected_summary() {
-    char buf[256];
-    std::snprintf(buf, sizeof buf, "view %.17g %.17g %.17g %.17g %.17g\nframes %lld\nscreen %016" PRIx64 "\n",
-                  xmit, ymit, xstep, ystep, maxit, headless().writes, fnv1a_words(screen, WINWORDS));
-    return buf;
-  }
-  fs::path dir;
-};
-
-TEST_F(RenderTool, SummaryScreenAndPngMatchTheProgramsOwnPicture) {
-  start({"-0.8", "-0.7", "0.05", "0.1", "200"});
-  whole_picture();
-  const Run r = run("--workers 0 --summary -o " + (dir / "v.png").string() + " --screen " +
-                    (dir / "v.bin").string() + " -0.8 -0.7 0.05 0.1 200");
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, expected_summary());
-  EXPECT_EQ(r.err, "");
-
-  const std::string words = slurp(dir / "v.bin");
-  ASSERT_EQ(words.size(), WINWORDS * 4u);
-  for (int i = 0; i < WINWORDS; i += 997) {
-    const auto* b = reinterpret_cast<const unsigned char*>(words.data()) + 4 * i;
-    ASSERT_EQ(b[0] | b[1] << 8 | b[2] << 16 | static_cast<std::uint32_t>(b[3]) << 24, screen[i]) << i;
-  }
-
-  png_image img{};
-  img.version = PNG_IMAGE_VERSION;
-  ASSERT_TRUE(png_image_begin_read_from_file(&img, (dir / "v.png").c_str()));
-  ASSERT_EQ(img.width, 480u);
-  ASSERT_EQ(img.height, 360u);
-  img.format = PNG_FORMAT_RGB;
-  std::vector<unsigned char> rgb(480 * 360 * 3);
-  ASSERT_TRUE(png_image_finish_read(&img, nullptr, rgb.data(), 480 * 3, nullptr));
-  const auto& win = headless().pixels;  // bottom row first; the PNG is top row first
-  for (int y = 0; y < 360; ++y) {
-    for (int x = 0; x < 480; ++x) {
-      const std::uint32_t w = win[(359 - y) * 480 + x];
-      const unsigned char* p = &rgb[(y * 480 + x) * 3];
-      ASSERT_EQ(p[0] | p[1] << 8 | p[2] << 16, w & 0xffffff) << x << ", " << y;
-    }
-  }
-}
-
-TEST_F(RenderTool, DefaultViewAndWorkerRuns) {
-  start();
-  whole_picture();
-  Run r = run("--summary");
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, expected_summary());
-  // With workers the picture may differ near band borders; the view and frame count may not.
-  r = run("--workers 3 --summary");
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out.substr(0, r.out.find("screen")), expected_summary().substr(0, r.out.find("screen")));
-}
-
-TEST_F(RenderTool, ReplayPlaysTheScriptThroughTheLoopAndWritesEveryFrame) {
-  const char* text = "# dive, steer, back out, drag, pan, rest\nL 0 0\nL 30 -20\nM 0 0\n- 0 0\n"
-                     "LM 0 0\nLM 12 9\n- 0 0\n- -25 14\n- 0 0\n";
-  std::ofstream(dir / "s.txt") << text;
-  start({"-1", "0.5", "-0.8", "0.6", "100"});
-  std::vector<ScriptLine> lines;
-  int bad;
-  std::string what;
-  ASSERT_TRUE(parse_script(text, lines, bad, what));
-  ScriptedInput in(lines);
-  in.attach(headless());
-  paint_mandel();
-  ASSERT_GT(headless().writes, 5);
-
-  const fs::path frames = dir / "f" / "g";
-  Run r = run("--replay " + (dir / "s.txt").string() + " --frames " + frames.string() +
-              " --summary -o " + (dir / "last.png").string() + " -- -1 0.5 -0.8 0.6 100");
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, expected_summary());
-  EXPECT_EQ(r.err, "");  // no progress when stderr is not a terminal
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(frames)) names.push_back(e.path().filename());
-  std::sort(names.begin(), names.end());
-  ASSERT_EQ(static_cast<long long>(names.size()), headless().writes);
-  EXPECT_EQ(names.front(), "frame-000001.png");
-  EXPECT_EQ(slurp(frames / names.back()), slurp(dir / "last.png"));
-  EXPECT_NE(slurp(frames / names.front()), slurp(dir / "last.png"));
-
-  // Workers change pixels near band borders at most, never the view or the frame count.
-  r = run("--workers 2 --replay " + (dir / "s.txt").string() + " --summary -- -1 0.5 -0.8 0.6 100");
-  ASSERT_EQ(r.status, 0) << r.err;
-  const std::string want = expected_summary();
-  EXPECT_EQ(r.out.substr(0, r.out.find("screen")), want.substr(0, want.find("screen")));
 }
 
 }  // namespace

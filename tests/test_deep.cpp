@@ -557,8 +557,12 @@ TEST(DeepProgram, DeepExcursionsAndPrintedNumbersLoseNothing) {
     EXPECT_EQ(back.xs, v.xs);
     EXPECT_EQ(back.ys, v.ys);
     EXPECT_EQ(back.numbers(), v.numbers());
-    // Every digit given is kept.
+    // Every digit given is kept, and printed as given until a pan moves the centre.
     EXPECT_EQ(v.cx.to_string(180).substr(0, 150), "7.4364388703715870475219150611477" + std::string(117, '3'));
+    View given = View::of_exact(*View::read_centre(centre), v.cy, v.xs, v.ys, 5000, " " + centre);
+    EXPECT_EQ(given.numbers().substr(0, centre.size() + 1), centre + " ");
+    given.exact_pan(1, 0);
+    EXPECT_NE(given.numbers().substr(0, centre.size()), centre);
   }
 }
 

@@ -9,6 +9,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <png.h>
+
+#include <cinttypes>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -17,6 +21,12 @@
 #include <thread>
 #include <vector>
 
+#include "display/image_out.h"
+#include "navigation/loop.h"
+#include "platform/script.h"
+#include "program.h"
+
+namespace zd::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -39,6 +49,11 @@ struct Result {
 // it writes (SIGXFSZ ignored, so the write fails with EFBIG as a full disk would).
 Result render(const fs::path& dir, std::vector<std::string> args, long fsize = 0) {
   args.insert(args.begin(), ZD_RENDER_BIN);
+  // Start-up has the system reap children unasked; this process wants its child's status.
+  struct sigaction sa {};
+  sigaction(SIGCHLD, nullptr, &sa);
+  sa.sa_flags &= ~SA_NOCLDWAIT;
+  sigaction(SIGCHLD, &sa, nullptr);
   const pid_t child = fork();
   if (child == 0) {
     if (chdir(dir.c_str()) != 0) _exit(127);
@@ -277,4 +292,58 @@ TEST_F(Outputs, UnusableArgumentsExit2AndPrintNothingOnStandardOutput) {
   }
 }
 
+// A session replayed: the summary, the raw words, the PNG and every frame are what the same
+// session computes in this process; with workers only pixels near band borders may differ.
+TEST_F(Outputs, WhatARunComputesIsWhatItWrites) {
+  const char* text = "L 0 0\nL 30 -20\nM 0 0\n- 0 0\nLM 0 0\nLM 12 9\n- 0 0\n- -25 14\n- 0 0\n";
+  std::ofstream(dir / "s.txt") << text;
+  const std::vector<std::string> view = {"--", "-1", "0.5", "-0.8", "0.6", "100"};
+  std::vector<std::string> args = {"--replay", "s.txt", "--frames", "f/g", "--summary", "-o",
+                                   "last.png", "--screen", "last.bin"};
+  args.insert(args.end(), view.begin(), view.end());
+  const Result r = render(dir, args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");  // no progress when stderr is not a terminal
+
+  use_backend(headless_backend());
+  reset_state();
+  Cmdline cmd;
+  const char* n[5] = {"-1", "0.5", "-0.8", "0.6", "100"};
+  std::string err;
+  ASSERT_TRUE(read_view(n, cmd, err));
+  ASSERT_TRUE(startup(cmd));
+  std::vector<ScriptLine> lines;
+  int bad;
+  ASSERT_TRUE(parse_script(text, lines, bad, err));
+  ScriptedInput in(lines);
+  in.attach(headless());
+  paint_mandel();
+  char want[512];
+  std::snprintf(want, sizeof want, "view %s\nframes %lld\nscreen %016" PRIx64 "\n",
+                prog.view.numbers().c_str(), headless().writes, fnv1a_words(screen, WINWORDS));
+  EXPECT_EQ(r.out, want);
+  const std::string words = slurp(dir / "last.bin");
+  ASSERT_EQ(words.size(), WINWORDS * 4u);
+  EXPECT_EQ(std::memcmp(words.data(), screen, words.size()), 0);  // little-endian machines
+  png_image img{};
+  img.version = PNG_IMAGE_VERSION;
+  ASSERT_TRUE(png_image_begin_read_from_file(&img, (dir / "last.png").c_str()));
+  img.format = PNG_FORMAT_RGBA;
+  std::vector<std::uint32_t> rgba(480 * 360);
+  ASSERT_TRUE(png_image_finish_read(&img, nullptr, rgba.data(), 480 * 4, nullptr));
+  for (int i = 0; i < WINWORDS; ++i) {  // the PNG is top row first, opaque
+    ASSERT_EQ(rgba[i], headless().pixels[(359 - i / 480) * 480 + i % 480] | 0xff000000u) << i;
+  }
+  const auto frames = listing(dir / "f" / "g");
+  ASSERT_EQ(static_cast<long long>(frames.size()), headless().writes);
+  EXPECT_EQ(frames.front(), "frame-000001.png");
+  EXPECT_EQ(slurp(dir / "f" / "g" / frames.back()), slurp(dir / "last.png"));
+
+  args = {"--workers", "2", "--replay", "s.txt", "--summary"};
+  args.insert(args.end(), view.begin(), view.end());
+  const Result w = render(dir, args);
+  EXPECT_EQ(w.out.substr(0, w.out.find("screen")), r.out.substr(0, r.out.find("screen")));
+}
+
 }  // namespace
+}  // namespace zd::test

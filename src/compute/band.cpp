@@ -109,19 +109,17 @@ class Batch {
     } else {
       current_kernel().count(job);
     }
+    long long points = 0, iterations = 0;
     for (int i = 0; i < n; ++i) {
       if (q_.count[i] < 0) continue;  // abandoned: the word keeps what it had
-      points_ += 1;
-      iterations_ += q_.count[i];
+      points += 1;
+      iterations += q_.count[i];
       fill(cv_, b_, q_.at[i].r, q_.at[i].c, q_.at[i].s, colour_of(q_.count[i], limit_));
     }
+    prog.points_done.fetch_add(points, std::memory_order_relaxed);
+    prog.iterations_done.fetch_add(iterations, std::memory_order_relaxed);
     q_.clear();
     if (crew_ && read_later) crew_->meet();
-  }
-
-  void publish() const {
-    prog.points_done.fetch_add(points_, std::memory_order_relaxed);
-    prog.iterations_done.fetch_add(iterations_, std::memory_order_relaxed);
   }
 
  private:
@@ -146,7 +144,6 @@ class Batch {
   const int limit_;
   Crew* const crew_;
   Queue& q_;
-  long long points_ = 0, iterations_ = 0;
 };
 
 thread_local Batch::Queue Batch::queue;
@@ -182,7 +179,6 @@ void smandel(void* arg) {
   const WalkBand wb = walk_band(b);
   Batch batch(cv, wb, b.limit, b.crew);
   walk(cv, wb, batch);
-  batch.publish();
   unblockproc(pid);
 }
 

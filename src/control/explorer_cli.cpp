@@ -96,21 +96,16 @@ int explorer_main(int argc, const char* const* argv) {
       break;
   }
 
+  // The recording is checked before the window opens, and made once it has.
   Recording rec;
+  Target record;
   if (cmd.record_given) {
-    Target t;
     if (cmd.record == "-") {
       std::fprintf(stderr, "zoomdive: --record needs a file: standard output takes P's lines\n");
       return 2;
     }
-    if (const std::string why = find_target(cmd.record, t); !why.empty()) {
+    if (const std::string why = find_target(cmd.record, record); !why.empty()) {
       std::fprintf(stderr, "zoomdive: %s\n", why.c_str());
-      return 1;
-    }
-    rec.f = std::fopen(t.path.c_str(), "w");
-    if (!rec.f) {
-      std::fprintf(stderr, "zoomdive: cannot write %s: %s\n", cmd.record.c_str(),
-                   std::strerror(errno));
       return 1;
     }
   }
@@ -118,7 +113,12 @@ int explorer_main(int argc, const char* const* argv) {
   use_backend(sdl_backend());
   if (!startup(cmd)) {
     std::fprintf(stderr, "zoomdive: cannot open a window: %s\n", gfx_error());
-    if (rec.f) std::fclose(rec.f);
+    return 1;
+  }
+  if (cmd.record_given && !(rec.f = std::fopen(record.path.c_str(), "w"))) {
+    std::fprintf(stderr, "zoomdive: cannot write %s: %s\n", cmd.record.c_str(),
+                 std::strerror(errno));
+    gexit();
     return 1;
   }
   if (rec.f) {

@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "compute/kernels.h"
 #include "control/outputs.h"
 #include "control/poster_cli.h"
+#include "control/progress.h"
 #include "control/startup.h"
 #include "control/view.h"
 #include "display/image_out.h"
@@ -189,11 +191,11 @@ struct WriteFailed {
   std::string what;
 };
 
-// Sees every window write: stages it as a numbered frame and shows progress on a terminal.
+// Sees every window write: stages it as a numbered frame and counts it for the progress line.
 class FrameSink {
  public:
-  FrameSink(OutputRun* frames, const ScriptedInput* script)
-      : frames_(frames), script_(script), tty_(isatty(STDERR_FILENO) == 1) {}
+  FrameSink(OutputRun* frames, const ScriptedInput* script, Progress& progress)
+      : frames_(frames), script_(script), progress_(progress) {}
 
   void operator()(const HeadlessState& hs) {
     if (frames_) {
@@ -201,37 +203,14 @@ class FrameSink {
           frames_->frame(hs.writes, [&](std::FILE* f) { return png_to(f, hs.pixels); });
       if (!err.empty()) throw WriteFailed{err};
     }
-    if (tty_) {
-      const auto now = std::chrono::steady_clock::now();
-      if (now - shown_ >= std::chrono::milliseconds(100)) {
-        shown_ = now;
-        progress(hs.writes);
-      }
-    }
-  }
-
-  // Ends the progress line, if one was shown.
-  void done(long long writes) {
-    if (tty_ && shown_ != std::chrono::steady_clock::time_point{}) {
-      progress(writes);
-      std::fputc('\n', stderr);
-    }
+    progress_.frames = hs.writes;
+    if (script_) progress_.lines = static_cast<long long>(script_->activated());
   }
 
  private:
-  void progress(long long writes) {
-    if (script_) {
-      std::fprintf(stderr, "\rzoomdive-render: frame %lld, script line %zu of %zu ", writes,
-                   script_->activated(), script_->size());
-    } else {
-      std::fprintf(stderr, "\rzoomdive-render: frame %lld ", writes);
-    }
-  }
-
   OutputRun* frames_;
   const ScriptedInput* script_;
-  bool tty_;
-  std::chrono::steady_clock::time_point shown_{};
+  Progress& progress_;
 };
 
 int fail(const std::string& msg) {
@@ -286,7 +265,13 @@ int render_main(int argc, const char* const* argv) {
   prog.say_to = stderr;  // standard output carries only what was asked for
 
   ScriptedInput script(std::move(lines));
-  FrameSink sink(o.frames_given ? &run : nullptr, o.replay_given ? &script : nullptr);
+  Progress progress("zoomdive-render");
+  if (o.replay_given) progress.lines_of = static_cast<long long>(script.size());
+  deep_progress([&progress](long long done, long long of) {
+    progress.reference = done;
+    progress.reference_of = of;
+  });
+  FrameSink sink(o.frames_given ? &run : nullptr, o.replay_given ? &script : nullptr, progress);
   headless().on_write = [&sink](const HeadlessState& hs) { sink(hs); };
   try {
     if (!o.replay_given) {
@@ -297,10 +282,12 @@ int render_main(int argc, const char* const* argv) {
       paint_mandel();
     }
   } catch (const WriteFailed& e) {
-    sink.done(headless().writes);
+    progress.done();
+    deep_progress(nullptr);
     return fail(e.what);
   }
-  sink.done(headless().writes);
+  progress.done();
+  deep_progress(nullptr);
   headless().on_write = nullptr;
 
   if (o.png_given) {

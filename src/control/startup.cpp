@@ -152,23 +152,33 @@ View start_view(const Cmdline& cmd) {
   View v;
   if (cmd.state_given) {
     const double* s = cmd.state;
+    auto centre = [&](int i) {
+      const auto e = exact(cmd.state_text[i]);
+      return e ? *e : BigFloat(s[i], 64);
+    };
+    auto half = [&](int i) {
+      const auto e = View::read_half_extent(cmd.state_text[i]);
+      return e ? *e : FloatExp(s[i]);
+    };
     v = View::of_doubles(s[0], s[1], s[2], s[3], s[4]);
     if (!v.deep) {
-      v.keep_exact_centre(*exact(cmd.state_text[0]), *exact(cmd.state_text[1]));
+      v.keep_exact_centre(centre(0), centre(1), cmd.state_text[0], cmd.state_text[1]);
       return v;
     }
-    return View::of_exact(*exact(cmd.state_text[0]), *exact(cmd.state_text[1]),
-                          *View::read_half_extent(cmd.state_text[2]),
-                          *View::read_half_extent(cmd.state_text[3]), s[4]);
+    return View::of_exact(centre(0), centre(1), half(2), half(3), s[4], cmd.state_text[0],
+                          cmd.state_text[1]);
   }
   const ViewOf w = view_of(cmd.view);
   v = View::of_doubles(w.xmit, w.ymit, w.xstep, w.ystep, cmd.view[4]);
   if (!cmd.view_given) return v;
   // Sums and differences of the edges with more bits than they have, so that the centre and
   // half-extents hold every digit given.
-  auto more = [](const std::string& t) { return *View::read_centre(t, true); };
-  const BigFloat x1 = more(cmd.view_text[0]), x2 = more(cmd.view_text[1]);
-  const BigFloat y1 = more(cmd.view_text[2]), y2 = more(cmd.view_text[3]);
+  // (A Cmdline filled in by hand, without the text, has the doubles.)
+  auto more = [&](int i) {
+    const auto e = View::read_centre(cmd.view_text[i], true);
+    return e ? *e : BigFloat(cmd.view[i], 64);
+  };
+  const BigFloat x1 = more(0), x2 = more(1), y1 = more(2), y2 = more(3);
   if (!v.deep) {
     v.keep_exact_centre((x1 + x2) * 0.5, (y1 + y2) * 0.5);
     return v;

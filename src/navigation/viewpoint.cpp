@@ -20,6 +20,8 @@ constexpr double LIMIT_CEILING = 64250.0;  // 64250 * 1.02 = 65535
 // An offset added to a deep centre: exact, the centre carrying enough bits (precision_needed).
 void add_exactly(BigFloat& c, FloatExp offset) { c += BigFloat(offset, 64); }
 
+std::string trimmed(const std::string& s);
+
 std::string g17(double v) {
   char buf[40];
   std::snprintf(buf, sizeof buf, "%.17g", v);
@@ -47,16 +49,22 @@ View View::of_doubles(double xm, double ym, double xst, double yst, double m) {
   return v;
 }
 
-void View::keep_exact_centre(const BigFloat& x, const BigFloat& y) {
+void View::keep_exact_centre(const BigFloat& x, const BigFloat& y, const std::string& x_text,
+                             const std::string& y_text) {
   if (deep) return;
   cx = x;
   cy = y;
+  cx_text = trimmed(x_text);
+  cy_text = trimmed(y_text);
   seen_x = xmit;
   seen_y = ymit;
 }
 
-View View::of_exact(const BigFloat& x, const BigFloat& y, FloatExp xs, FloatExp ys, double m) {
+View View::of_exact(const BigFloat& x, const BigFloat& y, FloatExp xs, FloatExp ys, double m,
+                    const std::string& x_text, const std::string& y_text) {
   View v;
+  v.cx_text = trimmed(x_text);
+  v.cy_text = trimmed(y_text);
   v.xmit = x.to_double();
   v.ymit = y.to_double();
   v.xs = xs;
@@ -96,6 +104,8 @@ void View::exact_pan(double px, double py) {
   if (deep) {
     add_exactly(cx, ((xs * px) * ONE_THIRD) / 40.0);
     add_exactly(cy, ((ys * py) * ONE_THIRD) / 20.0);
+    if (px != 0) cx_text.clear();
+    if (py != 0) cy_text.clear();
   } else {
     xmit = xmit + ((xstep * px) * ONE_THIRD) / 40.0;
     ymit = ymit + ((ystep * py) * ONE_THIRD) / 20.0;
@@ -112,6 +122,8 @@ void View::pixel_pan(int sx, int columns, int width, int sy, int rows, int heigh
   if (deep) {
     add_exactly(cx, ((xs * pxs) * ONE_THIRD) / 40.0);
     add_exactly(cy, ((ys * pys) * ONE_THIRD) / 20.0);
+    if (sx != 0) cx_text.clear();
+    if (sy != 0) cy_text.clear();
   } else {
     xmit = xmit + ((xstep * pxs) * ONE_THIRD) / 40.0;
     ymit = ymit + ((ystep * pys) * ONE_THIRD) / 20.0;
@@ -136,8 +148,9 @@ Region View::region(int column, int row, int width, int height) const {
 
 std::string View::numbers() const {
   if (!deep) return g17(xmit) + " " + g17(ymit) + " " + g17(xstep) + " " + g17(ystep) + " " + g17(maxit);
-  return cx.to_string(digits_for(cx.precision())) + " " + cy.to_string(digits_for(cy.precision())) +
-         " " + g17(xs) + " " + g17(ys) + " " + g17(maxit);
+  const std::string x = cx_text.empty() ? cx.to_string(digits_for(cx.precision())) : cx_text;
+  const std::string y = cy_text.empty() ? cy.to_string(digits_for(cy.precision())) : cy_text;
+  return x + " " + y + " " + g17(xs) + " " + g17(ys) + " " + g17(maxit);
 }
 
 int View::digits_for(long bits) { return static_cast<int>(mpfr_get_str_ndigits(10, bits)); }
@@ -224,10 +237,12 @@ void View::take_centre() {
   if (xmit != seen_x) {
     cx = BigFloat(xmit, 64);
     seen_x = xmit;
+    cx_text.clear();
   }
   if (ymit != seen_y) {
     cy = BigFloat(ymit, 64);
     seen_y = ymit;
+    cy_text.clear();
   }
 }
 

@@ -34,6 +34,9 @@ struct View {
   // long as nothing but zooming changes the view, so that a dive into it keeps every digit.
   BigFloat cx{64}, cy{64};
   double seen_x = 0, seen_y = 0;  // the xmit and ymit that cx and cy stand for
+  // The numbers the centre was read from, as given, while it has not moved since: printed as
+  // they were given, every digit the same.
+  std::string cx_text, cy_text;
 
   // Below this half-extent every view is deep: it keeps every shallow pixel pitch and pan
   // offset a normal double.
@@ -47,7 +50,7 @@ struct View {
   static View of_doubles(double xmit, double ymit, double xstep, double ystep, double maxit);
   // A view from numbers of any precision (the centre's digits all kept while deep).
   static View of_exact(const BigFloat& x, const BigFloat& y, FloatExp xs, FloatExp ys,
-                       double maxit);
+                       double maxit, const std::string& x_text = "", const std::string& y_text = "");
 
   // The design's zoom steps: half-extents times or over 0.9, the limit times or over 1.02
   // (growing only below 64250). A step that would take a half-extent past the ceiling leaves
@@ -75,8 +78,10 @@ struct View {
   // them too if they have moved.
   void take_doubles();
   void take_centre();
-  // A shallow view's exact centre (the doubles stay as they are).
-  void keep_exact_centre(const BigFloat& x, const BigFloat& y);
+  // A shallow view's exact centre (the doubles stay as they are), and the text it was read from
+  // if any.
+  void keep_exact_centre(const BigFloat& x, const BigFloat& y, const std::string& x_text = "",
+                         const std::string& y_text = "");
   // Printed centres read back exactly: a centre of precision p is printed with digits_for(p)
   // significant digits, which read back exactly at precision p (MPFR's promise), and a number of
   // n significant digits is read at precision_for(n) bits, the largest p printed with n digits.
