@@ -563,6 +563,11 @@ TEST(DeepProgram, DeepExcursionsAndPrintedNumbersLoseNothing) {
     EXPECT_EQ(given.numbers().substr(0, centre.size() + 1), centre + " ");
     given.exact_pan(1, 0);
     EXPECT_NE(given.numbers().substr(0, centre.size()), centre);
+    // Fewer digits than the depth needs: the centre is the number given, to the view's bits,
+    // not its rounding at the bits of its digits carried on.
+    const View few = View::of_exact(*View::read_centre("0.7436438870371587"), v.cy, v.xs, v.ys, 5000,
+                                    "0.7436438870371587");
+    EXPECT_EQ(few.cx, *BigFloat::parse("0.7436438870371587", few.cx.precision()));
   }
 }
 

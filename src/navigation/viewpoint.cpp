@@ -270,9 +270,17 @@ void View::settle() {
   if (!deep) return;
   // The centre's precision grows with the depth, through canonical values (see digits_for);
   // it keeps digits it was given beyond that.
-  for (BigFloat* c : {&cx, &cy}) {
+  // A centre still as it was given is the given number at the new precision, not its rounding
+  // at fewer bits carried on: pixels of a deep view move with its centre's rounding, and near
+  // the set a millionth of a pixel changes many counts.
+  for (auto [c, text] : {std::pair{&cx, &cx_text}, std::pair{&cy, &cy_text}}) {
     const long bits = canonical(std::max(precision_needed(), c->precision()));
-    if (c->precision() != bits) c->set_precision(bits);  // only ever more bits: exact
+    if (c->precision() == bits) continue;
+    if (auto given = text->empty() ? std::nullopt : BigFloat::parse(*text, bits)) {
+      *c = std::move(*given);
+    } else {
+      c->set_precision(bits);  // only ever more bits: exact
+    }
   }
   xmit = cx.to_double();
   ymit = cy.to_double();
