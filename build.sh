@@ -14,10 +14,13 @@ root=$PWD
 # The X server and the input tool are for the tests of the real window.
 PACKAGES=(cmake g++ ninja-build pkg-config libpng-dev libgtest-dev libhwy-dev libbenchmark-dev libcli11-dev
   libmpfr-dev libsdl2-dev libx11-dev xvfb xdotool)
+# Films as MP4 (zoomdive-render --video) go through ffmpeg at run time; the tests make one.
+FILM_PACKAGES=(ffmpeg)
 
+# install_missing [EXTRA PACKAGES...]
 install_missing() {
   local missing=()
-  for p in "${PACKAGES[@]}"; do
+  for p in "${PACKAGES[@]}" "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
@@ -46,7 +49,7 @@ case "$cmd" in
     exec "$root/build/zoomdive" "$@"
     ;;
   render)
-    install_missing
+    install_missing "${FILM_PACKAGES[@]}"
     build build -DZD_TESTS=OFF
     if [ $# -eq 0 ]; then
       set -- -o view.png
@@ -56,7 +59,7 @@ case "$cmd" in
     exec "$root/build/zoomdive-render" "$@"
     ;;
   test)
-    install_missing
+    install_missing "${FILM_PACKAGES[@]}"
     failed=()
     for variant in plain address thread; do
       dir=build-test-$variant

@@ -465,7 +465,8 @@ void register_all() {
     RegisterBenchmark((base + "/window").c_str(), BM_WindowPicture, p.view, p.deep)
         ->UseRealTime()
         ->Unit(benchmark::kMillisecond);
-    const std::string size = "/" + std::to_string(p.width) + "x" + std::to_string(p.height);
+    char size[32];
+    std::snprintf(size, sizeof size, "/%dx%d", p.width, p.height);
     std::vector<int> threads = {1, poster_threads_default()};
     threads.erase(std::unique(threads.begin(), threads.end()), threads.end());
     for (int t : threads) {
