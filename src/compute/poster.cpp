@@ -216,7 +216,7 @@ std::string render_poster(const View& v, const PosterSpec& spec, const PosterSin
   // The window's size is the window's picture, running sums and all.
   p.direct = !(fine_width == WINW && p.fine_height == WINH);
 
-  const int threads = spec.threads > 0 ? spec.threads : poster_threads_default();
+  [[maybe_unused]] const int threads = spec.threads > 0 ? spec.threads : poster_threads_default();  // OpenMP only
   const int rows = spec.band_rows > 0 ? spec.band_rows : default_band_rows(p.stride, p.n);
   p.band = (std::min(rows, p.height) + 3) & ~3;  // on the walk's 4 x 4 grid
   const int bands = (p.height + p.band - 1) / p.band;
