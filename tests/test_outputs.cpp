@@ -25,63 +25,12 @@
 #include "navigation/loop.h"
 #include "platform/script.h"
 #include "program.h"
+#include "render_run.h"
 
 namespace zd::test {
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string slurp(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
 bool is_png(const std::string& bytes) { return bytes.rfind("\x89PNG\r\n\x1a\n", 0) == 0; }
-
-struct Result {
-  int status;
-  std::string out, err;
-};
-
-// zoomdive-render in `dir`, its output files beside it. fsize > 0 limits the size of any file
-// it writes (SIGXFSZ ignored, so the write fails with EFBIG as a full disk would).
-Result render(const fs::path& dir, std::vector<std::string> args, long fsize = 0) {
-  args.insert(args.begin(), ZD_RENDER_BIN);
-  // Start-up has the system reap children unasked; this process wants its child's status.
-  struct sigaction sa {};
-  sigaction(SIGCHLD, nullptr, &sa);
-  sa.sa_flags &= ~SA_NOCLDWAIT;
-  sigaction(SIGCHLD, &sa, nullptr);
-  const pid_t child = fork();
-  if (child == 0) {
-    if (chdir(dir.c_str()) != 0) _exit(127);
-    if (fsize > 0) {
-      const rlimit lim{static_cast<rlim_t>(fsize), static_cast<rlim_t>(fsize)};
-      setrlimit(RLIMIT_FSIZE, &lim);
-      signal(SIGXFSZ, SIG_IGN);
-    }
-    const int in = open("/dev/null", O_RDONLY);
-    const int out = open(".out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = open(".err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  int st = 0;
-  waitpid(child, &st, 0);
-  Result r{WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st), slurp(dir / ".out"),
-           slurp(dir / ".err")};
-  fs::remove(dir / ".out");
-  fs::remove(dir / ".err");
-  return r;
-}
 
 // What a folder holds, names sorted.
 std::vector<std::string> listing(const fs::path& dir) {
@@ -93,17 +42,8 @@ std::vector<std::string> listing(const fs::path& dir) {
   return names;
 }
 
-class Outputs : public ::testing::Test {
+class Outputs : public InFolder {
  protected:
-  void SetUp() override {
-    dir = fs::temp_directory_path() /
-          ("zdout-" + std::to_string(getpid()) + "-" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-  }
-  void TearDown() override { fs::remove_all(dir); }
-  fs::path dir;
   const bool root = geteuid() == 0;
 };
 
@@ -245,7 +185,7 @@ TEST_F(Outputs, AFailedRunLeavesNothingOfItsOwnAndChangesNothing) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const Result r = render(dir, c.args, c.fsize);
+    const Result r = render(dir, c.args, {c.fsize, ""});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;

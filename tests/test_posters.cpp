@@ -1,68 +1,19 @@
 // test_posters.cpp — posters and films through zoomdive-render: the window's picture at its
 // size, shared points at finer pitches, supersampling, bands and threads, memory, frame ranges,
 // video, and the arguments refused.
-#include <gtest/gtest.h>
 #include <png.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "compute/bandrec.h"
 #include "display/display.h"
+#include "render_run.h"
 
 namespace zd::test {
 namespace {
-
-namespace fs = std::filesystem;
-
-std::string slurp(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-struct Result {
-  int status;
-  std::string out, err;
-  long peak_kb;  // the child's largest resident set
-};
-
-// zoomdive-render in dir with these arguments (split at blanks); env: NAME=VALUE to add.
-Result render(const fs::path& dir, const std::string& args, const std::string& env = "") {
-  std::vector<std::string> words{ZD_RENDER_BIN};
-  std::istringstream in(args);
-  for (std::string w; in >> w;) words.push_back(w);
-  const pid_t child = fork();
-  if (child == 0) {
-    if (chdir(dir.c_str()) != 0 || !freopen("/dev/null", "r", stdin) ||
-        !freopen(".out", "w", stdout) || !freopen(".err", "w", stderr)) {
-      _exit(127);
-    }
-    if (!env.empty()) putenv(const_cast<char*>(env.c_str()));
-    std::vector<char*> argv;
-    for (std::string& w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  int st = 0;
-  rusage use{};
-  wait4(child, &st, 0, &use);
-  Result r{WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st), slurp(dir / ".out"),
-        slurp(dir / ".err"), use.ru_maxrss};
-  fs::remove(dir / ".out");
-  fs::remove(dir / ".err");
-  return r;
-}
 
 // A PNG read by libpng as 8-bit RGB, top row first.
 struct Picture {
@@ -86,22 +37,13 @@ Picture read_png(const fs::path& path) {
   return p;
 }
 
-class Posters : public ::testing::Test {
+class Posters : public InFolder {
  protected:
-  void SetUp() override {
-    dir = fs::temp_directory_path() /
-          ("zdposter-" + std::to_string(getpid()) + "-" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-  }
-  void TearDown() override { fs::remove_all(dir); }
   Result ok(const std::string& args) {
-    const Result r = render(dir, args);
+    const Result r = render_line(dir, args);
     EXPECT_EQ(r.status, 0) << args << ": " << r.err;
     return r;
   }
-  fs::path dir;
 };
 
 // Every pixel of a 480 x 360 poster is the window's full-quality pixel (--screen: bottom row
@@ -206,11 +148,11 @@ TEST_F(Posters, SupersamplingAveragesTheFinerPoster) {
 // pixels are never held. The whole picture in one band is what that would cost.
 TEST_F(Posters, ATallPosterIsComputedInBoundedMemory) {
   // The sanitizers' quarantine of freed blocks would count as the program's memory.
-  const std::string env = "ASAN_OPTIONS=quarantine_size_mb=1";
+  const RunWith env{0, "ASAN_OPTIONS=quarantine_size_mb=1"};
   const char* far = " -o /dev/null -- 4 6 -1 1 50";  // every point escapes at once
-  const Result low = render(dir, std::string("--size 2048x256 --band-rows 32") + far, env);
-  const Result tall = render(dir, std::string("--size 2048x8192 --band-rows 32") + far, env);
-  const Result whole = render(dir, std::string("--size 2048x8192 --band-rows 8192") + far, env);
+  const Result low = render_line(dir, std::string("--size 2048x256 --band-rows 32") + far, env);
+  const Result tall = render_line(dir, std::string("--size 2048x8192 --band-rows 32") + far, env);
+  const Result whole = render_line(dir, std::string("--size 2048x8192 --band-rows 8192") + far, env);
   ASSERT_EQ(low.status + tall.status + whole.status, 0) << low.err << tall.err << whole.err;
   const long picture_kb = 2048L * 8192 * 4 / 1024;
   EXPECT_LT(tall.peak_kb - low.peak_kb, picture_kb / 16) << low.peak_kb << " " << tall.peak_kb;
@@ -275,13 +217,13 @@ TEST_F(Posters, UnusableArgumentsExit2AndAMissingFfmpegExit1) {
   };
   for (const auto& [args, message] : cases) {
     SCOPED_TRACE(args);
-    const Result r = render(dir, args);
+    const Result r = render_line(dir, args);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
   }
-  const Result r = render(dir, "--size 64x48 --replay s.txt --video f.mp4", "PATH=/nonexistent");
+  const Result r = render_line(dir, "--size 64x48 --replay s.txt --video f.mp4", {0, "PATH=/nonexistent"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("--video needs ffmpeg"), std::string::npos) << r.err;
   std::vector<std::string> left;
