@@ -512,6 +512,21 @@ TEST(DeepProgram, AnchorColoursAgreeWithMpfrIteration) {
   }
 }
 
+// Deep exactly when the pitch is below 2^-47 of the centre's larger coordinate, in x or y, or a
+// half-extent is below 1e-290: pitches 2^-46 and 2^-48 on either axis, and a centre at 0.
+TEST(DeepProgram, ShallowOrDeepByThePitchAndTheHalfExtents) {
+  const double p46 = 0x1p-46, p48 = 0x1p-48;
+  const struct { double x, y, xs, ys; bool deep; } cases[] = {
+      {1, 0, 240 * p46, 180 * p46, false}, {1, 0, 240 * p48, 180 * p46, true},
+      {0, -1, 240 * p46, 180 * p48, true}, {0, 0, 1e-280, 1e-280, false},
+      {0, 0, 1, 1e-300, true},             {0, 0, -1e-300, 1, true},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(testing::Message() << k.x << " " << k.y << " " << k.xs << " " << k.ys);
+    EXPECT_EQ(View::of_doubles(k.x, k.y, k.xs, k.ys, 50).deep, k.deep);
+  }
+}
+
 // A session that dives past where doubles end and backs out again, without panning, comes back
 // to exactly the view that double arithmetic alone gives; and a deep view's numbers, printed
 // and read back, are the same view.

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <memory>
 
+#include "display/image_out.h"
 #include "navigation/loop.h"
 #include "navigation/mouse.h"
 #include "navigation/pan.h"
@@ -168,6 +169,23 @@ TEST_F(Navigation, LoopSteps) {
 
 // A button let go after the renderer's last look at it, before the loop reads it, leaves a
 // coarse picture behind: the loop refines it at its first idle moment, also after a pan.
+// A shallow session is the design's to the last bit: its view, window writes and picture are
+// those of the program before any of the deep or paced work (commit f9131b1, zoomdive-render
+// --replay --summary). Pans right and down expose strips whose points the design computes from
+// the far edge back.
+TEST_F(Navigation, AShallowSessionIsTheDesignsBitForBit) {
+  start({"0.74369", "0.74359", "-0.13179", "-0.13186", "3000"});
+  std::string text = "L 0 0\n";
+  for (int d : {7, 13, 22, 31, 9, 17, 26, 5, 40, 11, 19, 3}) {
+    text += "- " + std::to_string(d) + " 0\n- 0 0\n- " + std::to_string(d) + " -" + std::to_string(d) + "\n- 0 0\n";
+  }
+  play(text.c_str());
+  EXPECT_EQ(prog.view.numbers(),
+            "0.74358900000000039 -0.1318628 -4.4999999999995043e-05 -3.1500000000006525e-05 3060");
+  EXPECT_EQ(headless().writes, 38);
+  EXPECT_EQ(fnv1a_words(screen, WINWORDS), 0xac79db25aadd23c5u);
+}
+
 TEST_F(Navigation, CoarsePictureLeftByALateReleaseIsRefinedWhenIdle) {
   for (auto [dx, frames] : {std::pair{0, "cr"}, {-20, "csr"}}) {
     SCOPED_TRACE(frames);

@@ -149,7 +149,8 @@ TEST_F(Posters, SupersamplingAveragesTheFinerPoster) {
 TEST_F(Posters, ATallPosterIsComputedInBoundedMemory) {
   // The sanitizers' quarantine of freed blocks would count as the program's memory.
   const RunWith env{0, "ASAN_OPTIONS=quarantine_size_mb=1"};
-  const char* far = " -o /dev/null -- 4 6 -1 1 50";  // every point escapes at once
+  // A file of its own, never /dev/null: a broken run as root could replace the device.
+  const char* far = " -o p.png -- 4 6 -1 1 50";  // every point escapes at once
   const Result low = render_line(dir, std::string("--size 2048x256 --band-rows 32") + far, env);
   const Result tall = render_line(dir, std::string("--size 2048x8192 --band-rows 32") + far, env);
   const Result whole = render_line(dir, std::string("--size 2048x8192 --band-rows 8192") + far, env);
