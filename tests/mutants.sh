@@ -123,7 +123,8 @@ flush() {
   fi
   name='' file='' from='' to='' args='-E Window' have_to=0
 }
-while IFS= read -r line || [ -n "$line" ]; do
+# The list is read on its own descriptor: a program a break runs must not eat its lines.
+while IFS= read -r -u 3 line || [ -n "$line" ]; do
   case "$line" in
     '#'*) ;;
     '') flush ;;
@@ -135,6 +136,6 @@ while IFS= read -r line || [ -n "$line" ]; do
     breaks:*) ;;
     *) echo "mutants.txt: cannot read: $line" >&2 ;;
   esac
-done <"$list"
+done 3<"$list" </dev/null
 flush
 exit "$status"
