@@ -578,6 +578,12 @@ TEST(DeepProgram, DeepExcursionsAndPrintedNumbersLoseNothing) {
     EXPECT_EQ(given.numbers().substr(0, centre.size() + 1), centre + " ");
     given.exact_pan(1, 0);
     EXPECT_NE(given.numbers().substr(0, centre.size()), centre);
+    // Pans move a deep centre by exact additions, however deep: there and back is where it was.
+    View moved = v;
+    moved.exact_pan(1, 0);
+    EXPECT_NE(moved.cx, v.cx);
+    moved.exact_pan(-1, 0);
+    EXPECT_EQ(moved.cx, v.cx);
     // Fewer digits than the depth needs: the centre is the number given, to the view's bits,
     // not its rounding at the bits of its digits carried on.
     const View few = View::of_exact(*View::read_centre("0.7436438870371587"), v.cy, v.xs, v.ys, 5000,

@@ -65,7 +65,7 @@ class Posters : public InFolder {
 TEST_F(Posters, A480PosterIsTheWindowsPictureForAnyBandsAndThreads) {
   const char* const views[] = {
       "-- -0.9 -0.6 0.35 0.125 120",                                       // detail
-      "-- 0.7436938870 0.7435938870 -0.1317884043 -0.1318634043 700",      // spirals
+      "-- 0.74369 0.74359 -0.13179 -0.13186 3000",                         // spirals
       "-- 0.80 0.70 0.0375 -0.0375 600",                                   // interior
       "--view 0.74364388703715 -0.13182590420533 -1e-13 -0.75e-13 1000",  // deep
   };
