@@ -371,7 +371,7 @@ void BM_Poster(benchmark::State& state, int view, bool deep, int width, int heig
                bool png) {
   const zd::View v = poster_view_of(view, deep);
   build_coltab();
-  const PosterSpec spec{width, height, 1, threads, 0};
+  const PosterShape shape{width, height, 1, threads, 0};
   PosterSink sink;
   if (png) {
     sink.encode = [&](BandOut& b) { png_encode(b.rgb, b.rows, width, b.last, b.bytes, b.check, b.length); };
@@ -383,7 +383,7 @@ void BM_Poster(benchmark::State& state, int view, bool deep, int width, int heig
   double points = 0;
   for (auto _ : state) {
     PosterTally t;
-    render_poster(v, spec, sink, {}, &t);
+    render_poster(v, shape, sink, {}, &t);
     points += static_cast<double>(t.points);
   }
   rates(state, static_cast<double>(state.iterations()) * width * height, points);

@@ -181,7 +181,7 @@ TEST(Reference, ExtendsInPiecesAsInOneGoAndStopsWhenAsked) {
 // A view around a boundary point: a Misiurewicz point (seed, preperiod k), or with a period
 // the nucleus of that period found from M + d0 (0.37 + 0.21i), where a small copy of the set
 // is; the centre is then offset by (0.41 + 0.23i) half-heights.
-struct ViewSpec {
+struct DeepCase {
   const char* name;
   double seed_x, seed_y;
   int k;
@@ -195,7 +195,7 @@ struct ViewSpec {
 
 // Found by looking at count histograms of candidate views (tests/deep_oracle.h helpers):
 // many colours, some points at the limit where a small copy is in view.
-const ViewSpec kViews[] = {
+const DeepCase kViews[] = {
     // The centre's own orbit as reference, with a small copy off centre: its points come
     // close to 0 where the reference does not, and without the |z| < |δ| rebase 1 in 5 (1e-80)
     // and 2 in 5 (1e-700) of these counts went wrong in a trial run.
@@ -214,9 +214,9 @@ const ViewSpec kViews[] = {
     {"spiral_1e10000", 1.941588652109, -0.007677765577, 6, nullptr, 0, "1e-10000", 20000, 2},
 };
 
-void PrintTo(const ViewSpec& v, std::ostream* os) { *os << v.name; }
+void PrintTo(const DeepCase& v, std::ostream* os) { *os << v.name; }
 
-DeepParams make_view(const ViewSpec& v) {
+DeepParams make_view(const DeepCase& v) {
   const BigFloat h = *BigFloat::parse(v.half_height, 64);
   const long prec = 128 - h.ilogb();
   MpComplex c(prec);
@@ -261,14 +261,14 @@ std::vector<int> counts(const DeepKernel& k, const std::vector<double>& u, const
   return out;
 }
 
-class DeepView : public ::testing::TestWithParam<ViewSpec> {};
+class DeepView : public ::testing::TestWithParam<DeepCase> {};
 
 TEST_P(DeepView, CountsAgreeWithMpfrIteration) {
-  const ViewSpec& spec = GetParam();
-  DeepParams p = make_view(spec);
+  const DeepCase& dc = GetParam();
+  DeepParams p = make_view(dc);
   // ZD_DEEP_SAMPLE=k takes k times the points, for a wider study than a test run needs.
   const char* more = std::getenv("ZD_DEEP_SAMPLE");
-  const int n = std::max(2, spec.points * (more ? std::max(1, std::atoi(more)) : 1) / kShare);
+  const int n = std::max(2, dc.points * (more ? std::max(1, std::atoi(more)) : 1) / kShare);
   std::vector<double> u, v;
   sample(n, 11, u, v);
   // The oracle: each point iterated directly, 128 bits beyond the view's own precision.
@@ -296,10 +296,10 @@ TEST_P(DeepView, CountsAgreeWithMpfrIteration) {
     const std::vector<int> got = counts(k, u, v, p.limit);
     int agree = 0;
     for (int i = 0; i < n; ++i) agree += got[i] == want[i];
-    if (more) std::cout << spec.name << " " << path.name << ": " << agree << " / " << n << "\n";
+    if (more) std::cout << dc.name << " " << path.name << ": " << agree << " / " << n << "\n";
     // At least 99 %, and all of them in samples of fewer than 100.
     EXPECT_GE(agree, n < 100 ? n : (n * 99 + 99) / 100)
-        << spec.name << " " << path.name << ": " << agree << " of " << n << " agree; reference "
+        << dc.name << " " << path.name << ": " << agree << " of " << n << " agree; reference "
         << k.stats().reference_length << " values, period " << k.stats().period;
     for (int i = 0, shown = 0; i < n && shown < 3; ++i) {
       if (got[i] != want[i] && ++shown) std::cerr << "  (" << u[i] << ", " << v[i] << "): " << got[i] << " vs " << want[i] << "\n";
@@ -384,7 +384,7 @@ TEST(DeepKernel, VectorLanesMatchTheScalarLoopOnEveryTarget) {
 // Inside a small copy of the set every point runs to the limit: no skip may carry a count past
 // it, at any limit, and all lanes stay together there (the broadcast path).
 TEST(DeepKernel, InsideASmallCopyEveryCountIsTheLimit) {
-  const ViewSpec inside{"inside76_1e82", 1.296355138173, 0.441851605735, 4, "1e-40", 76, "1e-82", 5000, 0};
+  const DeepCase inside{"inside76_1e82", 1.296355138173, 0.441851605735, 4, "1e-40", 76, "1e-82", 5000, 0};
   DeepParams p = make_view(inside);
   std::vector<double> u, v;
   for (int r = -180; r < 180; r += 4 * kShare) {
@@ -475,17 +475,17 @@ TEST(DeepKernel, AnAbsurdLimitIsBoundedAndCancellable) {
 // no refinement changes) agree with plain MPFR iteration of their points.
 TEST(DeepProgram, AnchorColoursAgreeWithMpfrIteration) {
   for (const char* name : {"copy22_1e20", "spiral_1e250", "spiral_1e1000"}) {
-    const ViewSpec& spec = *std::find_if(std::begin(kViews), std::end(kViews),
-                                         [&](const ViewSpec& v) { return v.name == std::string(name); });
+    const DeepCase& dc = *std::find_if(std::begin(kViews), std::end(kViews),
+                                         [&](const DeepCase& v) { return v.name == std::string(name); });
     SCOPED_TRACE(name);
-    const DeepParams p = make_view(spec);
+    const DeepParams p = make_view(dc);
     use_backend(headless_backend());
     reset_state();
     Cmdline cmd;
     const std::string half = to_string(p.sy * 180.0, 17), third = to_string(p.sy * 135.0, 17);
     const std::string nums[5] = {p.cx.to_string(View::digits_for(p.cx.precision())),
                                  p.cy.to_string(View::digits_for(p.cy.precision())), half, third,
-                                 std::to_string(spec.limit)};
+                                 std::to_string(dc.limit)};
     const char* n[5] = {nums[0].c_str(), nums[1].c_str(), nums[2].c_str(), nums[3].c_str(),
                         nums[4].c_str()};
     std::string err;
@@ -505,8 +505,8 @@ TEST(DeepProgram, AnchorColoursAgreeWithMpfrIteration) {
       const BigFloat y = prog.view.cy + BigFloat(prog.view.pitch_y(360) * FloatExp(180.0 - r), 64);
       mpfr_set(pt.x, x.get(), MPFR_RNDN);
       mpfr_set(pt.y, y.get(), MPFR_RNDN);
-      const int want = oracle_count(pt.x, pt.y, spec.limit, prec);
-      agree += screen[r * WINW + c] == mycoltab[(spec.limit - want) & 255];
+      const int want = oracle_count(pt.x, pt.y, dc.limit, prec);
+      agree += screen[r * WINW + c] == mycoltab[(dc.limit - want) & 255];
     }
     EXPECT_GE(agree, tried * 99 / 100) << agree << " of " << tried;
   }

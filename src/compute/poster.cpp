@@ -195,12 +195,12 @@ int poster_threads_default() {
 #endif
 }
 
-std::string render_poster(const View& v, const PosterSpec& spec, const PosterSink& sink,
+std::string render_poster(const View& v, const PosterShape& shape, const PosterSink& sink,
                           const RowsDone& done, PosterTally* tally) {
   Poster p;
-  p.width = spec.width;
-  p.height = spec.height;
-  p.n = spec.supersample;
+  p.width = shape.width;
+  p.height = shape.height;
+  p.n = shape.supersample;
   const int fine_width = p.width * p.n;
   p.fine_height = p.height * p.n;
   p.stride = fine_width + (fine_width & 1);  // an odd poster's extra column is walked, not shown
@@ -216,8 +216,8 @@ std::string render_poster(const View& v, const PosterSpec& spec, const PosterSin
   // The window's size is the window's picture, running sums and all.
   p.direct = !(fine_width == WINW && p.fine_height == WINH);
 
-  [[maybe_unused]] const int threads = spec.threads > 0 ? spec.threads : poster_threads_default();  // OpenMP only
-  const int rows = spec.band_rows > 0 ? spec.band_rows : default_band_rows(p.stride, p.n);
+  [[maybe_unused]] const int threads = shape.threads > 0 ? shape.threads : poster_threads_default();  // OpenMP only
+  const int rows = shape.band_rows > 0 ? shape.band_rows : default_band_rows(p.stride, p.n);
   p.band = (std::min(rows, p.height) + 3) & ~3;  // on the walk's 4 x 4 grid
   const int bands = (p.height + p.band - 1) / p.band;
   // Every band starts where the whole picture's walk would stand: the same points, bit for bit.

@@ -10,7 +10,7 @@
 
 namespace zd {
 
-struct PosterSpec {
+struct PosterShape {
   int width = 480, height = 360;  // pixels
   int supersample = 1;            // N: N x N points a pixel, averaged per channel
   int threads = 0;                // 0: every core
@@ -59,12 +59,12 @@ struct PosterTally {
 };
 
 // Computes the poster of view v (its limit, the program's colours) and hands its bands to sink.
-// Returns "" or the sink's message. The pixels depend on v and spec's size and supersampling
+// Returns "" or the sink's message. The pixels depend on v and shape's size and supersampling
 // only, not on threads or band_rows.
-std::string render_poster(const View& v, const PosterSpec& spec, const PosterSink& sink,
+std::string render_poster(const View& v, const PosterShape& shape, const PosterSink& sink,
                           const RowsDone& done = {}, PosterTally* tally = nullptr);
 
-// The threads a poster uses for spec.threads == 0; 1 in builds without OpenMP (the TSan build,
+// The threads a poster uses for shape.threads == 0; 1 in builds without OpenMP (the TSan build,
 // whose checks cannot see into the uninstrumented OpenMP runtime).
 int poster_threads_default();
 

@@ -413,7 +413,7 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
   }
   if (film.empty()) film.push_back(prog.view);
 
-  const PosterSpec spec{p.width, p.height, p.supersample, p.threads, p.band_rows};
+  const PosterShape shape{p.width, p.height, p.supersample, p.threads, p.band_rows};
   const long long total = static_cast<long long>(film.size());
   const long long first = p.first, last = std::min(p.last, total);
   const long long frames = (r.frames || p.video) ? std::max(0LL, last - first + 1) : 0;
@@ -427,7 +427,7 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
           [&](BandOut& b) { png_encode(b.rgb, b.rows, p.width, b.last, b.bytes, b.check, b.length); },
           [&](const BandOut& b) { return png.part(b.bytes, b.check, b.length); }};
       std::string err = png.begin(p.width, p.height);
-      if (err.empty()) err = render_poster(*view, spec, sink, rows_done);
+      if (err.empty()) err = render_poster(*view, shape, sink, rows_done);
       return err.empty() ? png.end() : err;
     };
   };
@@ -457,7 +457,7 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
         progress.picture(frame_name(k));
         const PosterSink sink{
             nullptr, [&](const BandOut& b) { return ff.write(b.rgb, row_bytes * b.rows); }};
-        const std::string e = render_poster(film[k - 1], spec, sink, rows_done);
+        const std::string e = render_poster(film[k - 1], shape, sink, rows_done);
         if (!e.empty()) return e;
       }
       return ff.finish();
