@@ -72,6 +72,14 @@ std::optional<BigFloat> BigFloat::parse(std::string_view s, long precision) {
 
 void BigFloat::set_precision(long precision) { mpfr_prec_round(v_, clamp_precision(precision), MPFR_RNDN); }
 
+BigFloat BigFloat::rounded_to(long k) const {
+  BigFloat r(precision());
+  mpfr_mul_2si(r.v_, v_, -k, MPFR_RNDN);
+  mpfr_rint(r.v_, r.v_, MPFR_RNDN);
+  mpfr_mul_2si(r.v_, r.v_, k, MPFR_RNDN);
+  return r;
+}
+
 double BigFloat::to_double() const { return mpfr_get_d(v_, MPFR_RNDN); }
 
 FloatExp BigFloat::to_floatexp() const {

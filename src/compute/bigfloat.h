@@ -52,6 +52,9 @@ class BigFloat {
   int sign() const { return mpfr_sgn(v_); }
   // floor(log2 |x|) for a nonzero finite value.
   long ilogb() const { return static_cast<long>(mpfr_get_exp(v_)) - 1; }
+  // The multiple of 2^k nearest to the value (ties to even), at the same precision: exact, as
+  // it has no more bits than the value.
+  BigFloat rounded_to(long k) const;
 
   friend BigFloat operator+(const BigFloat& a, const BigFloat& b);
   friend BigFloat operator-(const BigFloat& a, const BigFloat& b);

@@ -37,10 +37,9 @@ BlaStep merge(const BlaStep& x, const BlaStep& y, FloatExp dc_max) {
 
 }  // namespace
 
-bool BlaTable::build(const Reference& ref, FloatExp dc_max, const CancelFn& cancelled) {
+bool BlaTable::build(const Reference& ref, int end, FloatExp dc_max, const CancelFn& cancelled) {
   levels_.clear();
   dc_max_ = dc_max;
-  const int end = ref.end();
   min_level_ = kMinLevel;
   while ((end >> min_level_) > (1 << 18)) ++min_level_;
   const double near_escape = 9.0 * (1.0 - 16 * kEpsilon);

@@ -21,7 +21,10 @@ struct BlaStep {
 
 // Skips of 2^j steps (j >= min_level()) starting at m = 1 + i 2^j, merged from single steps.
 // Index 0 has none: there Z = 0 and the step is δ² - δc, not linear in δ. The validity radius
-// of one step is ε |2 Z_m|: there the neglected δ² is at most ε times the kept 2 Z_m δ.
+// of one step is ε |2 Z_m|: there the neglected δ² is at most ε times the kept 2 Z_m δ. ε is
+// 2^13 times a double's rounding: a count that this may change (one with a large |dz/dc|) is
+// counted again without skips (perturb_impl.h), and skips still cover the linear stretches of
+// views just past the doubles' reach, where |δ| is near 2^-50 of |Z|.
 // Merging x (first) and y: a = a_y a_x, b = a_y b_x + b_y,
 // r = min(r_x, max(0, (r_y - |b_x| δc_max) / |a_x|)), so that every step inside a skip meets
 // its own condition for every point with |δc| <= δc_max. Steps that start where |Z| is close to
@@ -33,8 +36,9 @@ class BlaTable {
   static constexpr int kMinLevel = 3;
   static constexpr double kEpsilon = 0x1p-40;
 
-  // False if cancelled (the table is then empty).
-  bool build(const Reference& ref, FloatExp dc_max, const CancelFn& cancelled = {});
+  // Skips over the orbit's values up to Z_end (end <= ref.end()). False if cancelled (the table
+  // is then empty).
+  bool build(const Reference& ref, int end, FloatExp dc_max, const CancelFn& cancelled = {});
   void clear() { levels_.clear(); }
 
   FloatExp dc_max() const { return dc_max_; }

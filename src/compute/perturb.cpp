@@ -1,4 +1,4 @@
-// perturb.cpp — deep views: choosing and keeping the reference orbit, and the scalar perturbation loop.
+// perturb.cpp — deep views: the reference orbit for a view, and a point's extended-range steps.
 #include "compute/perturb.h"
 
 #include <algorithm>
@@ -6,48 +6,61 @@
 #include <cmath>
 
 #include "compute/bla.h"
+#include "compute/ddexp.h"
 #include "compute/perturb_impl.h"
 
 namespace zd {
 
 namespace deep {
 
-namespace {
-
-constexpr double kSqrt2 = 1.4142135623730951;
-
-inline double maxabs(double x, double y) { return std::max(std::fabs(x), std::fabs(y)); }
-
-}  // namespace
-
 // Steps of a point whose δ is far below the double range, while they are linear: |δ| < 2^-480
 // beside |Z| >= 2^-420 on both sides of the step makes δ² less than 2^-61 of 2 Z δ, and
 // neither an escape nor a rebase can happen (|z| is |Z| to 60 bits). Then δ = w 2^S and
 // δc = c 2^S in doubles, one shared exponent, and a step is w <- 2 Z w - c, a few double
 // operations instead of extended-range ones. Stops before the end of the orbit, where the
-// exact step takes over, and once |δ| reaches 2^-480. Returns the count when the limit is
-// reached, else -1 with *s moved on.
+// exact step takes over, and once |δ| reaches 2^-480 (then -1), or after kStopCheck steps (then
+// kMore). Returns the count when the limit is reached; *s has moved on.
 int Perturber::linear_run(const CFloatExp& dc, State* s, int steps) const {
   constexpr double kLinear = 0x1p-420;
   const auto big = [&](int m) { return std::max(std::fabs(Zx[m]), std::fabs(Zy[m])) >= kLinear; };
   if (s->m + 1 >= end || !big(s->m) || !big(s->m + 1)) return -1;
-  std::int64_t e = s->d.zero() ? dc.e : s->d.e;
-  double wx = s->d.zero() ? 0.0 : s->d.x, wy = s->d.zero() ? 0.0 : s->d.y;
   const auto scaled = [&](double v, std::int64_t k) {
     return k < -1100 ? 0.0 : std::ldexp(v, static_cast<int>(std::min<std::int64_t>(k, 1100)));
   };
+  std::int64_t e = s->d.zero() ? dc.e : s->d.e;
+  double wx = s->d.zero() ? 0.0 : s->d.x, wy = s->d.zero() ? 0.0 : s->d.y;
   double cx = dc.zero() ? 0.0 : scaled(dc.x, dc.e - e), cy = dc.zero() ? 0.0 : scaled(dc.y, dc.e - e);
+  // The derivative the same way, D = q 2^f: q <- 2 Z q - pitch 2^-f.
+  std::int64_t f = s->dd.zero() ? pitch.e : s->dd.e;
+  double qx = s->dd.zero() ? 0.0 : s->dd.x, qy = s->dd.zero() ? 0.0 : s->dd.y;
+  double pq = pitch.zero() ? 0.0 : scaled(pitch.m, pitch.e - f);
   // |w| at which |δ| reaches 2^-480; w is rescaled by 2^-64 when it passes 2^64.
   const auto limit_of = [&] { return scaled(1.0, -480 - e); };
   double wlimit = std::min(limit_of(), 0x1p64);
   int m = s->m, n = s->n;
-  while (m + 1 < end && big(m) && big(m + 1)) {
+  bool ended = false;
+  // At most kStopCheck steps a call, so that the caller looks at its stop between them.
+  int budget = kStopCheck;
+  for (; m + 1 < end && big(m) && big(m + 1) && budget > 0; --budget) {
     const double nx = 2.0 * (Zx[m] * wx - Zy[m] * wy) - cx;
     const double ny = 2.0 * (Zx[m] * wy + Zy[m] * wx) - cy;
+    const double mx = 2.0 * (Zx[m] * qx - Zy[m] * qy) - pq;
+    const double my = 2.0 * (Zx[m] * qy + Zy[m] * qx);
     wx = nx;
     wy = ny;
+    qx = mx;
+    qy = my;
     ++m;
-    if (++n >= steps) return n;
+    if (std::max(std::fabs(qx), std::fabs(qy)) >= 0x1p64) {
+      qx *= 0x1p-64;
+      qy *= 0x1p-64;
+      pq *= 0x1p-64;
+      f += 64;
+    }
+    if (++n >= steps) {
+      ended = true;
+      break;
+    }
     const double w = std::max(std::fabs(wx), std::fabs(wy));
     if (w >= wlimit) {
       if (w >= 0x1p64 && limit_of() > w) {  // rescale and go on
@@ -65,123 +78,278 @@ int Perturber::linear_run(const CFloatExp& dc, State* s, int steps) const {
   s->m = m;
   s->n = n;
   s->d = CFloatExp::make(wx, wy, e);
-  return -1;
+  s->dd = CFloatExp::make(qx, qy, f);
+  return ended ? n : budget == 0 ? kMore : -1;
 }
 
-// The loop, per point:
+// The extended-range part of a point's life, while |δ| < 2^-480 (so that δ² would underflow in
+// doubles): the loop below in extended range, with skips where they hold or runs of linear steps
+// in scaled doubles. Per step:
 //   δ <- 2 Z_m δ + δ² - δc, m <- m + 1; z = Z_m + δ; stop when |z|² >= 9;
 //   rebase (δ <- z, m <- 0) when |z| < |δ| or m reaches the end of the stored orbit.
-// Rebasing keeps δ the smaller of the two distances, so the point never needs precision that
-// the reference does not give it (no glitches to detect). In doubles the step is written
-// δ <- (Z_m + z) δ - δc, the same value with one operation fewer, and so in the vector loop:
-// without skips the two loops agree bit for bit. (With skips a vector takes the longest skip
-// that holds for all its lanes, which may be shorter than a lane's own.)
-int Perturber::run(const CFloatExp& dc, State* st, int steps, bool use_bla, bool handover) const {
+// Rebasing keeps δ the smaller of the two distances, so the point never needs precision that the
+// reference does not give it (no glitches to detect).
+int Perturber::run_extended(const CFloatExp& dc, State* st, int steps, const CountJob* job, bool use_skips) const {
   State s = *st;
-  const bool dc_dbl = dc_in_doubles(dc);
-  const double dcx = dc.dx(), dcy = dc.dy();
-  const bool skips = use_bla && bla != nullptr && !(dc.maxabs() * FloatExp(kSqrt2) > bla->dc_max());
+  const bool skips = use_skips && skips_for(dc);
   const FloatExp small(kSmallDelta);
-  double zx = 0.0, zy = 0.0;  // Z_m + δ while in doubles
-  const auto to_doubles = [&] {
-    s.dbl = true;
-    s.dx = s.d.dx();
-    s.dy = s.d.dy();
-    zx = Zx[s.m] + s.dx;
-    zy = Zy[s.m] + s.dy;
+  int check = s.n + kStopCheck;
+  const auto done = [&](int n) {
+    *st = s;
+    return n;
   };
-  if (s.dbl) {
-    zx = Zx[s.m] + s.dx;
-    zy = Zy[s.m] + s.dy;
-  }
   for (;;) {
-    if (s.dbl && handover) {
-      *st = s;
-      return -1;
+    if (!(s.d.maxabs() < small)) {
+      s.dbl = true;
+      s.dx = s.d.dx();
+      s.dy = s.d.dy();
+      s.ddx = s.dd.dx();
+      s.ddy = s.dd.dy();
+      return done(-1);
     }
-    // Advance by l steps: a skip when one is valid here, else one step.
+    if (s.n >= check) {
+      check = s.n + kStopCheck;
+      if (halted(job)) return kStopped;
+    }
+    // Advance by l steps: the longest skip that holds here, else one step.
     int l = 0;
     const BlaStep* skip = nullptr;
     if (skips && s.m >= 1) {
-      const double dmax = maxabs(s.dx, s.dy);
-      const FloatExp dabs = s.dbl ? FloatExp() : s.d.maxabs() * FloatExp(kSqrt2);
+      const FloatExp dabs = s.d.maxabs() * FloatExp(1.4142135623730951);
       for (int j = bla->min_level(); static_cast<long long>(s.n) + (1LL << j) <= steps; ++j) {
         const BlaStep* e = bla->at(j, s.m);
-        if (e == nullptr) break;
-        if (s.dbl ? !(dmax < e->rd) : !(dabs < e->r)) break;
+        if (e == nullptr || !(dabs < e->r)) break;
         skip = e;
         l = 1 << j;
       }
     }
     if (skip != nullptr) {
-      if (s.dbl && dc_dbl && skip->usable_in_doubles) {
-        const double nx = (skip->ax * s.dx - skip->ay * s.dy) + (skip->bx * dcx - skip->by * dcy);
-        const double ny = (skip->ax * s.dy + skip->ay * s.dx) + (skip->bx * dcy + skip->by * dcx);
-        s.dx = nx;
-        s.dy = ny;
-      } else {
-        const CFloatExp d = s.dbl ? CFloatExp(s.dx, s.dy) : s.d;
-        const CFloatExp nd = skip->a * d + skip->b * dc;
-        if (s.dbl) {
-          s.dx = nd.dx();
-          s.dy = nd.dy();
-        } else {
-          s.d = nd;
-        }
-      }
+      s.skipped = true;
+      s.d = skip->a * s.d + skip->b * dc;
+      s.dd = skip->a * s.dd + skip->b * pitch;
       s.m += l;
-    } else if (s.dbl) {
-      const double wx = Zx[s.m] + zx, wy = Zy[s.m] + zy;
-      const double nx = (wx * s.dx - wy * s.dy) - dcx;
-      const double ny = (wx * s.dy + wy * s.dx) - dcy;
-      s.dx = nx;
-      s.dy = ny;
-      s.m += 1;
-      l = 1;
     } else {
       if (!skips) {
         const int r = linear_run(dc, &s, steps);
-        if (r >= 0) return r;
-        if (!(s.d.maxabs() < small)) {
-          to_doubles();
-          continue;
-        }
+        if (r >= 0) return done(r);
+        if (r == kMore || !(s.d.maxabs() < small)) continue;
       }
       const CFloatExp z = ref->z(s.m);
+      s.dd = ((z + s.d) * s.dd) * FloatExp(2.0) - CFloatExp(pitch, FloatExp());
       s.d = (z * s.d) * FloatExp(2.0) + s.d.sqr() - dc;
       s.m += 1;
       l = 1;
     }
-    // Where the point is now.
-    if (s.dbl) {
-      zx = Zx[s.m] + s.dx;
-      zy = Zy[s.m] + s.dy;
-      const double zz = zx * zx + zy * zy;
-      if (!(zz < 9.0)) return s.n + l - 1;
-      s.n += l;
-      if (s.n >= steps) return s.n;
-      if (zz < s.dx * s.dx + s.dy * s.dy || s.m == end) {
-        s.dx = zx;
-        s.dy = zy;
-        s.m = 0;
-        if (!dc_dbl && maxabs(zx, zy) < kSmallDelta) {  // back to extended range
-          s.dbl = false;
-          s.d = CFloatExp(zx, zy);
-        }
-      }
-    } else {
-      const CFloatExp z = ref->z(s.m) + s.d;
-      const FloatExp zz = z.norm();
-      if (!(zz < FloatExp(9.0))) return s.n + l - 1;
-      s.n += l;
-      if (s.n >= steps) return s.n;
-      if (zz < s.d.norm() || s.m == end) {
-        s.d = z;
-        s.m = 0;
-      }
-      if (!(s.d.maxabs() < small)) to_doubles();
+    const CFloatExp z = ref->z(s.m) + s.d;
+    const FloatExp zz = z.norm();
+    if (!(zz < FloatExp(9.0))) return done(s.n + l - 1);
+    s.n += l;
+    if (s.n >= steps) return done(s.n);
+    if (zz < s.d.norm() || s.m == end) {
+      s.d = z;
+      s.m = 0;
     }
   }
+}
+
+int Perturber::resume(const Point& q, double u, double v, State& s, int steps, const CountJob* job) const {
+  for (;;) {
+    if (!s.dbl) {
+      const int r = run_extended(dc(u, v), &s, steps, job);
+      if (r != -1) return r;
+    }
+    if (s.m == 0 ? !chains_after(q, s.dx, s.dy, s.n, steps) : !q.skips) return -1;
+    const int r = chain(q, s, steps, job);
+    if (r != kExtended) return r;
+  }
+}
+
+int Perturber::chain(const Point& q, State& s, int steps, const CountJob* job, bool plain) const {
+  const FlatSkips& f = flat;
+  const std::int64_t grid = (std::int64_t{1} << f.min_level) - 1;
+  int m = s.m, n = s.n;
+  double dx = s.dx, dy = s.dy, ddx = s.ddx, ddy = s.ddy;
+  double zx = Zx[m] + dx, zy = Zy[m] + dy;
+  int check = n + kStopCheck;
+  const auto leave = [&](int r) {
+    s.m = m;
+    s.n = n;
+    s.dx = dx;
+    s.dy = dy;
+    s.ddx = ddx;
+    s.ddy = ddy;
+    s.dbl = true;
+    return r;
+  };
+  for (;;) {
+    if (n >= check) {
+      check = n + kStopCheck;
+      if (halted(job)) return kStopped;
+    }
+    // The longest skip from here, on the grid; between grid points, steps.
+    std::int64_t at = -1;
+    int l = 1;
+    if (!plain && m >= 1 && ((m - 1) & grid) == 0) {
+      const double dmax = std::max(std::fabs(dx), std::fabs(dy));
+      for (int j = f.min_level; j <= f.max_level; ++j) {
+        const std::int64_t span = std::int64_t{1} << j;
+        const size_t level = static_cast<size_t>(j - f.min_level);
+        const std::int64_t i = (m - 1) >> j;
+        if (((m - 1) & (span - 1)) != 0 || span > steps - n || i >= f.size[level]) break;
+        if (!(dmax < f.rd[f.first[level] + i])) break;
+        at = f.first[level] + i;
+        l = static_cast<int>(span);
+      }
+      if (at < 0) return leave(-1);
+    }
+    double nx, ny, mx, my;
+    if (at >= 0) {
+      s.skipped = true;
+      const double ax = f.ax[at], ay = f.ay[at], bx = f.bx[at], by = f.by[at];
+      nx = (ax * dx - ay * dy) + (bx * q.dcx - by * q.dcy);
+      ny = (ax * dy + ay * dx) + (bx * q.dcy + by * q.dcx);
+      mx = (ax * ddx - ay * ddy) + bx * pitch_d;
+      my = (ax * ddy + ay * ddx) + by * pitch_d;
+    } else {
+      const double wx = Zx[m] + zx, wy = Zy[m] + zy;
+      nx = (wx * dx - wy * dy) - q.dcx;
+      ny = (wx * dy + wy * dx) - q.dcy;
+      mx = 2.0 * (zx * ddx - zy * ddy) - pitch_d;
+      my = 2.0 * (zx * ddy + zy * ddx);
+    }
+    m += l;
+    n += l;
+    zx = Zx[m] + nx;
+    zy = Zy[m] + ny;
+    dx = nx;
+    dy = ny;
+    ddx = mx;
+    ddy = my;
+    const double zz = zx * zx + zy * zy, dd = nx * nx + ny * ny;
+    if (!(zz < 9.0)) return leave(n - 1);
+    if (n >= steps) return leave(n);
+    if (zz < dd || m == end) {
+      if (q.low && std::fabs(zx) < kSmallDelta && std::fabs(zy) < kSmallDelta) {
+        leave(0);
+        s.m = 0;
+        s.dbl = false;
+        s.d = CFloatExp(zx, zy);
+        s.dd = CFloatExp(ddx, ddy);
+        return kExtended;
+      }
+      dx = zx;
+      dy = zy;
+      m = 0;
+      if (!plain && !chains_after(q, zx, zy, n, steps)) return leave(-1);
+    }
+  }
+}
+
+int Perturber::plain(const Point& q, double u, double v, int steps, const CountJob* job, State& s) const {
+  s = State{};
+  s.dbl = !q.low;
+  for (;;) {
+    if (!s.dbl) {
+      const int r = run_extended(dc(u, v), &s, steps, job, false);
+      if (r != -1) return r;
+    }
+    const int r = chain(q, s, steps, job, true);
+    if (r != kExtended) return r;
+  }
+}
+
+int Perturber::checked(const Point& q, double u, double v, int n, const State& s, int steps, const CountJob* job) const {
+  const auto sensitivity = [&](const State& e) {
+    return FloatExp(q.pixels) * (e.dbl ? CFloatExp(e.ddx, e.ddy) : e.dd).maxabs();
+  };
+  if (n < 0) return n;
+  if (s.skipped) {
+    if (!(sensitivity(s) > FloatExp(kDoubtSkipped))) return n;
+    unskipped.fetch_add(1, std::memory_order_relaxed);
+    State e;
+    n = plain(q, u, v, steps, job, e);
+    if (n < 0 || !(sensitivity(e) > FloatExp(kDoubt))) return n;
+  } else if (!(sensitivity(s) > FloatExp(kDoubt))) {
+    return n;
+  }
+  return recount(u, v, steps, job);
+}
+
+namespace {
+
+// x + iy to about 106 bits.
+CDDExp dd_of(const BigFloat& x, const BigFloat& y) {
+  const auto parts = [](const BigFloat& v, FloatExp& hi, FloatExp& lo) {
+    hi = v.to_floatexp();
+    lo = (v - BigFloat(hi, 64)).to_floatexp();
+  };
+  FloatExp xh, xl, yh, yl;
+  parts(x, xh, xl);
+  parts(y, yh, yl);
+  if (xh.zero() && yh.zero()) return CDDExp();
+  const std::int64_t e = xh.zero() ? yh.e : yh.zero() ? xh.e : std::max(xh.e, yh.e);
+  const auto at = [&](FloatExp f) { return f.zero() || f.e - e < -1100 ? 0.0 : std::ldexp(f.m, static_cast<int>(f.e - e)); };
+  return CDDExp::make({at(xh), at(xl)}, {at(yh), at(yl)}, e);
+}
+
+}  // namespace
+
+// The loop without skips, in double-double: the rounding that decides these counts in doubles is
+// 2^53 times smaller here.
+int Perturber::recount(double u, double v, int steps, const CountJob* job) const {
+  recounted.fetch_add(1, std::memory_order_relaxed);
+  const CDDExp dc = dd_of(offx_exact + BigFloat(FloatExp(u) * sx, 64), offy_exact + BigFloat(FloatExp(v) * sy, 64));
+  const double* zxl = ref->zx_low();
+  const double* zyl = ref->zy_low();
+  const auto Z = [&](int m) {
+    const double x = Zx[m], y = Zy[m];
+    if (std::max(std::fabs(x), std::fabs(y)) < Reference::kTiny) return CDDExp::of(ref->z(m));
+    return CDDExp::make({x, zxl[m]}, {y, zyl[m]}, 0);
+  };
+  CDDExp d;
+  int m = 0, n = 0;
+  for (;;) {
+    if ((n & (kStopCheck - 1)) == kStopCheck - 1 && halted(job)) return kStopped;
+    d = (Z(m).twice() + d) * d - dc;
+    ++m;
+    const CDDExp z = Z(m) + d;
+    const FloatExp zz = z.norm();
+    if (!(zz < FloatExp(9.0))) return n;
+    if (++n >= steps) return n;
+    if (zz < d.norm() || m == end) {
+      d = z;
+      m = 0;
+    }
+  }
+}
+
+void FlatSkips::build(const BlaTable& t) {
+  ax.clear();
+  ay.clear();
+  bx.clear();
+  by.clear();
+  rd.clear();
+  first.clear();
+  size.clear();
+  min_level = t.min_level();
+  max_level = t.levels();
+  for (int j = min_level; j <= max_level; ++j) {
+    first.push_back(static_cast<std::int64_t>(rd.size()));
+    std::int64_t n = 0;
+    for (const BlaStep* e; (e = t.at(j, 1 + static_cast<int>(n << j))) != nullptr; ++n) {
+      ax.push_back(e->ax);
+      ay.push_back(e->ay);
+      bx.push_back(e->bx);
+      by.push_back(e->by);
+      rd.push_back(e->usable_in_doubles ? e->rd : 0.0);
+    }
+    size.push_back(n);
+  }
+  // Lanes that take no skip still gather entry 0.
+  if (rd.empty()) {
+    for (auto* v : {&ax, &ay, &bx, &by, &rd}) v->push_back(0.0);
+  }
+  rd_max = *std::max_element(rd.begin(), rd.end());
 }
 
 }  // namespace deep
@@ -190,7 +358,23 @@ struct DeepKernel::Prepared {
   deep::Perturber p;
   BlaTable bla;
   int limit = 0;
-  bool use_bla = false;
+};
+
+// The orbits computed for a view, kept for the next views that would compute the very same:
+// the reference point, the precision and the radius they were made with are functions of the
+// view (see prepare), and an orbit extended later equals one computed to that length at once.
+struct DeepKernel::Orbits {
+  BigFloat x{64}, y{64};  // the reference point
+  long precision = 0;
+  std::int64_t grid = 0;  // the radius's binary exponent
+  bool choose = true;
+  std::unique_ptr<Reference> centre;  // the point's own orbit
+  // Derived from it for some limits: a periodic reference (its first p values, or the nucleus of
+  // period p found by Newton's method), and the periods Newton's method failed for.
+  std::unique_ptr<Reference> periodic;
+  int periodic_of = 0;
+  bool newton = false;
+  std::vector<int> no_nucleus;
 };
 
 DeepKernel::DeepKernel() = default;
@@ -220,125 +404,163 @@ FloatExp upper_abs(FloatExp x, FloatExp y) {
   return (ax < ay ? ay : ax) * FloatExp(1.4142135623730951);
 }
 
+// The reference point for a view of centre (cx, cy) and radius 2^g to 2^(g+1): the centre
+// rounded to the coarsest grid of powers of two that leaves it within 2^g of the centre. It is
+// a function of the view alone, and while a dive or a pan keeps the centre within the radius of
+// it, the same point: the orbit computed for one view serves the next ones.
+std::pair<BigFloat, BigFloat> reference_point(const BigFloat& cx, const BigFloat& cy, std::int64_t g) {
+  long top = g;
+  for (const BigFloat* c : {&cx, &cy}) {
+    if (!c->is_zero()) top = std::max(top, c->ilogb() + 2);
+  }
+  const FloatExp reach = FloatExp::make(1.0, g);
+  for (long k = top; k > g - 2; --k) {
+    BigFloat x = cx.rounded_to(k), y = cy.rounded_to(k);
+    if (!(upper_abs((cx - x).to_floatexp(), (cy - y).to_floatexp()) > reach) || k == g - 1) {
+      return {std::move(x), std::move(y)};
+    }
+  }
+  return {cx, cy};  // not reached
+}
+
 }  // namespace
 
-// The reference. The centre's orbit is computed first, watching for the lowest period p whose
-// nucleus may lie within the view's disc. Then:
-// - if the centre's Z_p is already small, its first p values become a periodic reference (the
-//   centre is near the nucleus: its orbit returns near 0 at p much as the nucleus's does);
-// - else if the centre escapes before half the limit, so that points of the view may live far
-//   longer than it, Newton's method finds the nucleus of period p within twice the view's
-//   radius (about six orbits of p), whose orbit never ends: long-lived points then rebase at p
-//   with small δ, and skips stay long;
-// - else the centre's orbit as it is (measured: a Newton run costs more than it saves there).
-// Any reference gives correct counts with rebasing; the choice is about speed and memory.
-// It is kept for later pictures while the new view's precision is at least what it was
-// computed with and not 192 bits less, its point lies within twice the view's radius of the
-// new centre, and, when periodic, the nucleus is within 2^40 pitches of its point: panning
-// and zooming keep it, and a grown limit extends it from the kept MPFR state.
+// The reference for a view, every choice a function of the view and its limit:
+// - its point: the centre, rounded to a coarse grid (reference_point) unless the caller asks for
+//   the centre's own orbit; its precision: the bits the view needs, rounded up to 128;
+// - the point's orbit is computed, watching for the lowest period p whose nucleus may lie within
+//   the view's disc (2^(g+1), g the radius's exponent);
+// - if its Z_p is already small, its first p values become a periodic reference (the point is
+//   near the nucleus: its orbit returns near 0 at p much as the nucleus's does);
+// - else if it escapes before half the limit, so that points of the view may live far longer
+//   than it, Newton's method finds the nucleus of period p within 2^(g+2) (about six orbits of
+//   p), whose orbit never ends: long-lived points then rebase at p with small δ, and skips stay
+//   long;
+// - else the point's orbit as it is (measured: a Newton run costs more than it saves there).
+// Any reference gives correct counts with rebasing; the choice is about speed and memory. The
+// orbits are kept while the next view has the same point, precision and radius exponent, so a
+// dive or a pan within the radius only extends them.
 bool DeepKernel::prepare(const DeepParams& p, const CancelFn& cancelled, const ProgressFn& progress) {
   const auto t0 = std::chrono::steady_clock::now();
   stats_ = DeepStats{};
   ready_.reset();
-  const long needed = precision_for(p);
+  ref_ = nullptr;
+  const long prec = (precision_for(p) + 64 + 127) / 128 * 128;
   const FloatExp radius = upper_abs(abs(p.sx) * FloatExp(p.umax), abs(p.sy) * FloatExp(p.vmax));
-  FloatExp pitch = abs(p.sx) < abs(p.sy) ? abs(p.sx) : abs(p.sy);
-  if (pitch.zero()) pitch = radius;
+  const std::int64_t g = radius.zero() ? 0 : radius.e;
+  const FloatExp disc = FloatExp::make(1.0, g + 1);
   const int steps = std::max(p.limit, 1);
 
-  const auto offset_to = [&](const Reference& r) {
-    return std::pair<FloatExp, FloatExp>((p.cx - r.cx()).to_floatexp(), (p.cy - r.cy()).to_floatexp());
-  };
-  bool reuse = false;
-  if (ref_ && ref_->precision() >= needed && ref_->precision() <= needed + 192) {
-    const auto [ox, oy] = offset_to(*ref_);
-    reuse = !(upper_abs(ox, oy) > radius * FloatExp(2.0));
-    // Rebasing at p puts Z_p + δ in δ: a Z_p that the pitch has become tiny beside would
-    // swamp the points' own differences.
-    if (ref_->period() > 0 && ref_->nucleus_distance() > pitch * FloatExp(0x1p40)) reuse = false;
+  auto [rx, ry] = p.choose_reference ? reference_point(p.cx, p.cy, g) : std::pair<BigFloat, BigFloat>(p.cx, p.cy);
+  Orbits* o = orbits_.get();
+  const bool same = o != nullptr && o->precision == prec && o->choose == p.choose_reference &&
+                    (!p.choose_reference || o->grid == g) && o->x == rx && o->y == ry;
+  if (!same) {
+    orbits_ = std::make_unique<Orbits>();
+    o = orbits_.get();
+    o->x = rx;
+    o->y = ry;
+    o->precision = prec;
+    o->grid = g;
+    o->choose = p.choose_reference;
+    o->centre = std::make_unique<Reference>(rx, ry, prec);
+    if (p.choose_reference) o->centre->watch_period(disc);
   }
-  if (reuse) {
-    if (!ref_->extend(steps, cancelled, progress)) return false;
-    stats_.reused = true;
-    stats_.mpfr_iterations = 0;
-  } else {
-    const long prec = needed + 64;  // headroom: zooming in keeps it for ~400 steps of 0.9
-    auto centre = std::make_unique<Reference>(p.cx, p.cy, prec);
-    if (p.choose_reference) centre->watch_period(radius);
-    if (!centre->extend(steps, cancelled, progress)) return false;
-    long long made = centre->iterations();
-    std::unique_ptr<Reference> chosen = std::move(centre);
-    const int bp = chosen->ball_period();
-    if (bp > 0 && chosen->z(bp).maxabs() < FloatExp(0x1p-20)) {
-      // Z_p is already small: the centre is close to the nucleus, and its own first p values
-      // serve as well as the nucleus's, for nothing.
-      chosen->make_periodic(bp);
-    } else if (bp > 0 && chosen->escaped() && chosen->end() < steps / 2) {
-      // Points may live far longer than the centre: Newton's method (about six orbits of p)
-      // for a reference that never ends.
+  stats_.reused = same;
+  Reference& centre = *o->centre;
+  const long long before = centre.iterations();
+  if (!centre.extend(steps, cancelled, progress)) return false;
+  long long made = centre.iterations() - before;
+
+  // What a fresh orbit of `steps` values would show: a period or an escape beyond them is not
+  // seen.
+  const int bp = centre.ball_period() <= steps ? centre.ball_period() : 0;
+  const bool escaped = centre.escaped() && centre.end() <= steps;
+  const Reference* chosen = &centre;
+  if (p.choose_reference && bp > 0 && centre.z(bp).maxabs() < FloatExp(0x1p-20)) {
+    // Z_p is already small: the point is close to the nucleus, and its own first p values serve
+    // as well as the nucleus's, for nothing.
+    if (!(o->periodic && o->periodic_of == bp && !o->newton)) {
+      o->periodic = centre.periodic_prefix(bp);
+      o->periodic_of = bp;
+      o->newton = false;
+    }
+    chosen = o->periodic.get();
+  } else if (p.choose_reference && bp > 0 && escaped && centre.end() < steps / 2 &&
+             std::find(o->no_nucleus.begin(), o->no_nucleus.end(), bp) == o->no_nucleus.end()) {
+    // Points may live far longer than the point: Newton's method (about six orbits of p) for a
+    // reference that never ends.
+    if (!(o->periodic && o->periodic_of == bp && o->newton)) {
       bool stopped = false;
-      auto nucleus = find_nucleus(p.cx, p.cy, bp, prec, radius * FloatExp(2.0),
-                                  pitch * FloatExp(0x1p-72), cancelled, progress, made, &stopped);
+      auto nucleus = find_nucleus(rx, ry, bp, prec, FloatExp::make(1.0, g + 2), FloatExp::make(1.0, g - 80),
+                                  cancelled, progress, made, &stopped);
       if (stopped) return false;
       if (nucleus) {
         made += nucleus->iterations();
-        chosen = std::move(nucleus);
+        o->periodic = std::move(nucleus);
+        o->periodic_of = bp;
+        o->newton = true;
+      } else {
+        o->no_nucleus.push_back(bp);
       }
     }
-    ref_ = std::move(chosen);
-    stats_.mpfr_iterations = made;
+    if (o->periodic && o->periodic_of == bp && o->newton) chosen = o->periodic.get();
   }
+  ref_ = chosen;
+  stats_.mpfr_iterations = made;
   stats_.reference_seconds = seconds_since(t0);
 
   auto r = std::make_unique<Prepared>();
-  const auto [ox, oy] = offset_to(*ref_);
-  r->p.ref = ref_.get();
+  const FloatExp ox = (p.cx - ref_->cx()).to_floatexp(), oy = (p.cy - ref_->cy()).to_floatexp();
+  r->p.ref = ref_;
   r->p.Zx = ref_->zx();
   r->p.Zy = ref_->zy();
-  r->p.end = ref_->end();
+  // Values past the limit are never reached (a point's index is at most its count), and a
+  // shorter orbit computed for this limit alone would end here.
+  r->p.end = std::min(ref_->end(), steps);
   r->p.offx = ox;
   r->p.offy = oy;
   r->p.sx = p.sx;
   r->p.sy = p.sy;
+  r->p.offx_exact = p.cx - ref_->cx();
+  r->p.offy_exact = p.cy - ref_->cy();
+  r->p.pitch = abs(p.sx) < abs(p.sy) || abs(p.sy).zero() ? abs(p.sx) : abs(p.sy);
+  r->p.pitch_d = r->p.pitch.to_double();
+  const auto normal = [](FloatExp x) { return x.zero() || (x.e > -900 && x.e < 900); };
+  r->p.in_doubles = normal(ox) && normal(oy) && !p.sx.zero() && !p.sy.zero() && normal(p.sx) &&
+                    normal(p.sy) && normal(r->p.pitch);
+  r->p.offx_d = ox.to_double();
+  r->p.offy_d = oy.to_double();
+  r->p.sx_d = p.sx.to_double();
+  r->p.sy_d = p.sy.to_double();
   r->limit = p.limit;
-  r->use_bla = p.bla;
   if (p.bla) {
     const auto t1 = std::chrono::steady_clock::now();
-    if (!r->bla.build(*ref_, upper_abs(ox, oy) + radius, cancelled)) return false;
+    if (!r->bla.build(*ref_, r->p.end, upper_abs(ox, oy) + radius, cancelled)) return false;
     r->p.bla = &r->bla;
+    r->p.flat.build(r->bla);
+    r->p.dc_max_d = r->bla.dc_max().to_double();
+    if (!normal(r->bla.dc_max())) r->p.in_doubles = false;
     stats_.bla_seconds = seconds_since(t1);
     stats_.bla_entries = r->bla.entries();
   }
   stats_.precision = ref_->precision();
-  stats_.reference_length = ref_->end() + 1;
+  stats_.reference_length = r->p.end + 1;
   stats_.period = ref_->period();
   ready_ = std::move(r);
   return true;
 }
 
 int DeepKernel::count_one(double u, double v) const {
-  deep::State s;
-  s.dbl = deep::Perturber::dc_in_doubles(ready_->p.dc(u, v));
-  return ready_->p.run(ready_->p.dc(u, v), &s, std::max(ready_->limit, 1), ready_->use_bla, false);
+  int n = -1;
+  CountJob job{&u, &v, &n, 1, ready_->limit};
+  deep::count_lanes(ready_->p, job, true);
+  return n;
 }
 
-void DeepKernel::count(CountJob& job) const {
-  const deep::Perturber& p = ready_->p;
-  if (!scalar_only_) {
-    deep::count_lanes(p, job);
-    return;
-  }
-  const int steps = std::max(job.limit, 1);
-  for (;;) {
-    const int first = job.next.fetch_add(16, std::memory_order_relaxed);
-    if (first >= job.n) return;
-    for (int i = first; i < std::min(first + 16, job.n); ++i) {
-      const CFloatExp dc = p.dc(job.cx[i], job.cy[i]);
-      deep::State s;
-      s.dbl = deep::Perturber::dc_in_doubles(dc);
-      job.out[i] = p.run(dc, &s, steps, ready_->use_bla, false);
-    }
-  }
-}
+long long DeepKernel::recounted() const { return ready_ ? ready_->p.recounted.load() : 0; }
+long long DeepKernel::unskipped() const { return ready_ ? ready_->p.unskipped.load() : 0; }
+
+void DeepKernel::count(CountJob& job) const { deep::count_lanes(ready_->p, job, scalar_only_); }
 
 }  // namespace zd

@@ -29,7 +29,7 @@ struct DeepStats {
   long precision = 0;          // bits of the reference orbit
   int reference_length = 0;    // stored values Z_0 .. Z_end: end + 1
   int period = 0;              // of the nucleus used as reference, 0 when not periodic
-  bool reused = false;         // the previous reference served (perhaps extended)
+  bool reused = false;         // the previous view's orbits served (perhaps extended)
   long long mpfr_iterations = 0;  // made by this prepare(), Newton's included
   double reference_seconds = 0.0, bla_seconds = 0.0;
   size_t bla_entries = 0;
@@ -42,19 +42,20 @@ class DeepKernel {
   DeepKernel(const DeepKernel&) = delete;
   DeepKernel& operator=(const DeepKernel&) = delete;
 
-  // Between pictures, on one thread (no count() running): builds or reuses the reference orbit
-  // and the skip table for this view. Polls `cancelled` every few hundred MPFR iterations and
-  // tells `progress` the iterations made. False if cancelled; count() must not be called until a
-  // later prepare() has returned true. (Reference choice and reuse: perturb.cpp.)
+  // Between pictures, on one thread (no count() running): the reference orbit and the skip table
+  // for this view. Polls `cancelled` every few hundred MPFR iterations and tells `progress` the
+  // iterations made. False if cancelled; count() must not be called until a later prepare() has
+  // returned true. What it prepares is a function of p alone: an orbit computed for an earlier
+  // view is kept only where computing it afresh would give the same (perturb.cpp).
   bool prepare(const DeepParams& p, const CancelFn& cancelled = {}, const ProgressFn& progress = {});
 
   // Any number of threads at once after prepare(): the escape counts of the points of job, in
   // walk coordinates (job.cx holds u, job.cy holds v), with the meaning of escape_count()
-  // (kernel.h) for job.limit, normally the prepared limit (a larger one is counted right too:
-  // points that outlive the stored orbit rebase at its end). Points are claimed from job.next
-  // as in escape_counts(job), so threads may share a job.
+  // (kernel.h) for the prepared limit (job.limit must be it). Points are claimed from job.next
+  // as in escape_counts(job), so threads may share a job. A point's count depends on the
+  // prepared view and on the point alone, never on the job, the target or the other points.
   void count(CountJob& job) const;
-  // One point, on the scalar path (the reference of the vector path).
+  // One point.
   int count_one(double u, double v) const;
 
   // The working precision for a view: the bits that resolve its pitch beside |centre|, plus a
@@ -62,14 +63,20 @@ class DeepKernel {
   static long precision_for(const DeepParams& p);
 
   const DeepStats& stats() const { return stats_; }
+  // Points whose count was in doubt and was counted again since prepare(): in double-double, and
+  // without skips.
+  long long recounted() const;
+  long long unskipped() const;
   // The reference in use (after a successful prepare()).
   const Reference& reference() const { return *ref_; }
 
-  // Test hook: count() on the scalar path only.
+  // Test hook: count() on vectors of one lane.
   void use_scalar(bool on) { scalar_only_ = on; }
 
  private:
-  std::unique_ptr<Reference> ref_;
+  struct Orbits;
+  std::unique_ptr<Orbits> orbits_;  // computed for the last view, kept while they serve
+  const Reference* ref_ = nullptr;
   struct Prepared;
   std::unique_ptr<Prepared> ready_;
   DeepStats stats_;

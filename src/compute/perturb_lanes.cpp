@@ -1,4 +1,5 @@
-// perturb_lanes.cpp — the perturbation loop on every vector lane, built once per target, chosen at run time.
+// perturb_lanes.cpp — the perturbation loop in doubles on every vector lane, each lane its own
+// point, built once per target and chosen at run time.
 #include <algorithm>
 #include <cstdint>
 #include <limits>
@@ -16,298 +17,206 @@ namespace zd {
 namespace deep {
 namespace HWY_NAMESPACE {
 
-// A point from its first step: to the end in extended range or with skips, or until it runs in
-// doubles (then -1, with *s its state).
-inline int Start(const Perturber& p, const CountJob& job, int i, int steps, CFloatExp* dc, State* s) {
-  *dc = p.dc(job.cx[i], job.cy[i]);
-  *s = State{};
-  s->dbl = Perturber::dc_in_doubles(*dc);
-  return p.run(*dc, s, steps, p.bla != nullptr, true);
-}
-
-#if HWY_TARGET == HWY_SCALAR || HWY_TARGET == HWY_EMU128
-
-// No vector unit to use: the scalar loop itself.
-void CountLanes(const Perturber* p, CountJob* job) {
-  const int steps = std::max(job->limit, 1);
-  for (;;) {
-    const int first = job->next.fetch_add(16, std::memory_order_relaxed);
-    if (first >= job->n) return;
-    for (int i = first; i < std::min(first + 16, job->n); ++i) {
-      CFloatExp dc;
-      State s;
-      int n = Start(*p, *job, i, steps, &dc, &s);
-      if (n < 0) n = p->run(dc, &s, steps, p->bla != nullptr, false);
-      job->out[i] = n;
-    }
-  }
-}
-
-#else
-
 namespace hn = hwy::HWY_NAMESPACE;
-using D = hn::ScalableTag<double>;
-using DI = hn::RebindToSigned<D>;
-using V = hn::Vec<D>;
-using VI = hn::Vec<DI>;
-using M = hn::Mask<D>;
 
-// Independent vectors stepped together, as in counts.cpp; each keeps eight or nine registers
-// (δ, z, Z, δc, index), so fewer fit than there. On AVX-512 three measured faster than two or
-// four, inside a small copy of the set and on boundary views alike.
-#undef ZD_EACH_VECTOR
-#if HWY_ARCH_X86 && HWY_TARGET > HWY_AVX3  // AVX2 and SSE: 16 registers
-constexpr int K = 1;
-#define ZD_EACH_VECTOR(X) X(0)
-#else  // AVX-512, NEON, SVE: 32 registers
-constexpr int K = 3;
-#define ZD_EACH_VECTOR(X) X(0) X(1) X(2)
-#endif
-
-// A vector's lanes and where they are in the reference orbit. While every lane is at the same
-// index (points started together and rebased together, as in a small copy's interior, where
-// they all rebase at its period), the index is one scalar and Z_m one broadcast load; otherwise
-// each lane has its own and Z_m is gathered.
-struct Vec {
-  V dx, dy, zx, zy, Zx, Zy, dcx, dcy;
-  VI m;
-  bool same = false;
-  std::int64_t mk = 0;  // the index when `same`
-};
-
-// One step of every lane, the operations of Perturber::run's double step in the same order:
-// δ <- (Z_m + z) δ - δc, m <- m + 1, z = Z_m + δ. `in` says which lanes are still inside the
-// escape radius (false for a NaN), `rebase` which must rebase: |z| < |δ|, or the end of the
-// orbit reached. The result: lanes that need neither.
-template <bool kSame>
-HWY_INLINE M Step(Vec& v, const double* zxs, const double* zys, const VI one, const VI endv,
-                  const V nine, M& in, M& rebase) {
-  const D d;
-  const V wx = hn::Add(v.Zx, v.zx), wy = hn::Add(v.Zy, v.zy);
-  const V nx = hn::Sub(hn::Sub(hn::Mul(wx, v.dx), hn::Mul(wy, v.dy)), v.dcx);
-  const V ny = hn::Sub(hn::Add(hn::Mul(wx, v.dy), hn::Mul(wy, v.dx)), v.dcy);
-  if (kSame) {
-    // The end of the orbit is then a deadline of the vector's (Lanes::Soon).
-    ++v.mk;
-    v.Zx = hn::Set(d, zxs[v.mk]);
-    v.Zy = hn::Set(d, zys[v.mk]);
-  } else {
-    v.m = hn::Add(v.m, one);
-    v.Zx = hn::GatherIndex(d, zxs, v.m);
-    v.Zy = hn::GatherIndex(d, zys, v.m);
-  }
-  v.zx = hn::Add(v.Zx, nx);
-  v.zy = hn::Add(v.Zy, ny);
-  v.dx = nx;
-  v.dy = ny;
-  const V zz = hn::Add(hn::Mul(v.zx, v.zx), hn::Mul(v.zy, v.zy));
-  const V dd = hn::Add(hn::Mul(nx, nx), hn::Mul(ny, ny));
-  in = hn::Lt(zz, nine);
-  rebase = hn::Lt(zz, dd);
-  if (!kSame) rebase = hn::Or(rebase, hn::RebindMask(d, hn::Eq(v.m, endv)));
-  return hn::AndNot(rebase, in);
-}
-HWY_INLINE M Step(Vec& v, const double* zxs, const double* zys, const VI one, const VI endv,
-                  const V nine, M& in, M& rebase) {
-  return v.same ? Step<true>(v, zxs, zys, one, endv, nine, in, rebase)
-                : Step<false>(v, zxs, zys, one, endv, nine, in, rebase);
-}
-
-// δ <- z, m <- 0 for the lanes of r, in the registers.
-HWY_INLINE void Rebase(Vec& v, M r) {
-  const D d;
-  if (hn::AllTrue(d, r)) {
-    v.same = true;
-    v.mk = 0;
-  } else if (v.same) {
-    v.m = hn::Set(DI(), v.mk);
-    v.same = false;
-  }
-  v.dx = hn::IfThenElse(r, v.zx, v.dx);
-  v.dy = hn::IfThenElse(r, v.zy, v.dy);
-  v.Zx = hn::IfThenZeroElse(r, v.Zx);
-  v.Zy = hn::IfThenZeroElse(r, v.Zy);
-  if (!v.same) v.m = hn::IfThenZeroElse(hn::RebindMask(DI(), r), v.m);
-}
-
-// A skip of the whole vector, when its lanes share an index there and every one of them is
-// within the skip's radius: the longest such, as Perturber::run takes for one point, with its
-// operations. It must end by the vector's next deadline (`soon`). False when there is none.
-HWY_INLINE bool Skip(Vec& v, std::int64_t& it, std::int64_t soon, const BlaTable& bla,
-                     const double* zxs, const double* zys, const V nine, M& in, M& rebase) {
-  const std::int64_t m = v.mk;
-  if (m < 1 || ((m - 1) & ((1 << bla.min_level()) - 1)) != 0) return false;
-  const D d;
-  const V dmax = hn::Max(hn::Abs(v.dx), hn::Abs(v.dy));
-  const BlaStep* e = nullptr;
-  int l = 0;
-  for (int j = bla.min_level(); it + (std::int64_t{1} << j) <= soon; ++j) {
-    const BlaStep* s = bla.at(j, static_cast<int>(m));
-    if (s == nullptr || !hn::AllTrue(d, hn::Lt(dmax, hn::Set(d, s->rd)))) break;
-    e = s;
-    l = 1 << j;
-  }
-  if (e == nullptr) return false;  // rd is 0 where the coefficients do not fit doubles
-  const V ax = hn::Set(d, e->ax), ay = hn::Set(d, e->ay), bx = hn::Set(d, e->bx), by = hn::Set(d, e->by);
-  const V nx = hn::Add(hn::Sub(hn::Mul(ax, v.dx), hn::Mul(ay, v.dy)), hn::Sub(hn::Mul(bx, v.dcx), hn::Mul(by, v.dcy)));
-  const V ny = hn::Add(hn::Add(hn::Mul(ax, v.dy), hn::Mul(ay, v.dx)), hn::Add(hn::Mul(bx, v.dcy), hn::Mul(by, v.dcx)));
-  v.mk += l;
-  it += l;
-  v.Zx = hn::Set(d, zxs[v.mk]);
-  v.Zy = hn::Set(d, zys[v.mk]);
-  v.zx = hn::Add(v.Zx, nx);
-  v.zy = hn::Add(v.Zy, ny);
-  v.dx = nx;
-  v.dy = ny;
-  const V zz = hn::Add(hn::Mul(v.zx, v.zx), hn::Mul(v.zy, v.zy));
-  const V dd = hn::Add(hn::Mul(nx, nx), hn::Mul(ny, ny));
-  in = hn::Lt(zz, nine);
-  rebase = hn::Lt(zz, dd);
-  return true;
-}
-
-// The lanes' bookkeeping, in scalars, as counts.cpp's Lanes: each lane runs its own point and
-// takes the next one when it ends; all lanes step together, so a lane's count is the steps it
-// has made since it started plus the steps its point made before (on the scalar path).
-class Lanes {
- public:
+// Every lane runs its own point through the steps of Perturber::run_extended's loop in doubles:
+//   δ <- (Z_m + z) δ - δc (the same value as 2 Z_m δ + δ² - δc, one operation fewer), m <- m + 1;
+//   z = Z_m + δ; stop when |z|² >= 9 or at the limit; rebase (δ <- z, m <- 0) when |z| < |δ|
+//   or m reaches the end of the orbit;
+// and the derivative D <- 2 z D - pitch. Skips (Perturber::chain) and extended range
+// (Perturber::run_extended) are taken one point at a time, outside the vector loop: at a point's
+// start, after a rebase where a skip may hold next, and when δ is tiny. Nothing a lane does
+// depends on another lane: the counts are those of one lane at a time.
+template <class D, int K>
+class LaneLoop {
+  using DI = hn::RebindToSigned<D>;
+  using V = hn::Vec<D>;
+  using VI = hn::Vec<DI>;
+  using M = hn::Mask<D>;
+  using MI = hn::Mask<DI>;
   static constexpr size_t kMax = hn::MaxLanes(D());
+  static constexpr size_t kSlots = K * kMax;
   static_assert(kMax <= 64, "lane sets are 64-bit words");
-  static constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
+  static constexpr std::int64_t kIdle = std::numeric_limits<std::int64_t>::min() / 4;
 
-  Lanes(const Perturber& p, CountJob& job)
+ public:
+  struct Vec {
+    V dx, dy, zx, zy, Zx, Zy, dcx, dcy;
+    V ddx, ddy;  // the derivative dz/dc times the pitch
+    VI m, n;
+  };
+
+  LaneLoop(const Perturber& p, CountJob& job)
       : p_(p), job_(job), steps_(std::max(job.limit, 1)), L_(hn::Lanes(D())) {}
 
-  bool Done() const { return active_ == 0; }
-  // Vector k's next deadline (a lane's limit, or the orbit's end when its lanes share an index).
-  std::int64_t Soon(int k) const { return soonest_[k]; }
-  // Whether every lane of vector k may take skips.
-  bool SkipsOk(int k) const { return skips_ok_[k]; }
-  // The earliest of vector k's lanes' limits.
-  std::int64_t Deadline(int k) const { return deadline_soon_[k]; }
-  // Whether a lane of vector k goes back to extended range when it rebases to a tiny δ.
-  bool LowDc(int k) const { return lowdc_bits_[k] != 0; }
-
-  // Vector k's first points.
-  HWY_NOINLINE Vec Load(int k) {
+  // Every point of the job (shared with other threads), until none is left or a stop.
+  void Run() {
     const D d;
-    Vec v;
-    v.dx = v.dy = v.zx = v.zy = v.Zx = v.Zy = v.dcx = v.dcy = hn::Zero(d);
-    v.m = hn::Zero(DI());
-    v.same = false;
-    for (size_t j = 0; j < L_; ++j) Take(k * L_ + j, 0, Mask(std::uint64_t{1} << j), v);
-    Settle(k, 0, v);
-    return v;
-  }
-
-  // After step it: rebases the lanes that need it, records the counts of those that have ended
-  // and starts them afresh.
-  // The vector goes in and out by value: its registers must not have an address in the loop.
-  HWY_NOINLINE Vec Handover(int k, std::int64_t it, M in, M rebase, Vec v) {
-    const D d;
-    const DI di;
-    const size_t o = k * L_;
-    if (v.same && v.mk == p_.end) rebase = hn::FirstN(d, L_);  // all of them at the end
-    const M r = hn::And(rebase, in);
-    std::uint64_t ended = Bits(hn::Not(in));  // escaped
-    const std::uint64_t escaped = ended;
-    if (!hn::AllFalse(d, r)) {
-      // δ <- z, m <- 0: in the registers, without touching the lanes' bookkeeping.
-      if (v.same && !hn::AllTrue(d, r)) Spread(v);
-      v.dx = hn::IfThenElse(r, v.zx, v.dx);
-      v.dy = hn::IfThenElse(r, v.zy, v.dy);
-      v.Zx = hn::IfThenZeroElse(r, v.Zx);
-      v.Zy = hn::IfThenZeroElse(r, v.Zy);
-      if (v.same) {
-        v.mk = 0;
-      } else {
-        v.m = hn::IfThenZeroElse(hn::RebindMask(di, r), v.m);
+    Vec v0 = Fresh(0), v1, v2;
+    if constexpr (K > 1) v1 = Fresh(1);
+    if constexpr (K > 2) v2 = Fresh(2);
+    if (active_ == 0) return;
+    // A batch that may be abandoned looks at its stop every so many steps.
+    constexpr std::int64_t kCheck = 1 << 12;
+    const bool watched = job_.stop || job_.poll;
+    std::int64_t check = kCheck;
+    for (;;) {
+      M in0, done0, rb0, in1, done1, rb1, in2, done2, rb2;
+      const M c0 = Iterate(v0, in0, done0, rb0);
+      M calm = c0, c1 = c0, c2 = c0;
+      if constexpr (K > 1) calm = hn::And(calm, c1 = Iterate(v1, in1, done1, rb1));
+      if constexpr (K > 2) calm = hn::And(calm, c2 = Iterate(v2, in2, done2, rb2));
+      if (HWY_LIKELY(hn::AllTrue(d, calm)) && (!watched || --check > 0)) continue;
+      if (watched && check <= 0) {
+        check = kCheck;
+        if (job_.poll) job_.poll();
+        if (job_.stopped()) return Abandon();
       }
-      const std::uint64_t low = lowdc_bits_[k] & Bits(r);
-      if (low != 0) {
-        const V small = hn::Set(d, kSmallDelta);
-        const M tiny = hn::And(hn::Lt(hn::Abs(v.zx), small), hn::Lt(hn::Abs(v.zy), small));
-        for (std::uint64_t e = low & Bits(tiny); e != 0; e &= e - 1) {
-          // A tiny δ beyond the double range of δc: the scalar loop finishes the point in
-          // extended range.
-          const size_t j = static_cast<size_t>(hwy::Num0BitsBelowLS1Bit_Nonzero64(e));
-          const size_t i = o + j;
-          if (point_[i] < 0) continue;
-          State s;
-          s.n = static_cast<int>(n0_[i] + (it - start_[i]));
-          s.d = CFloatExp(hn::ExtractLane(v.zx, j), hn::ExtractLane(v.zy, j));
-          const int pt = point_[i];
-          job_.out[pt] = p_.run(p_.dc(job_.cx[pt], job_.cy[pt]), &s, steps_, false, false);
-          point_[i] = -1;  // counted
-          ended |= std::uint64_t{1} << j;
-        }
+      if (!hn::AllTrue(d, c0)) v0 = Events(0, v0, in0, done0, rb0);
+      if constexpr (K > 1) {
+        if (!hn::AllTrue(d, c1)) v1 = Events(1, v1, in1, done1, rb1);
       }
-    }
-    if (it >= soonest_[k]) {
-      for (size_t j = 0; j < L_; ++j) {
-        if (deadline_[o + j] <= it) ended |= std::uint64_t{1} << j;
+      if constexpr (K > 2) {
+        if (!hn::AllTrue(d, c2)) v2 = Events(2, v2, in2, done2, rb2);
       }
+      if (active_ == 0) return;
     }
-    if (ended == 0) {
-      Settle(k, it, v);
-      return v;
-    }
-    for (std::uint64_t e = ended; e != 0; e &= e - 1) {
-      const size_t j = static_cast<size_t>(hwy::Num0BitsBelowLS1Bit_Nonzero64(e));
-      const size_t i = o + j;
-      if (point_[i] >= 0) {
-        // Left the radius at this step: the step was not counted. Otherwise the limit.
-        const std::int64_t uncounted = static_cast<std::int64_t>((escaped >> j) & 1);
-        job_.out[point_[i]] = static_cast<int>(n0_[i] + (it - start_[i]) - uncounted);
-        --active_;
-      }
-      Take(i, it, Mask(std::uint64_t{1} << j), v);
-    }
-    Settle(k, it, v);
-    return v;
   }
 
  private:
-  static constexpr size_t kMaskBytes = (kMax + 7) / 8;
-  std::uint64_t Bits(M mask) const {
+  // Vector k with its first points.
+  HWY_NOINLINE Vec Fresh(int k) {
+    const D d;
+    const DI di;
+    Vec v;
+    v.dx = v.dy = v.zx = v.zy = v.Zx = v.Zy = v.dcx = v.dcy = v.ddx = v.ddy = hn::Zero(d);
+    v.m = hn::Zero(di);
+    v.n = hn::Set(di, kIdle);
+    for (size_t j = 0; j < L_; ++j) Next(k * L_ + j, v);
+    return v;
+  }
+
+  // One step of every lane. Returns the lanes that need nothing more: still inside, below the
+  // limit, no rebase.
+  HWY_INLINE M Iterate(Vec& v, M& in, M& done, M& rebase) const {
+    const D d;
+    const DI di;
+    const V two = hn::Set(d, 2.0);
+    const V wx = hn::Add(v.Zx, v.zx), wy = hn::Add(v.Zy, v.zy);
+    const V nx = hn::Sub(hn::Sub(hn::Mul(wx, v.dx), hn::Mul(wy, v.dy)), v.dcx);
+    const V ny = hn::Sub(hn::Add(hn::Mul(wx, v.dy), hn::Mul(wy, v.dx)), v.dcy);
+    const V mx = hn::Sub(hn::Mul(two, hn::Sub(hn::Mul(v.zx, v.ddx), hn::Mul(v.zy, v.ddy))), hn::Set(d, p_.pitch_d));
+    const V my = hn::Mul(two, hn::Add(hn::Mul(v.zx, v.ddy), hn::Mul(v.zy, v.ddx)));
+    const VI one = hn::Set(di, 1);
+    v.m = hn::Add(v.m, one);
+    v.n = hn::Add(v.n, one);
+    v.Zx = hn::GatherIndex(d, p_.Zx, v.m);
+    v.Zy = hn::GatherIndex(d, p_.Zy, v.m);
+    v.zx = hn::Add(v.Zx, nx);
+    v.zy = hn::Add(v.Zy, ny);
+    v.dx = nx;
+    v.dy = ny;
+    v.ddx = mx;
+    v.ddy = my;
+    const V zz = hn::Add(hn::Mul(v.zx, v.zx), hn::Mul(v.zy, v.zy));
+    const V dd = hn::Add(hn::Mul(nx, nx), hn::Mul(ny, ny));
+    in = hn::Lt(zz, hn::Set(d, 9.0));
+    done = hn::RebindMask(d, hn::Not(hn::Gt(hn::Set(di, steps_), v.n)));
+    rebase = hn::Or(hn::Lt(zz, dd), hn::RebindMask(d, hn::Eq(v.m, hn::Set(di, p_.end))));
+    return hn::AndNot(hn::Or(rebase, done), in);
+  }
+
+  static std::uint64_t Bits(M mask) {
     std::uint8_t bits[8] = {};
     hn::StoreMaskBits(D(), mask, bits);
     std::uint64_t w = 0;
-    for (size_t b = 0; b < kMaskBytes; ++b) w |= std::uint64_t{bits[b]} << (8 * b);
-    return w & (L_ == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << L_) - 1);
+    for (size_t b = 0; b < (kMax + 7) / 8; ++b) w |= std::uint64_t{bits[b]} << (8 * b);
+    return kMax == 64 ? w : w & ((std::uint64_t{1} << hn::Lanes(D())) - 1);
   }
   static M Mask(std::uint64_t w) {
     std::uint8_t bits[8] = {};
-    for (size_t b = 0; b < kMaskBytes; ++b) bits[b] = static_cast<std::uint8_t>(w >> (8 * b));
+    for (size_t b = 0; b < (kMax + 7) / 8; ++b) bits[b] = static_cast<std::uint8_t>(w >> (8 * b));
     return hn::LoadMaskBits(D(), bits);
   }
+  static M One(size_t j) { return hn::RebindMask(D(), hn::Eq(hn::Iota(DI(), 0), hn::Set(DI(), static_cast<std::int64_t>(j)))); }
 
-  // Gives every lane its own index again.
-  static void Spread(Vec& v) {
-    v.m = hn::Set(DI(), v.mk);
-    v.same = false;
-  }
-  // After lanes changed: one index again if they all share it; the earliest deadline.
-  void Settle(int k, std::int64_t it, Vec& v) {
-    if (!v.same) {
-      HWY_ALIGN std::int64_t m[kMax];
-      hn::Store(v.m, DI(), m);
-      v.same = std::all_of(m, m + L_, [&](std::int64_t x) { return x == m[0]; });
-      v.mk = m[0];
+  // Vector k's lanes that escaped, reached the limit or must rebase after an Iterate. The
+  // vector goes in and out by value: its registers must not have an address in the loop.
+  HWY_NOINLINE Vec Events(int k, Vec v, M in, M done, M rebase) {
+    const D d;
+    const DI di;
+    const size_t o = static_cast<size_t>(k) * L_;
+    const std::uint64_t escaped = Bits(hn::Not(in));
+    const std::uint64_t ended = escaped | Bits(hn::And(done, in));
+    const M r = hn::AndNot(hn::Or(hn::Not(in), done), rebase);
+    // Lanes that leave the vector loop for a while: back to extended range (δc below the double
+    // range and z tiny), or a chain of skips (Perturber::chains_after).
+    std::uint64_t scalar = 0;
+    if (!hn::AllFalse(d, r)) {
+      const V mz = hn::Max(hn::Abs(v.zx), hn::Abs(v.zy));
+      const std::uint64_t low = low_[k] & Bits(r);
+      if (low != 0) scalar = low & Bits(hn::Lt(mz, hn::Set(d, kSmallDelta)));
+      if (allowed_[k] != 0 && !p_.flat.size.empty() && p_.flat.size[0] > 0) {
+        // Perturber::chains_after, lane by lane.
+        const V x = hn::Sub(hn::Sub(hn::Mul(v.zx, v.zx), hn::Mul(v.zy, v.zy)), v.dcx);
+        const V y = hn::Sub(hn::Add(hn::Mul(v.zx, v.zy), hn::Mul(v.zy, v.zx)), v.dcy);
+        const V next = hn::Max(hn::Abs(x), hn::Abs(y));
+        const VI after = hn::Add(v.n, hn::Set(di, 1 + (std::int64_t{1} << p_.flat.min_level)));
+        const M room = hn::RebindMask(d, hn::Not(hn::Gt(after, hn::Set(di, steps_))));
+        scalar |= allowed_[k] & Bits(hn::And(r, hn::And(room, hn::Lt(next, hn::Set(d, p_.flat.rd[0])))));
+      }
+      const M now = hn::AndNot(Mask(scalar), r);
+      v.dx = hn::IfThenElse(now, v.zx, v.dx);
+      v.dy = hn::IfThenElse(now, v.zy, v.dy);
+      v.Zx = hn::IfThenZeroElse(now, v.Zx);
+      v.Zy = hn::IfThenZeroElse(now, v.Zy);
+      v.m = hn::IfThenZeroElse(hn::RebindMask(di, now), v.m);
     }
-    std::uint64_t low = 0;
-    std::int64_t t = kNever;
-    bool ok = true;
-    for (size_t j = 0; j < L_; ++j) {
-      t = std::min(t, deadline_[k * L_ + j]);
-      if (point_[k * L_ + j] >= 0 && lowdc_[k * L_ + j]) low |= std::uint64_t{1} << j;
-      ok = ok && (point_[k * L_ + j] < 0 || skips_[k * L_ + j]);
+    if ((ended | scalar) == 0) return v;
+    HWY_ALIGN std::int64_t n[kMax];
+    HWY_ALIGN double ddx[kMax], ddy[kMax], zx[kMax], zy[kMax];
+    hn::Store(v.n, di, n);
+    hn::Store(v.ddx, d, ddx);
+    hn::Store(v.ddy, d, ddy);
+    hn::Store(v.zx, d, zx);
+    hn::Store(v.zy, d, zy);
+    for (std::uint64_t e = ended; e != 0; e &= e - 1) {
+      const size_t j = static_cast<size_t>(hwy::Num0BitsBelowLS1Bit_Nonzero64(e));
+      if (point_[o + j] >= 0) {
+        // Left the radius at this step: the step is not counted. Otherwise the limit.
+        const int count = static_cast<int>(n[j] - static_cast<std::int64_t>((escaped >> j) & 1));
+        State s;
+        s.dbl = true;
+        s.ddx = ddx[j];
+        s.ddy = ddy[j];
+        s.skipped = ((skipped_[k] >> j) & 1) != 0;
+        Finish(point_[o + j], count, s);
+        point_[o + j] = -1;
+        --active_;
+      }
+      Next(o + j, v);
     }
-    skips_ok_[k] = ok && p_.bla != nullptr;
-    deadline_soon_[k] = t;
-    if (v.same) t = std::min(t, it + (p_.end - v.mk));  // the step at which it reaches the end
-    soonest_[k] = t;
-    lowdc_bits_[k] = low;
+    for (std::uint64_t e = scalar; e != 0; e &= e - 1) {
+      const size_t j = static_cast<size_t>(hwy::Num0BitsBelowLS1Bit_Nonzero64(e));
+      const int pt = point_[o + j];
+      if (pt < 0) continue;
+      State s;
+      s.n = static_cast<int>(n[j]);
+      s.skipped = ((skipped_[k] >> j) & 1) != 0;
+      const bool tiny = ((low_[k] >> j) & 1) != 0 && std::fabs(zx[j]) < kSmallDelta && std::fabs(zy[j]) < kSmallDelta;
+      if (tiny) {
+        s.d = CFloatExp(zx[j], zy[j]);
+        s.dd = CFloatExp(ddx[j], ddy[j]);
+      } else {
+        s.dbl = true;
+        s.dx = zx[j];
+        s.dy = zy[j];
+        s.ddx = ddx[j];
+        s.ddy = ddy[j];
+      }
+      Start(o + j, pt, s, v);
+    }
+    return v;
   }
 
   int Claim() {
@@ -320,168 +229,129 @@ class Lanes {
     return next_++;
   }
 
-  // Gives lane i (the single lane of `lane`) the next point that needs the vector loop: points
-  // that end on the scalar path before they run in doubles are counted here. Without one the
-  // lane idles at the reference point itself (δ = δc = 0).
-  void Take(size_t i, std::int64_t it, M lane, Vec& v) {
+  // Slot i (lane i % L of its vector v) goes on with point pt from state s through the point's
+  // scalar part (Perturber::resume), then in the vector loop; or, if the point ends there, with
+  // the next point.
+  void Start(size_t i, int pt, State& s, Vec& v) {
+    const Perturber::Point q = p_.point(job_.cx[pt], job_.cy[pt]);
+    const int r = p_.resume(q, job_.cx[pt], job_.cy[pt], s, steps_, &job_);
+    if (r == -1) return Load(i, pt, q, s, v);
+    Finish(pt, r, s);
+    if (point_[i] >= 0) {
+      point_[i] = -1;
+      --active_;
+    }
+    Next(i, v);
+  }
+
+  // Gives slot i the next point that runs in doubles: points that end before are counted here.
+  // Without one the lane idles at the reference point itself (δ = δc = 0) and never reaches the
+  // limit.
+  void Next(size_t i, Vec& v) {
+    for (int pt; (pt = Claim()) >= 0;) {
+      const Perturber::Point q = p_.point(job_.cx[pt], job_.cy[pt]);
+      State s;
+      s.dbl = !q.low;
+      const int r = p_.resume(q, job_.cx[pt], job_.cy[pt], s, steps_, &job_);
+      if (r == -1) {
+        ++active_;
+        return Load(i, pt, q, s, v);
+      }
+      Finish(pt, r, s);
+    }
+    point_[i] = -1;
+    const DI di;
+    const size_t j = i % L_;
+    const M lane = One(j);
+    const MI lanei = hn::RebindMask(di, lane);
+    v.dx = hn::IfThenZeroElse(lane, v.dx);
+    v.dy = hn::IfThenZeroElse(lane, v.dy);
+    v.dcx = hn::IfThenZeroElse(lane, v.dcx);
+    v.dcy = hn::IfThenZeroElse(lane, v.dcy);
+    v.Zx = hn::IfThenZeroElse(lane, v.Zx);
+    v.Zy = hn::IfThenZeroElse(lane, v.Zy);
+    v.zx = hn::IfThenZeroElse(lane, v.zx);
+    v.zy = hn::IfThenZeroElse(lane, v.zy);
+    v.ddx = hn::IfThenZeroElse(lane, v.ddx);
+    v.ddy = hn::IfThenZeroElse(lane, v.ddy);
+    v.m = hn::IfThenZeroElse(lanei, v.m);
+    v.n = hn::IfThenElse(lanei, hn::Set(di, kIdle), v.n);
+    low_[i / L_] &= ~(std::uint64_t{1} << j);
+    allowed_[i / L_] &= ~(std::uint64_t{1} << j);
+    skipped_[i / L_] &= ~(std::uint64_t{1} << j);
+  }
+
+  // Point pt's count n (kStopped: abandoned) with its state s at the end, checked for doubt.
+  void Finish(int pt, int n, const State& s) {
+    const double u = job_.cx[pt], v = job_.cy[pt];
+    n = p_.checked(p_.point(u, v), u, v, n, s, steps_, &job_);
+    job_.out[pt] = n == kStopped ? -1 : n;
+  }
+
+  // Slot i continues point pt (q) from state s (in doubles).
+  void Load(size_t i, int pt, const Perturber::Point& q, const State& s, Vec& v) {
     const D d;
     const DI di;
-    if (v.same) Spread(v);
-    State s;
-    CFloatExp dc;
-    point_[i] = -1;
-    for (int pt; point_[i] < 0 && (pt = Claim()) >= 0;) {
-      const int n = Start(p_, job_, pt, steps_, &dc, &s);
-      if (n >= 0) {
-        job_.out[pt] = n;
-      } else {
-        point_[i] = pt;
-      }
-    }
-    if (point_[i] < 0) {
-      s = State{};
-      dc = CFloatExp();
-    }
-    n0_[i] = s.n;
-    start_[i] = it;
-    deadline_[i] = point_[i] < 0 ? kNever : it + (steps_ - s.n);
-    lowdc_[i] = !Perturber::dc_in_doubles(dc);
-    skips_[i] = p_.skips_for(dc);
-    if (point_[i] >= 0) ++active_;
-    const double Zm_x = p_.Zx[s.m], Zm_y = p_.Zy[s.m];
+    const size_t j = i % L_;
+    point_[i] = pt;
+    const M lane = One(j);
+    const MI lanei = hn::RebindMask(di, lane);
+    const double Zx = p_.Zx[s.m], Zy = p_.Zy[s.m];
     v.dx = hn::IfThenElse(lane, hn::Set(d, s.dx), v.dx);
     v.dy = hn::IfThenElse(lane, hn::Set(d, s.dy), v.dy);
-    v.Zx = hn::IfThenElse(lane, hn::Set(d, Zm_x), v.Zx);
-    v.Zy = hn::IfThenElse(lane, hn::Set(d, Zm_y), v.Zy);
-    v.zx = hn::IfThenElse(lane, hn::Set(d, Zm_x + s.dx), v.zx);
-    v.zy = hn::IfThenElse(lane, hn::Set(d, Zm_y + s.dy), v.zy);
-    v.dcx = hn::IfThenElse(lane, hn::Set(d, dc.dx()), v.dcx);
-    v.dcy = hn::IfThenElse(lane, hn::Set(d, dc.dy()), v.dcy);
-    v.m = hn::IfThenElse(hn::RebindMask(di, lane), hn::Set(di, s.m), v.m);
+    v.Zx = hn::IfThenElse(lane, hn::Set(d, Zx), v.Zx);
+    v.Zy = hn::IfThenElse(lane, hn::Set(d, Zy), v.Zy);
+    v.zx = hn::IfThenElse(lane, hn::Set(d, Zx + s.dx), v.zx);
+    v.zy = hn::IfThenElse(lane, hn::Set(d, Zy + s.dy), v.zy);
+    v.dcx = hn::IfThenElse(lane, hn::Set(d, q.dcx), v.dcx);
+    v.dcy = hn::IfThenElse(lane, hn::Set(d, q.dcy), v.dcy);
+    v.ddx = hn::IfThenElse(lane, hn::Set(d, s.ddx), v.ddx);
+    v.ddy = hn::IfThenElse(lane, hn::Set(d, s.ddy), v.ddy);
+    v.m = hn::IfThenElse(lanei, hn::Set(di, s.m), v.m);
+    v.n = hn::IfThenElse(lanei, hn::Set(di, s.n), v.n);
+    const std::uint64_t bit = std::uint64_t{1} << j;
+    std::uint64_t& low = low_[i / L_];
+    low = q.low ? low | bit : low & ~bit;
+    std::uint64_t& allowed = allowed_[i / L_];
+    allowed = q.skips ? allowed | bit : allowed & ~bit;
+    std::uint64_t& skipped = skipped_[i / L_];
+    skipped = s.skipped ? skipped | bit : skipped & ~bit;
+  }
+
+  // Leaves -1 for every point this call holds or has yet to start, and takes the rest of the
+  // job so that nobody starts them.
+  void Abandon() {
+    for (size_t i = 0; i < K * L_; ++i) {
+      if (point_[i] >= 0) job_.out[point_[i]] = -1;
+    }
+    for (int pt = next_; pt < end_; ++pt) job_.out[pt] = -1;
+    const int rest = job_.next.exchange(job_.n, std::memory_order_relaxed);
+    for (int pt = rest; pt < job_.n; ++pt) job_.out[pt] = -1;
+    active_ = 0;
   }
 
   static constexpr int kClaim = 16;
   const Perturber& p_;
   CountJob& job_;
-  const int steps_;
+  const std::int64_t steps_;
   const size_t L_;
   int next_ = 0, end_ = 0;
   int active_ = 0;
-  int point_[K * kMax];              // the lane's point; -1 when idle
-  bool lowdc_[K * kMax];             // |δc| below the double range: tiny δ goes back to it
-  std::int64_t n0_[K * kMax];        // steps made before the lane took the point
-  std::int64_t start_[K * kMax];     // step number when it took it
-  std::int64_t deadline_[K * kMax];  // step number at which the count reaches the limit
-  std::int64_t soonest_[K];          // earliest deadline per vector, or the orbit's end
-  std::int64_t deadline_soon_[K];    // earliest deadline per vector
-  std::uint64_t lowdc_bits_[K];      // lanes with lowdc_ and a point, per vector
-  bool skips_[K * kMax];             // the point may take skips (in doubles)
-  bool skips_ok_[K];                 // every lane of the vector may
+  int point_[kSlots] = {};
+  std::uint64_t low_[K] = {};      // per vector, lanes whose δc is below the double range
+  std::uint64_t allowed_[K] = {};  // per vector, lanes whose point may take skips
+  std::uint64_t skipped_[K] = {};  // per vector, lanes whose point took a skip
 };
 
-void CountLanes(const Perturber* p, CountJob* job) {
-  const D d;
-  const DI di;
-  Lanes lanes(*p, *job);
-  // Each vector counts its own steps: a skip moves one vector on by many at once.
-#define ZD_START(k)               \
-  Vec v##k = lanes.Load(k);       \
-  std::int64_t it##k = 0;         \
-  std::int64_t soon##k = lanes.Soon(k);
-  ZD_EACH_VECTOR(ZD_START)
-#undef ZD_START
-  if (lanes.Done()) return;
-  const double* zxs = p->Zx;
-  const double* zys = p->Zy;
-  const BlaTable* bla = p->bla;
-  const VI one = hn::Set(di, 1), endv = hn::Set(di, p->end);
-  const V nine = hn::Set(d, 9.0);
-  const M all = hn::Eq(nine, nine);
-#define ZD_DECLARE(k) M in##k, rb##k;
-#define ZD_CALM(k) calm = hn::And(calm, hn::AndNot(rb##k, in##k));
-#define ZD_DUE(k) || it##k >= soon##k
-#define ZD_HANDOVER(k)                                                   \
-  if (!hn::AllTrue(d, hn::AndNot(rb##k, in##k)) || it##k >= soon##k) { \
-    v##k = lanes.Handover(k, it##k, in##k, rb##k, v##k);                \
-    soon##k = lanes.Soon(k);                                             \
-  }
-#define ZD_SAME(k) &&v##k.same
-  // The whole vector at the end of the orbit, none escaped and no limit reached: all lanes
-  // rebase (δ <- z, m <- 0) in the registers.
-#define ZD_AT_END(k)                                                                         \
-  if (v##k.same && v##k.mk == p->end && hn::AllTrue(d, in##k) && it##k < lanes.Deadline(k) && \
-      !lanes.LowDc(k)) {                                                                     \
-    Rebase(v##k, all);                                                                       \
-    soon##k = std::min(lanes.Deadline(k), it##k + p->end);                                   \
-    rb##k = hn::Not(all);                                                                    \
-  }
-  // Lanes with |z| < |δ| (or at the end of the orbit, with their own indices) rebase in the
-  // registers too, unless a lane may have to go back to extended range.
-#define ZD_REBASE(k)                                   \
-  {                                                    \
-    const M r = hn::And(rb##k, in##k);                 \
-    if (!hn::AllFalse(d, r) && !lanes.LowDc(k)) {      \
-      const bool was_same = v##k.same;                 \
-      Rebase(v##k, r);                                 \
-      rb##k = hn::Not(all);                            \
-      if (v##k.same != was_same) {                     \
-        soon##k = v##k.same ? std::min(lanes.Deadline(k), it##k + p->end) : lanes.Deadline(k); \
-      }                                                \
-    }                                                  \
-  }
-  for (;;) {
-    M calm = all;
-    if (true ZD_EACH_VECTOR(ZD_SAME)) {
-      // Every vector at one index: no gathers and no test of it per vector, and skips where
-      // they hold, until something happens.
-#define ZD_STEP(k)                                                                              \
-  if (!(lanes.SkipsOk(k) && Skip(v##k, it##k, soon##k, *bla, zxs, zys, nine, in##k, rb##k))) { \
-    ++it##k;                                                                                    \
-    Step<true>(v##k, zxs, zys, one, endv, nine, in##k, rb##k);                                 \
-  }                                                                                             \
-  ZD_CALM(k)
-      for (;;) {
-        ZD_EACH_VECTOR(ZD_DECLARE)
-        calm = all;
-        ZD_EACH_VECTOR(ZD_STEP)
-        if (HWY_UNLIKELY(!hn::AllTrue(d, calm) ZD_EACH_VECTOR(ZD_DUE))) {
-          ZD_EACH_VECTOR(ZD_AT_END)
-          ZD_EACH_VECTOR(ZD_REBASE)
-          calm = all;
-          ZD_EACH_VECTOR(ZD_CALM)
-          if (hn::AllTrue(d, calm) && !(false ZD_EACH_VECTOR(ZD_DUE)) && (true ZD_EACH_VECTOR(ZD_SAME))) continue;
-          ZD_EACH_VECTOR(ZD_HANDOVER)
-          break;
-        }
-      }
-#undef ZD_STEP
-    } else {
-#define ZD_STEP(k) \
-  ++it##k;         \
-  calm = hn::And(calm, Step(v##k, zxs, zys, one, endv, nine, in##k, rb##k));
-      ZD_EACH_VECTOR(ZD_DECLARE)
-      ZD_EACH_VECTOR(ZD_STEP)
-#undef ZD_STEP
-      if (HWY_LIKELY(hn::AllTrue(d, calm) && !(false ZD_EACH_VECTOR(ZD_DUE)))) continue;
-      ZD_EACH_VECTOR(ZD_AT_END)
-      ZD_EACH_VECTOR(ZD_REBASE)
-      calm = all;
-      ZD_EACH_VECTOR(ZD_CALM)
-      if (hn::AllTrue(d, calm) && !(false ZD_EACH_VECTOR(ZD_DUE))) continue;
-      ZD_EACH_VECTOR(ZD_HANDOVER)
-    }
-    if (lanes.Done()) return;
-  }
-#undef ZD_SAME
-#undef ZD_AT_END
-#undef ZD_REBASE
-#undef ZD_CALM
-#undef ZD_DECLARE
-#undef ZD_DUE
-#undef ZD_HANDOVER
-}
-
-#endif  // vector targets
+// Independent vectors stepped together, so that one's gathers and multiplies run while
+// another's wait (two measured as fast as three, and faster than one, on AVX-512).
+#if HWY_TARGET == HWY_SCALAR
+constexpr int kVectors = 1;
+#else
+constexpr int kVectors = 2;
+#endif
+void CountLanes(const Perturber* p, CountJob* job) { LaneLoop<hn::ScalableTag<double>, kVectors>(*p, *job).Run(); }
+void CountOneLane(const Perturber* p, CountJob* job) { LaneLoop<hn::CappedTag<double, 1>, 1>(*p, *job).Run(); }
 
 }  // namespace HWY_NAMESPACE
 }  // namespace deep
@@ -496,43 +366,44 @@ namespace {
 using Entry = void (*)(const Perturber*, CountJob*);
 struct Target {
   std::int64_t bit;
-  Entry entry;
+  Entry lanes, one_lane;
 };
 
 // Every target compiled in; the one used is the one counts.cpp chose from the CPU's flags.
 constexpr Target kTargets[] = {
 #if HWY_ARCH_X86
 #if HWY_TARGETS & HWY_AVX3
-    {HWY_AVX3, &N_AVX3::CountLanes},
+    {HWY_AVX3, &N_AVX3::CountLanes, &N_AVX3::CountOneLane},
 #endif
 #if HWY_TARGETS & HWY_AVX2
-    {HWY_AVX2, &N_AVX2::CountLanes},
+    {HWY_AVX2, &N_AVX2::CountLanes, &N_AVX2::CountOneLane},
 #endif
 #if HWY_TARGETS & HWY_SSE4
-    {HWY_SSE4, &N_SSE4::CountLanes},
+    {HWY_SSE4, &N_SSE4::CountLanes, &N_SSE4::CountOneLane},
 #endif
 #if HWY_TARGETS & HWY_SSSE3
-    {HWY_SSSE3, &N_SSSE3::CountLanes},
+    {HWY_SSSE3, &N_SSSE3::CountLanes, &N_SSSE3::CountOneLane},
 #endif
 #if HWY_TARGETS & HWY_EMU128
-    {HWY_EMU128, &N_EMU128::CountLanes},
+    {HWY_EMU128, &N_EMU128::CountLanes, &N_EMU128::CountOneLane},
 #endif
 #if HWY_TARGETS & HWY_SCALAR
-    {HWY_SCALAR, &N_SCALAR::CountLanes},
+    {HWY_SCALAR, &N_SCALAR::CountLanes, &N_SCALAR::CountOneLane},
 #endif
 #else
-    {HWY_STATIC_TARGET, &HWY_STATIC_DISPATCH(CountLanes)},
+    {HWY_STATIC_TARGET, &HWY_STATIC_DISPATCH(CountLanes), &HWY_STATIC_DISPATCH(CountOneLane)},
 #endif
 };
 
 }  // namespace
 
-void count_lanes(const Perturber& p, CountJob& job) {
+void count_lanes(const Perturber& p, CountJob& job, bool one_lane) {
   const std::int64_t bit = counts_target_bit();
-  for (const Target& t : kTargets) {
-    if (t.bit == bit) return t.entry(&p, &job);
+  const Target* t = &std::end(kTargets)[-1];  // the portable one
+  for (const Target& c : kTargets) {
+    if (c.bit == bit) t = &c;
   }
-  return std::end(kTargets)[-1].entry(&p, &job);  // the portable one
+  (one_lane ? t->one_lane : t->lanes)(&p, &job);
 }
 
 }  // namespace zd::deep

@@ -18,6 +18,8 @@ Reference::Reference(const BigFloat& cx, const BigFloat& cy, long precision)
   cy_.set_precision(precision);
   zx_.push_back(0.0);
   zy_.push_back(0.0);
+  zxl_.push_back(0.0);
+  zyl_.push_back(0.0);
 }
 
 CFloatExp Reference::z(int m) const {
@@ -41,8 +43,7 @@ bool Reference::extend(int until, const CancelFn& cancelled, const ProgressFn& p
   const CFloatExp one(1.0, 0.0);
   const FloatExp r2 = ball_radius_ * ball_radius_;
   mpfr_ptr x = x_.get(), y = y_.get(), t = t_.get(), u = u_.get();
-  zx_.reserve(static_cast<size_t>(until) + 1);
-  zy_.reserve(static_cast<size_t>(until) + 1);
+  for (auto* v : {&zx_, &zy_, &zxl_, &zyl_}) v->reserve(static_cast<size_t>(until) + 1);
   for (int m = end(); m < until; ++m) {
     if ((m & 255) == 0 && m > 0) {
       if (progress) progress(base + iterations_ - first);
@@ -63,7 +64,12 @@ bool Reference::extend(int until, const CancelFn& cancelled, const ProgressFn& p
     const double zx = x_.to_double(), zy = y_.to_double();
     zx_.push_back(zx);
     zy_.push_back(zy);
-    if (std::max(std::fabs(zx), std::fabs(zy)) < kTiny && !(x_.is_zero() && y_.is_zero())) {
+    const bool tiny = std::max(std::fabs(zx), std::fabs(zy)) < kTiny;
+    mpfr_sub_d(t, x, zx, MPFR_RNDN);
+    zxl_.push_back(tiny ? 0.0 : mpfr_get_d(t, MPFR_RNDN));
+    mpfr_sub_d(t, y, zy, MPFR_RNDN);
+    zyl_.push_back(tiny ? 0.0 : mpfr_get_d(t, MPFR_RNDN));
+    if (tiny && !(x_.is_zero() && y_.is_zero())) {
       tiny_at_.push_back(m + 1);
       tiny_z_.push_back(exact(x_, y_));
     }
@@ -83,14 +89,30 @@ bool Reference::extend(int until, const CancelFn& cancelled, const ProgressFn& p
 void Reference::make_periodic(int p) {
   const CFloatExp dp = p == end() ? d_ : ball_d_;
   nucleus_distance_ = z(p).maxabs() * FloatExp(1.4142135623730951) / dp.maxabs();
-  zx_.resize(static_cast<size_t>(p) + 1);
-  zy_.resize(static_cast<size_t>(p) + 1);
+  for (auto* v : {&zx_, &zy_, &zxl_, &zyl_}) v->resize(static_cast<size_t>(p) + 1);
   while (!tiny_at_.empty() && tiny_at_.back() > p) {
     tiny_at_.pop_back();
     tiny_z_.pop_back();
   }
   period_ = p;
   escaped_ = false;
+}
+
+std::unique_ptr<Reference> Reference::periodic_prefix(int p) const {
+  auto r = std::make_unique<Reference>(cx_, cy_, precision());
+  r->zx_.assign(zx_.begin(), zx_.begin() + p + 1);
+  r->zy_.assign(zy_.begin(), zy_.begin() + p + 1);
+  r->zxl_.assign(zxl_.begin(), zxl_.begin() + p + 1);
+  r->zyl_.assign(zyl_.begin(), zyl_.begin() + p + 1);
+  for (size_t i = 0; i < tiny_at_.size() && tiny_at_[i] <= p; ++i) {
+    r->tiny_at_.push_back(tiny_at_[i]);
+    r->tiny_z_.push_back(tiny_z_[i]);
+  }
+  r->ball_period_ = ball_period_;
+  r->ball_d_ = ball_d_;
+  r->d_ = ball_d_;  // D_p: the copy ends at p
+  r->make_periodic(p);
+  return r;
 }
 
 std::unique_ptr<Reference> find_nucleus(const BigFloat& cx, const BigFloat& cy, int p,

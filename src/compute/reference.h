@@ -39,6 +39,9 @@ class Reference {
   // exact whatever Z_p is, and keeps their δ small when Z_p is (nearly) 0, as at a nucleus of
   // period p. Needs p == end() or p == ball_period().
   void make_periodic(int p);
+  // A periodic reference of this orbit's first p values (p == ball_period() <= end()), this one
+  // left as it is.
+  std::unique_ptr<Reference> periodic_prefix(int p) const;
   // For a periodic orbit, |Z_p / D_p| from above: how far C is from the nucleus, to first order.
   FloatExp nucleus_distance() const { return nucleus_distance_; }
 
@@ -59,6 +62,9 @@ class Reference {
   // Z_m as doubles (rounded; subnormal or 0 where the value is tiny), m <= end().
   const double* zx() const { return zx_.data(); }
   const double* zy() const { return zy_.data(); }
+  // What Z_m - zx()[m] rounds to as a double: with zx() a double-double of Z_m (0 for tiny values).
+  const double* zx_low() const { return zxl_.data(); }
+  const double* zy_low() const { return zyl_.data(); }
   // Z_m in extended range.
   CFloatExp z(int m) const;
   // D_end = dZ_end/dC.
@@ -68,7 +74,7 @@ class Reference {
 
  private:
   BigFloat cx_, cy_, x_, y_, t_, u_;
-  std::vector<double> zx_, zy_;
+  std::vector<double> zx_, zy_, zxl_, zyl_;
   std::vector<int> tiny_at_;  // ascending indices of tiny values
   std::vector<CFloatExp> tiny_z_;
   CFloatExp d_, ball_d_;  // D_end, D at ball_period_
