@@ -19,6 +19,7 @@
 #include "compute/counts.h"
 #include "compute/floatexp.h"
 #include "compute/perturb.h"
+#include "compute/poster.h"
 #include "control/startup.h"
 #include "control/view.h"
 #include "deep_oracle.h"
@@ -469,6 +470,60 @@ TEST(DeepProgram, AnchorColoursAgreeWithMpfrIteration) {
   }
 }
 
+// A deep picture is a function of its view alone: the window's with 0, 2 and 7 workers, and
+// posters of it cut into any bands on any threads, are the same bit for bit (the window's and
+// the 480 x 360 poster's too). The README's seahorse view at 1e-21, at a smaller limit.
+TEST(DeepProgram, PicturesAreTheSameForAnyWorkersBandsAndThreads) {
+  const char* nums[5] = {"0.743643887037158704752191506114774", "-0.131825904205311970493132056385139",
+                         "-1.3333333333333333e-21", "-1e-21", "4000"};
+  std::vector<std::uint32_t> first;
+  for (const int workers : {0, 2, 7}) {
+    use_backend(headless_backend());
+    reset_state();
+    Cmdline cmd;
+    cmd.workers = workers;
+    std::string err;
+    ASSERT_TRUE(read_view_state(nums, cmd, err)) << err;
+    ASSERT_TRUE(startup(cmd));
+    ASSERT_TRUE(prog.view.deep);
+    whole_picture();
+    const std::vector<std::uint32_t> words(screen, screen + WINWORDS);
+    if (first.empty()) {
+      first = words;
+    } else {
+      EXPECT_TRUE(words == first) << workers << " workers";
+    }
+  }
+  const View v = prog.view;
+  const auto poster = [&](int w, int h, int band_rows, int threads) {
+    PosterShape shape;
+    shape.width = w;
+    shape.height = h;
+    shape.band_rows = band_rows;
+    shape.threads = threads;
+    std::vector<std::uint8_t> rgb;
+    PosterSink sink;
+    sink.write = [&](const BandOut& b) {
+      rgb.insert(rgb.end(), b.rgb, b.rgb + static_cast<size_t>(b.rows) * w * 3);
+      return std::string();
+    };
+    EXPECT_EQ(render_poster(v, shape, sink), "");
+    return rgb;
+  };
+  const std::vector<std::uint8_t> p480 = poster(480, 360, 4, 1);
+  EXPECT_TRUE(p480 == poster(480, 360, 64, 2));
+  int differ = 0;
+  for (int y = 0; y < 360; ++y) {
+    for (int x = 0; x < 480; ++x) {
+      const std::uint32_t w = first[(359 - y) * WINW + x];
+      const std::uint8_t* q = &p480[3 * (y * 480 + x)];
+      differ += (w & 0xffffff) != static_cast<std::uint32_t>(q[0] | q[1] << 8 | q[2] << 16);
+    }
+  }
+  EXPECT_EQ(differ, 0) << "the 480 x 360 poster against the window";
+  EXPECT_TRUE(poster(960 / kShare, 720 / kShare, 4, 1) == poster(960 / kShare, 720 / kShare, 64, 2));
+}
+
 // Deep exactly when the pitch is below 2^-47 of the centre's larger coordinate, in x or y, or a
 // half-extent is below 1e-290: pitches 2^-46 and 2^-48 on either axis, and a centre at 0.
 TEST(DeepProgram, ShallowOrDeepByThePitchAndTheHalfExtents) {
@@ -490,11 +545,16 @@ TEST(DeepProgram, ShallowOrDeepByThePitchAndTheHalfExtents) {
 TEST(DeepProgram, DeepExcursionsAndPrintedNumbersLoseNothing) {
   use_backend(headless_backend());
   reset_state();
+  // The default view's centre, 20 steps short of the deep: 50 steps in and 50 out.
   Cmdline cmd;
+  const char* start[5] = {"0.5", "0.0004999999999999449", "-2.5e-11", "-1.8745e-11", "500"};
+  std::string err;
+  ASSERT_TRUE(read_view_state(start, cmd, err)) << err;
   ASSERT_TRUE(startup(cmd));
+  ASSERT_FALSE(prog.view.deep);
   std::string text;
-  for (int i = 0; i < 400; ++i) text += "L 0 0\n";
-  for (int i = 0; i < 400; ++i) text += "M 0 0\n";
+  for (int i = 0; i < 50; ++i) text += "L 0 0\n";
+  for (int i = 0; i < 50; ++i) text += "M 0 0\n";
   std::vector<ScriptLine> lines;
   int bad;
   std::string what;
@@ -502,9 +562,10 @@ TEST(DeepProgram, DeepExcursionsAndPrintedNumbersLoseNothing) {
   ScriptedInput in(lines);
   in.attach(headless());
   paint_mandel();
-  double xs = -2.5, ys = -1.8745, m = 50.0;
-  for (int i = 0; i < 400; ++i) xs = xs * 0.9, ys = ys * 0.9, m = m < 64250.0 ? m * 1.02 : m;
-  for (int i = 0; i < 400; ++i) xs = xs / 0.9, ys = ys / 0.9, m = m / 1.02;
+  double xs = -2.5e-11, ys = -1.8745e-11, m = 500.0;
+  for (int i = 0; i < 50; ++i) xs = xs * 0.9, ys = ys * 0.9, m = m < 64250.0 ? m * 1.02 : m;
+  EXPECT_TRUE(View::of_doubles(0.5, 0.0004999999999999449, xs, ys, m).deep) << "the dive goes deep";
+  for (int i = 0; i < 50; ++i) xs = xs / 0.9, ys = ys / 0.9, m = m / 1.02;
   EXPECT_FALSE(prog.view.deep);
   EXPECT_EQ(xmit, 0.5);
   EXPECT_EQ(ymit, 0.0004999999999999449);

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "compute/kernel.h"
+#include "compute/targets.h"
 
 // Highway compiles this file once per target (AVX-512, AVX2, SSE4, NEON, ... and a portable
 // fallback) and dispatches to the best one the machine runs.
@@ -14,6 +15,8 @@
 #define HWY_TARGET_INCLUDE "compute/counts.cpp"
 #include <hwy/foreach_target.h>  // before highway.h
 #include <hwy/highway.h>
+
+#include "compute/lanes-inl.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace zd {
@@ -98,9 +101,7 @@ class Lanes {
     for (size_t i = 0; i < K * L_; ++i) {
       if (point_[i] >= 0) out_[point_[i]] = -1;
     }
-    for (int p = next_; p < end_; ++p) out_[p] = -1;
-    const int rest = job_.next.exchange(n_, std::memory_order_relaxed);
-    for (int p = rest; p < n_; ++p) out_[p] = -1;
+    claims_.abandon();
     active_ = 0;
   }
   std::int64_t Soonest() const { return *std::min_element(vec_deadline_, vec_deadline_ + K); }
@@ -156,31 +157,9 @@ class Lanes {
   }
 
  private:
-  static constexpr size_t kMaskBytes = (kMax + 7) / 8;
-  std::uint64_t Bits(M m) const {
-    std::uint8_t bits[8] = {};
-    hn::StoreMaskBits(D(), m, bits);
-    std::uint64_t w = 0;
-    for (size_t b = 0; b < kMaskBytes; ++b) w |= std::uint64_t{bits[b]} << (8 * b);
-    return w & (L_ == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << L_) - 1);
-  }
-  static M Mask(std::uint64_t w) {
-    std::uint8_t bits[8] = {};
-    for (size_t b = 0; b < kMaskBytes; ++b) bits[b] = static_cast<std::uint8_t>(w >> (8 * b));
-    return hn::LoadMaskBits(D(), bits);
-  }
-
-  // The next point to start, or -1 when every point of the job is taken. Points are claimed a
-  // few at a time from the job's counter, which other threads may share.
-  int Claim() {
-    if (next_ == end_) {
-      const int first = job_.next.fetch_add(kClaim, std::memory_order_relaxed);
-      if (first >= n_) return -1;
-      next_ = first;
-      end_ = std::min(first + kClaim, n_);
-    }
-    return next_++;
-  }
+  static std::uint64_t Bits(M m) { return LaneBits(D(), m); }
+  static M Mask(std::uint64_t w) { return LaneMask(D(), w); }
+  int Claim() { return claims_.take(); }
 
   // Lane i's point p (or idleness for -1), as the registers will hold it.
   void TakeNext(size_t i, std::int64_t it, int p) {
@@ -203,15 +182,14 @@ class Lanes {
     return m;
   }
 
-  static constexpr int kClaim = 16;
   CountJob& job_;
+  Claims claims_{job_};
   const double* cx_;
   const double* cy_;
   const int n_;
   const std::int64_t steps_;  // steps at which the count reaches the limit; at least one
   int* out_;
   const size_t L_;
-  int next_ = 0, end_ = 0;  // claimed points not yet started
   int active_ = 0;  // lanes with a point
   HWY_ALIGN double cx_lane_[K * kMax];
   HWY_ALIGN double cy_lane_[K * kMax];
@@ -284,6 +262,8 @@ namespace zd {
 namespace {
 
 using Entry = void (*)(CountJob*);
+constexpr OnTarget<Entry> kCounts[] = {ZD_ON_EACH_TARGET(EscapeCounts)};
+
 struct Target {
   std::int64_t bit;
   Entry counts;
@@ -295,41 +275,30 @@ struct Target {
 // Highway's own chooser lives in its shared library, which measures its timer when it is
 // loaded and so adds milliseconds to the start of every zoomdive-render process.
 std::vector<Target> compiled() {
-  std::vector<Target> t;
+  bool avx3 = false, avx2 = false, sse4 = false, ssse3 = false;
 #if HWY_ARCH_X86
   __builtin_cpu_init();
-  const bool ssse3 = __builtin_cpu_supports("sse2") && __builtin_cpu_supports("ssse3");
-  const bool sse4 = ssse3 && __builtin_cpu_supports("sse4.1") &&
-                    __builtin_cpu_supports("sse4.2") && __builtin_cpu_supports("pclmul") &&
-                    __builtin_cpu_supports("aes");
-  const bool avx2 = sse4 && __builtin_cpu_supports("avx") && __builtin_cpu_supports("avx2") &&
-                    __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
-                    __builtin_cpu_supports("fma") && __builtin_cpu_supports("f16c");
-  const bool avx3 = avx2 && __builtin_cpu_supports("avx512f") &&
-                    __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq") &&
-                    __builtin_cpu_supports("avx512bw");
-#if HWY_TARGETS & HWY_AVX3
-  t.push_back({HWY_AVX3, &N_AVX3::EscapeCounts, avx3});
+  ssse3 = __builtin_cpu_supports("sse2") && __builtin_cpu_supports("ssse3");
+  sse4 = ssse3 && __builtin_cpu_supports("sse4.1") && __builtin_cpu_supports("sse4.2") &&
+         __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("aes");
+  avx2 = sse4 && __builtin_cpu_supports("avx") && __builtin_cpu_supports("avx2") &&
+         __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2") &&
+         __builtin_cpu_supports("fma") && __builtin_cpu_supports("f16c");
+  avx3 = avx2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+         __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw");
 #endif
-#if HWY_TARGETS & HWY_AVX2
-  t.push_back({HWY_AVX2, &N_AVX2::EscapeCounts, avx2});
+  std::vector<Target> t;
+  for (const OnTarget<Entry>& c : kCounts) {
+    bool runs = true;  // the portable ones, and elsewhere the one the compiler was asked for
+#if HWY_ARCH_X86
+    if (c.bit == HWY_AVX3) runs = avx3;
+    if (c.bit == HWY_AVX2) runs = avx2;
+    if (c.bit == HWY_SSE4) runs = sse4;
+    if (c.bit == HWY_SSSE3) runs = ssse3;
 #endif
-#if HWY_TARGETS & HWY_SSE4
-  t.push_back({HWY_SSE4, &N_SSE4::EscapeCounts, sse4});
-#endif
-#if HWY_TARGETS & HWY_SSSE3
-  t.push_back({HWY_SSSE3, &N_SSSE3::EscapeCounts, ssse3});
-#endif
-#if HWY_TARGETS & HWY_EMU128
-  t.push_back({HWY_EMU128, &N_EMU128::EscapeCounts, true});
-#endif
-#if HWY_TARGETS & HWY_SCALAR
-  t.push_back({HWY_SCALAR, &N_SCALAR::EscapeCounts, true});
-#endif
-#else
-  // Elsewhere the target the compiler was asked for (NEON is the base of 64-bit ARM).
-  t.push_back({HWY_STATIC_TARGET, &HWY_STATIC_DISPATCH(EscapeCounts), true});
-#endif
+    t.push_back({c.bit, c.fn, runs});
+  }
+  static_cast<void>(avx3 || avx2 || sse4 || ssse3);
   return t;
 }
 

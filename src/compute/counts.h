@@ -31,6 +31,36 @@ struct CountJob {
 };
 void escape_counts(CountJob& job);
 
+// A vector kernel's share of a job: points claimed a few at a time from job.next, which other
+// threads may share.
+class Claims {
+ public:
+  explicit Claims(CountJob& job) : job_(job) {}
+  // The next point to start, or -1 when every point of the job is taken.
+  int take() {
+    if (next_ == end_) {
+      const int first = job_.next.fetch_add(kAtOnce, std::memory_order_relaxed);
+      if (first >= job_.n) return -1;
+      next_ = first;
+      end_ = first + kAtOnce < job_.n ? first + kAtOnce : job_.n;
+    }
+    return next_++;
+  }
+  // Leaves -1 for the points claimed and not started, and takes the rest of the job so that
+  // nobody starts them; the caller leaves -1 for those it holds.
+  void abandon() {
+    for (int p = next_; p < end_; ++p) job_.out[p] = -1;
+    next_ = end_;
+    const int rest = job_.next.exchange(job_.n, std::memory_order_relaxed);
+    for (int p = rest; p < job_.n; ++p) job_.out[p] = -1;
+  }
+
+ private:
+  static constexpr int kAtOnce = 16;
+  CountJob& job_;
+  int next_ = 0, end_ = 0;
+};
+
 // The target escape_counts runs on now, such as "AVX3" (AVX-512), "AVX2" or "EMU128".
 const char* counts_target();
 

@@ -167,6 +167,9 @@ int Perturber::resume(const Point& q, double u, double v, State& s, int steps, c
 int Perturber::chain(const Point& q, State& s, int steps, const CountJob* job, bool plain) const {
   const FlatSkips& f = flat;
   const std::int64_t grid = (std::int64_t{1} << f.min_level) - 1;
+  const double* rd = f.rd.data();
+  const std::int64_t* first = f.first.data();
+  const std::int64_t* size = f.size.data();
   int m = s.m, n = s.n;
   double dx = s.dx, dy = s.dy, ddx = s.ddx, ddy = s.ddy;
   double zx = Zx[m] + dx, zy = Zy[m] + dy;
@@ -190,15 +193,20 @@ int Perturber::chain(const Point& q, State& s, int steps, const CountJob* job, b
     std::int64_t at = -1;
     int l = 1;
     if (!plain && m >= 1 && ((m - 1) & grid) == 0) {
+      // The skips that hold are those of the lowest levels up to the first that does not (radii
+      // shrink with the length), so the longest is found without a branch per level.
       const double dmax = std::max(std::fabs(dx), std::fabs(dy));
+      const std::int64_t k = m - 1, room = steps - n;
+      bool holds = true;
       for (int j = f.min_level; j <= f.max_level; ++j) {
         const std::int64_t span = std::int64_t{1} << j;
         const size_t level = static_cast<size_t>(j - f.min_level);
-        const std::int64_t i = (m - 1) >> j;
-        if (((m - 1) & (span - 1)) != 0 || span > steps - n || i >= f.size[level]) break;
-        if (!(dmax < f.rd[f.first[level] + i])) break;
-        at = f.first[level] + i;
-        l = static_cast<int>(span);
+        const std::int64_t i = k >> j;
+        const bool there = (k & (span - 1)) == 0 && span <= room && i < size[level];
+        const std::int64_t e = there ? first[level] + i : 0;
+        holds = holds && there && dmax < rd[e];
+        at = holds ? e : at;
+        l = holds ? static_cast<int>(span) : l;
       }
       if (at < 0) return leave(-1);
     }
@@ -258,16 +266,19 @@ int Perturber::plain(const Point& q, double u, double v, int steps, const CountJ
   }
 }
 
-int Perturber::checked(const Point& q, double u, double v, int n, const State& s, int steps, const CountJob* job) const {
-  const auto sensitivity = [&](const State& e) {
-    return FloatExp(q.pixels) * (e.dbl ? CFloatExp(e.ddx, e.ddy) : e.dd).maxabs();
-  };
+int Perturber::checked(double pixels, double u, double v, int n, const State& s, int steps, const CountJob* job) const {
   if (n < 0) return n;
+  const double bound = s.skipped ? kDoubtSkipped : kDoubt;
+  // Most counts are far from doubt: doubles tell, unless they overflow.
+  if (s.dbl && pixels * std::max(std::fabs(s.ddx), std::fabs(s.ddy)) < 0.5 * bound) return n;
+  const auto sensitivity = [&](const State& e) {
+    return FloatExp(pixels) * (e.dbl ? CFloatExp(e.ddx, e.ddy) : e.dd).maxabs();
+  };
   if (s.skipped) {
     if (!(sensitivity(s) > FloatExp(kDoubtSkipped))) return n;
     unskipped.fetch_add(1, std::memory_order_relaxed);
     State e;
-    n = plain(q, u, v, steps, job, e);
+    n = plain(point(u, v), u, v, steps, job, e);
     if (n < 0 || !(sensitivity(e) > FloatExp(kDoubt))) return n;
   } else if (!(sensitivity(s) > FloatExp(kDoubt))) {
     return n;

@@ -142,7 +142,8 @@ struct Perturber {
   // The count n that a point's life ended with in state s, or its count again where it is in
   // doubt: without skips where skips it took may have moved it, in double-double where the
   // rounding of doubles may have.
-  int checked(const Point& q, double u, double v, int n, const State& s, int steps, const CountJob* job) const;
+  // pixels: the point's Point::pixels.
+  int checked(double pixels, double u, double v, int n, const State& s, int steps, const CountJob* job) const;
   // At index 0 with δ = z (a point's start, z = 0, or a rebase), after n steps: whether a chain
   // starts, that is whether the point may take skips and the shortest skip from index 1 holds
   // after the next step (which gives δ = z² - δc, computed as the step computes it). The vector

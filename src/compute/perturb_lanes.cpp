@@ -5,12 +5,15 @@
 #include <limits>
 
 #include "compute/perturb_impl.h"
+#include "compute/targets.h"
 
 // Compiled once per target, as counts.cpp; the target is the one escape_counts runs on.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "compute/perturb_lanes.cpp"
 #include <hwy/foreach_target.h>  // before highway.h
 #include <hwy/highway.h>
+
+#include "compute/lanes-inl.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace zd {
@@ -126,18 +129,8 @@ class LaneLoop {
     return hn::AndNot(hn::Or(rebase, done), in);
   }
 
-  static std::uint64_t Bits(M mask) {
-    std::uint8_t bits[8] = {};
-    hn::StoreMaskBits(D(), mask, bits);
-    std::uint64_t w = 0;
-    for (size_t b = 0; b < (kMax + 7) / 8; ++b) w |= std::uint64_t{bits[b]} << (8 * b);
-    return kMax == 64 ? w : w & ((std::uint64_t{1} << hn::Lanes(D())) - 1);
-  }
-  static M Mask(std::uint64_t w) {
-    std::uint8_t bits[8] = {};
-    for (size_t b = 0; b < (kMax + 7) / 8; ++b) bits[b] = static_cast<std::uint8_t>(w >> (8 * b));
-    return hn::LoadMaskBits(D(), bits);
-  }
+  static std::uint64_t Bits(M m) { return zd::HWY_NAMESPACE::LaneBits(D(), m); }
+  static M Mask(std::uint64_t w) { return zd::HWY_NAMESPACE::LaneMask(D(), w); }
   static M One(size_t j) { return hn::RebindMask(D(), hn::Eq(hn::Iota(DI(), 0), hn::Set(DI(), static_cast<std::int64_t>(j)))); }
 
   // Vector k's lanes that escaped, reached the limit or must rebase after an Iterate. The
@@ -190,7 +183,7 @@ class LaneLoop {
         s.ddx = ddx[j];
         s.ddy = ddy[j];
         s.skipped = ((skipped_[k] >> j) & 1) != 0;
-        Finish(point_[o + j], count, s);
+        Finish(point_[o + j], pixels_[o + j], count, s);
         point_[o + j] = -1;
         --active_;
       }
@@ -219,15 +212,7 @@ class LaneLoop {
     return v;
   }
 
-  int Claim() {
-    if (next_ == end_) {
-      const int first = job_.next.fetch_add(kClaim, std::memory_order_relaxed);
-      if (first >= job_.n) return -1;
-      next_ = first;
-      end_ = std::min(first + kClaim, job_.n);
-    }
-    return next_++;
-  }
+  int Claim() { return claims_.take(); }
 
   // Slot i (lane i % L of its vector v) goes on with point pt from state s through the point's
   // scalar part (Perturber::resume), then in the vector loop; or, if the point ends there, with
@@ -236,7 +221,7 @@ class LaneLoop {
     const Perturber::Point q = p_.point(job_.cx[pt], job_.cy[pt]);
     const int r = p_.resume(q, job_.cx[pt], job_.cy[pt], s, steps_, &job_);
     if (r == -1) return Load(i, pt, q, s, v);
-    Finish(pt, r, s);
+    Finish(pt, q.pixels, r, s);
     if (point_[i] >= 0) {
       point_[i] = -1;
       --active_;
@@ -257,7 +242,7 @@ class LaneLoop {
         ++active_;
         return Load(i, pt, q, s, v);
       }
-      Finish(pt, r, s);
+      Finish(pt, q.pixels, r, s);
     }
     point_[i] = -1;
     const DI di;
@@ -282,9 +267,8 @@ class LaneLoop {
   }
 
   // Point pt's count n (kStopped: abandoned) with its state s at the end, checked for doubt.
-  void Finish(int pt, int n, const State& s) {
-    const double u = job_.cx[pt], v = job_.cy[pt];
-    n = p_.checked(p_.point(u, v), u, v, n, s, steps_, &job_);
+  void Finish(int pt, double pixels, int n, const State& s) {
+    n = p_.checked(pixels, job_.cx[pt], job_.cy[pt], n, s, steps_, &job_);
     job_.out[pt] = n == kStopped ? -1 : n;
   }
 
@@ -294,6 +278,7 @@ class LaneLoop {
     const DI di;
     const size_t j = i % L_;
     point_[i] = pt;
+    pixels_[i] = q.pixels;
     const M lane = One(j);
     const MI lanei = hn::RebindMask(di, lane);
     const double Zx = p_.Zx[s.m], Zy = p_.Zy[s.m];
@@ -324,20 +309,18 @@ class LaneLoop {
     for (size_t i = 0; i < K * L_; ++i) {
       if (point_[i] >= 0) job_.out[point_[i]] = -1;
     }
-    for (int pt = next_; pt < end_; ++pt) job_.out[pt] = -1;
-    const int rest = job_.next.exchange(job_.n, std::memory_order_relaxed);
-    for (int pt = rest; pt < job_.n; ++pt) job_.out[pt] = -1;
+    claims_.abandon();
     active_ = 0;
   }
 
-  static constexpr int kClaim = 16;
   const Perturber& p_;
   CountJob& job_;
+  Claims claims_{job_};
   const std::int64_t steps_;
   const size_t L_;
-  int next_ = 0, end_ = 0;
   int active_ = 0;
   int point_[kSlots] = {};
+  double pixels_[kSlots] = {};     // the lane's Point::pixels
   std::uint64_t low_[K] = {};      // per vector, lanes whose δc is below the double range
   std::uint64_t allowed_[K] = {};  // per vector, lanes whose point may take skips
   std::uint64_t skipped_[K] = {};  // per vector, lanes whose point took a skip
@@ -362,48 +345,14 @@ HWY_AFTER_NAMESPACE();
 namespace zd::deep {
 
 namespace {
-
 using Entry = void (*)(const Perturber*, CountJob*);
-struct Target {
-  std::int64_t bit;
-  Entry lanes, one_lane;
-};
-
-// Every target compiled in; the one used is the one counts.cpp chose from the CPU's flags.
-constexpr Target kTargets[] = {
-#if HWY_ARCH_X86
-#if HWY_TARGETS & HWY_AVX3
-    {HWY_AVX3, &N_AVX3::CountLanes, &N_AVX3::CountOneLane},
-#endif
-#if HWY_TARGETS & HWY_AVX2
-    {HWY_AVX2, &N_AVX2::CountLanes, &N_AVX2::CountOneLane},
-#endif
-#if HWY_TARGETS & HWY_SSE4
-    {HWY_SSE4, &N_SSE4::CountLanes, &N_SSE4::CountOneLane},
-#endif
-#if HWY_TARGETS & HWY_SSSE3
-    {HWY_SSSE3, &N_SSSE3::CountLanes, &N_SSSE3::CountOneLane},
-#endif
-#if HWY_TARGETS & HWY_EMU128
-    {HWY_EMU128, &N_EMU128::CountLanes, &N_EMU128::CountOneLane},
-#endif
-#if HWY_TARGETS & HWY_SCALAR
-    {HWY_SCALAR, &N_SCALAR::CountLanes, &N_SCALAR::CountOneLane},
-#endif
-#else
-    {HWY_STATIC_TARGET, &HWY_STATIC_DISPATCH(CountLanes), &HWY_STATIC_DISPATCH(CountOneLane)},
-#endif
-};
-
+constexpr OnTarget<Entry> kLanes[] = {ZD_ON_EACH_TARGET(CountLanes)};
+constexpr OnTarget<Entry> kOneLane[] = {ZD_ON_EACH_TARGET(CountOneLane)};
 }  // namespace
 
+// On the target counts.cpp chose from the CPU's flags.
 void count_lanes(const Perturber& p, CountJob& job, bool one_lane) {
-  const std::int64_t bit = counts_target_bit();
-  const Target* t = &std::end(kTargets)[-1];  // the portable one
-  for (const Target& c : kTargets) {
-    if (c.bit == bit) t = &c;
-  }
-  (one_lane ? t->one_lane : t->lanes)(&p, &job);
+  on_target(one_lane ? kOneLane : kLanes, counts_target_bit())(&p, &job);
 }
 
 }  // namespace zd::deep
