@@ -218,6 +218,21 @@ TEST_F(Window, EscEndsAPictureThatWouldTakeHours) {
   expect_exit_0();
 }
 
+// The same at a deep view (the README's, at a limit no picture reaches): SIGTERM ends the
+// explorer while its deep kernel counts, not after the picture.
+TEST_F(Window, SigtermEndsADeepPictureThatWouldTakeHours) {
+  launch("", "--view 0.743643887037158704752191506114774 -0.131825904205311970493132056385139 "
+             "-1.3333333333333333e-21 -1e-21 2147483647");
+  ASSERT_TRUE(eventually(60s, [&] {
+    win = xs->window("zoomdive");
+    return (win != 0 && shot().width == 480) || app->wait(0ms);
+  }));
+  // Past the reference orbit (a nucleus's, found in a fraction of a second): counting points.
+  ASSERT_TRUE(eventually(60s, [&] { return ticks() > 300; }));
+  kill(app->pid(), SIGTERM);
+  EXPECT_EQ(app->wait(60s), std::optional<int>(0)) << slurp(dir / "err");
+}
+
 // A session with dives, a drag, pans, the wheel, Home and limit keys, as --record writes it,
 // replays to the last P position and the S picture; and P's command shows that picture.
 TEST_F(Window, ARecordedSessionReplaysToItsLastPositionAndSavedPicture) {

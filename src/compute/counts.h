@@ -21,6 +21,11 @@ struct CountJob {
   int n;
   int limit;
   std::atomic<int> next{0};  // first point nobody has taken
+  // Optional (the deep kernel fills them): per point, |z|² where its count ended (the first
+  // value at or beyond the escape radius, or the last one) and |dz/dc| times the pixel pitch
+  // there. They tell how far past the radius a point went and how near the set it lies.
+  double* zz = nullptr;
+  double* dz = nullptr;
   // The batch may be abandoned: once *stop reaches stop_at, the calls return soon, leaving
   // -1 for the points they had not finished. poll, if set, is called now and then by the
   // calling thread meanwhile (it may raise *stop).

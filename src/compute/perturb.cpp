@@ -266,24 +266,37 @@ int Perturber::plain(const Point& q, double u, double v, int steps, const CountJ
   }
 }
 
-int Perturber::checked(double pixels, double u, double v, int n, const State& s, int steps, const CountJob* job) const {
-  if (n < 0) return n;
-  const double bound = s.skipped ? kDoubtSkipped : kDoubt;
-  // Most counts are far from doubt: doubles tell, unless they overflow.
-  if (s.dbl && pixels * std::max(std::fabs(s.ddx), std::fabs(s.ddy)) < 0.5 * bound) return n;
-  const auto sensitivity = [&](const State& e) {
-    return FloatExp(pixels) * (e.dbl ? CFloatExp(e.ddx, e.ddy) : e.dd).maxabs();
-  };
-  if (s.skipped) {
-    if (!(sensitivity(s) > FloatExp(kDoubtSkipped))) return n;
+Perturber::Outcome Perturber::outcome(int n, const State& s) const {
+  Outcome o;
+  o.n = n;
+  if (n < 0) return o;
+  if (s.dbl) {
+    const double zx = Zx[s.m] + s.dx, zy = Zy[s.m] + s.dy;
+    o.zz = zx * zx + zy * zy;
+    o.dz = std::sqrt(s.ddx * s.ddx + s.ddy * s.ddy);
+  } else {
+    o.zz = (ref->z(s.m) + s.d).norm().to_double();
+    o.dz = std::sqrt(s.dd.norm().to_double());
+  }
+  return o;
+}
+
+Perturber::Outcome Perturber::checked(double pixels, double u, double v, Outcome o, bool skipped, int steps,
+                                      const CountJob* job) const {
+  if (o.n < 0) return o;
+  if (skipped) {
+    if (!(pixels * o.dz > kDoubtSkipped)) return o;
     unskipped.fetch_add(1, std::memory_order_relaxed);
     State e;
-    n = plain(point(u, v), u, v, steps, job, e);
-    if (n < 0 || !(sensitivity(e) > FloatExp(kDoubt))) return n;
-  } else if (!(sensitivity(s) > FloatExp(kDoubt))) {
-    return n;
+    const Point q = point(u, v);
+    o = outcome(plain(q, u, v, steps, job, e), e);
+    if (o.n < 0) return o;
   }
-  return recount(u, v, steps, job);
+  if (!(pixels * o.dz > kDoubt)) return o;
+  const double dz = o.dz;
+  o = recount(u, v, steps, job);
+  o.dz = dz;
+  return o;
 }
 
 namespace {
@@ -307,8 +320,9 @@ CDDExp dd_of(const BigFloat& x, const BigFloat& y) {
 
 // The loop without skips, in double-double: the rounding that decides these counts in doubles is
 // 2^53 times smaller here.
-int Perturber::recount(double u, double v, int steps, const CountJob* job) const {
+Perturber::Outcome Perturber::recount(double u, double v, int steps, const CountJob* job) const {
   recounted.fetch_add(1, std::memory_order_relaxed);
+  Outcome o;
   const CDDExp dc = dd_of(offx_exact + BigFloat(FloatExp(u) * sx, 64), offy_exact + BigFloat(FloatExp(v) * sy, 64));
   const double* zxl = ref->zx_low();
   const double* zyl = ref->zy_low();
@@ -320,13 +334,20 @@ int Perturber::recount(double u, double v, int steps, const CountJob* job) const
   CDDExp d;
   int m = 0, n = 0;
   for (;;) {
-    if ((n & (kStopCheck - 1)) == kStopCheck - 1 && halted(job)) return kStopped;
+    if ((n & (kStopCheck - 1)) == kStopCheck - 1 && halted(job)) return o;
     d = (Z(m).twice() + d) * d - dc;
     ++m;
     const CDDExp z = Z(m) + d;
     const FloatExp zz = z.norm();
-    if (!(zz < FloatExp(9.0))) return n;
-    if (++n >= steps) return n;
+    o.zz = zz.to_double();
+    if (!(zz < FloatExp(9.0))) {
+      o.n = n;
+      return o;
+    }
+    if (++n >= steps) {
+      o.n = n;
+      return o;
+    }
     if (zz < d.norm() || m == end) {
       d = z;
       m = 0;

@@ -142,8 +142,16 @@ struct Perturber {
   // The count n that a point's life ended with in state s, or its count again where it is in
   // doubt: without skips where skips it took may have moved it, in double-double where the
   // rounding of doubles may have.
-  // pixels: the point's Point::pixels.
-  int checked(double pixels, double u, double v, int n, const State& s, int steps, const CountJob* job) const;
+  // What a point's life ended with: its count (or kStopped), |z|² and |dz/dc| times the pitch.
+  struct Outcome {
+    int n = kStopped;
+    double zz = 0.0, dz = 0.0;
+  };
+  // The outcome of a count n that ended in state s.
+  Outcome outcome(int n, const State& s) const;
+  // pixels: the point's Point::pixels; skipped: it took skips.
+  Outcome checked(double pixels, double u, double v, Outcome o, bool skipped, int steps,
+                  const CountJob* job) const;
   // At index 0 with δ = z (a point's start, z = 0, or a rebase), after n steps: whether a chain
   // starts, that is whether the point may take skips and the shortest skip from index 1 holds
   // after the next step (which gives δ = z² - δc, computed as the step computes it). The vector
@@ -163,7 +171,8 @@ struct Perturber {
   }
   // The count of the point at walk coordinates (u, v) in more precision than doubles give;
   // kStopped if `job` says stop.
-  int recount(double u, double v, int steps, const CountJob* job) const;
+  // The outcome's derivative is left to the caller.
+  Outcome recount(double u, double v, int steps, const CountJob* job) const;
   // Points counted again so far, in double-double and without skips.
   mutable std::atomic<long long> recounted{0}, unskipped{0};
 };

@@ -1,6 +1,7 @@
 // perturb_lanes.cpp — the perturbation loop in doubles on every vector lane, each lane its own
 // point, built once per target and chosen at run time.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -178,12 +179,11 @@ class LaneLoop {
       if (point_[o + j] >= 0) {
         // Left the radius at this step: the step is not counted. Otherwise the limit.
         const int count = static_cast<int>(n[j] - static_cast<std::int64_t>((escaped >> j) & 1));
-        State s;
-        s.dbl = true;
-        s.ddx = ddx[j];
-        s.ddy = ddy[j];
-        s.skipped = ((skipped_[k] >> j) & 1) != 0;
-        Finish(point_[o + j], pixels_[o + j], count, s);
+        Perturber::Outcome out;
+        out.n = count;
+        out.zz = zx[j] * zx[j] + zy[j] * zy[j];
+        out.dz = std::sqrt(ddx[j] * ddx[j] + ddy[j] * ddy[j]);
+        Finish(point_[o + j], pixels_[o + j], out, ((skipped_[k] >> j) & 1) != 0);
         point_[o + j] = -1;
         --active_;
       }
@@ -221,7 +221,7 @@ class LaneLoop {
     const Perturber::Point q = p_.point(job_.cx[pt], job_.cy[pt]);
     const int r = p_.resume(q, job_.cx[pt], job_.cy[pt], s, steps_, &job_);
     if (r == -1) return Load(i, pt, q, s, v);
-    Finish(pt, q.pixels, r, s);
+    Finish(pt, q.pixels, p_.outcome(r, s), s.skipped);
     if (point_[i] >= 0) {
       point_[i] = -1;
       --active_;
@@ -242,7 +242,7 @@ class LaneLoop {
         ++active_;
         return Load(i, pt, q, s, v);
       }
-      Finish(pt, q.pixels, r, s);
+      Finish(pt, q.pixels, p_.outcome(r, s), s.skipped);
     }
     point_[i] = -1;
     const DI di;
@@ -266,10 +266,12 @@ class LaneLoop {
     skipped_[i / L_] &= ~(std::uint64_t{1} << j);
   }
 
-  // Point pt's count n (kStopped: abandoned) with its state s at the end, checked for doubt.
-  void Finish(int pt, double pixels, int n, const State& s) {
-    n = p_.checked(pixels, job_.cx[pt], job_.cy[pt], n, s, steps_, &job_);
-    job_.out[pt] = n == kStopped ? -1 : n;
+  // Point pt's outcome (its count kStopped: abandoned), checked for doubt.
+  void Finish(int pt, double pixels, Perturber::Outcome o, bool skipped) {
+    o = p_.checked(pixels, job_.cx[pt], job_.cy[pt], o, skipped, steps_, &job_);
+    job_.out[pt] = o.n < 0 ? -1 : o.n;
+    if (job_.zz) job_.zz[pt] = o.zz;
+    if (job_.dz) job_.dz[pt] = o.dz;
   }
 
   // Slot i continues point pt (q) from state s (in doubles).
