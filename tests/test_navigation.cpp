@@ -71,6 +71,38 @@ TEST(Script, ParsesLinesAndNamesTheFaultyLine) {
   }
 }
 
+// A script without end (a device, a pipe) is refused once past a bound, never held whole.
+// (Small bounds here; zoomdive-render's own are 100 MiB, 1 MiB a line and 10 million lines.)
+TEST(Script, ScriptsAndLinesBeyondTheirBoundsAreRefused) {
+  const ScriptReader::Bounds bounds{64, 8, 10};
+  const struct {
+    std::string piece;
+    std::size_t times;  // pieces fed; when refused, the last of them is
+    bool refused;
+    int line;  // the refused one, else the lines read
+    const char* what;
+  } cases[] = {
+      {"#234567\n", 8, false, 8, ""},  // 64 bytes of the longest lines
+      {"#234567\n", 9, true, 9, "the script is longer than 64 bytes"},
+      {"#23456789", 1, true, 1, "a line longer than 8 bytes"},
+      {"#2345\n#2345", 2, true, 2, "a line longer than 8 bytes"},
+      {"\n\n\n\n\n", 2, false, 10, ""},
+      {"\n\n\n\n\n\n", 2, true, 11, "the script has more than 10 lines"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<ScriptLine> lines;
+    ScriptReader r(lines, bounds);
+    std::size_t fed = 0;
+    while (fed < c.times && r.feed(c.piece)) ++fed;
+    const bool done = fed == c.times && r.finish();
+    EXPECT_EQ(!done, c.refused);
+    EXPECT_EQ(fed, c.refused ? c.times - 1 : c.times);
+    EXPECT_EQ(r.line(), c.line);
+    EXPECT_EQ(r.what(), c.what);
+  }
+}
+
 TEST_F(Navigation, ScriptLinesTakeEffectAtWarpsStallsAndEnd) {
   start();
   ScriptedInput in(script("L 10 -20\n- 2000 -2000\n"));

@@ -212,6 +212,7 @@ TEST_F(Outputs, UnusableArgumentsExit2AndPrintNothingOnStandardOutput) {
       {{"--workers", "-1"}, "--workers -1 is negative"},
       {{"--workers", "two"}, "--workers \"two\" is not a whole number"},
       {{"--replay", "big.txt"}, "big.txt:2: DX \"99999999999999999999\" does not fit an int"},
+      {{"--replay", "/dev/zero"}, "/dev/zero:1: a line longer than 1 MiB"},
       {{"-o", "-", "--screen", "-"}, "cannot both go to standard output"},
       {{"--summary", "--screen", "-"}, "--summary goes to standard output"},
       {{"-o", "a.png", "--screen", "a.png"}, "name the same file"},
