@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -27,6 +28,8 @@
 #include "program.h"
 #include "render_run.h"
 
+extern char** environ;
+
 namespace zd::test {
 namespace {
 
@@ -36,7 +39,7 @@ bool is_png(const std::string& bytes) { return bytes.rfind("\x89PNG\r\n\x1a\n", 
 std::vector<std::string> listing(const fs::path& dir) {
   std::vector<std::string> names;
   for (const auto& e : fs::recursive_directory_iterator(dir)) {
-    names.push_back(fs::relative(e.path(), dir).string());
+    names.push_back(e.path().lexically_relative(dir).string());
   }
   std::sort(names.begin(), names.end());
   return names;
@@ -127,6 +130,9 @@ TEST_F(Outputs, EachKindOfPathKeepsWhatItIs) {
          EXPECT_TRUE(S_ISCHR(st.st_mode));
          EXPECT_EQ(st.st_rdev, nulldev);
        }},
+      {"a name as long as a name may be: its hidden temporary name is cut to fit", [] {},
+       {"-o", std::string(251, 'n') + ".png"}, 0,
+       [&] { EXPECT_TRUE(is_png(slurp(dir / (std::string(251, 'n') + ".png")))); }},
       {"a full device fails the run, stays a device, and the other output is not kept",
        [&] {
          if (mknod((dir / "out").c_str(), S_IFCHR | 0666, fulldev) != 0) {
@@ -185,7 +191,9 @@ TEST_F(Outputs, AFailedRunLeavesNothingOfItsOwnAndChangesNothing) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const Result r = render(dir, c.args, {c.fsize, ""});
+    RunWith limited;
+    limited.fsize = c.fsize;
+    const Result r = render(dir, c.args, limited);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
@@ -201,8 +209,43 @@ TEST_F(Outputs, AFailedRunLeavesNothingOfItsOwnAndChangesNothing) {
                                       "frame-000004.png"}));
 }
 
+// A run ended by SIGINT, SIGTERM or SIGHUP removes what it made: its frames, every level of
+// folders it made for them, the hidden temporary files of its outputs.
+TEST_F(Outputs, ASignalRemovesEverythingTheRunMade) {
+  std::string session;
+  for (int i = 0; i < 2000; ++i) session += "L 0 0\n";
+  std::ofstream(dir / "s.txt") << session;
+  const std::vector<std::string> before = listing(dir);
+  std::string folder = "d1";
+  for (int i = 2; i <= 10; ++i) folder += "/d" + std::to_string(i);
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(sig));
+    // Sent once the second frame has been written: halfway through the run.
+    const auto send = [&](pid_t child) {
+      for (int waited = 0; waited < 60000; waited += 5) {
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(dir / folder, ec)) {
+          if (fs::exists(e.path() / "frame-000002.png", ec)) {
+            kill(child, sig);
+            return;
+          }
+        }
+        usleep(5000);
+      }
+    };
+    RunWith interrupted;
+    interrupted.meanwhile = send;
+    const Result r = render(dir, {"--replay", "s.txt", "--frames", folder, "-o", "last.png", "--",
+                                  "4", "6", "-1", "1", "50"},
+                            interrupted);
+    EXPECT_EQ(r.status, 128 + sig) << r.err;
+    EXPECT_EQ(listing(dir), before);
+  }
+}
+
 TEST_F(Outputs, UnusableArgumentsExit2AndPrintNothingOnStandardOutput) {
   std::ofstream(dir / "big.txt") << "L 0 0\n- 99999999999999999999 0\n";
+  fs::create_directory_symlink(".", dir / "here");
   const std::pair<std::vector<std::string>, const char*> cases[] = {
       {{"-o", ""}, "-o needs a file name"},
       {{"--screen", ""}, "--screen needs a file name"},
@@ -215,7 +258,10 @@ TEST_F(Outputs, UnusableArgumentsExit2AndPrintNothingOnStandardOutput) {
       {{"--replay", "/dev/zero"}, "/dev/zero:1: a line longer than 1 MiB"},
       {{"-o", "-", "--screen", "-"}, "cannot both go to standard output"},
       {{"--summary", "--screen", "-"}, "--summary goes to standard output"},
-      {{"-o", "a.png", "--screen", "a.png"}, "name the same file"},
+      {{"-o", "a.png", "--screen", "a.png"}, "-o and --screen name the same file"},
+      {{"-o", "a.png", "--screen", "./here//./a.png"}, "-o and --screen name the same file"},
+      {{"--frames", "f/g", "-o", "here/f/g/frame-000002.png"}, "is one of the frames of --frames"},
+      {{"--frames", "f.png", "-o", "f.png"}, "-o names the --frames folder"},
       {{"--bogus"}, "unknown option --bogus"},
       {{"-2", "1", "-1"}, "give all five view numbers or none (got 3)"},
       {{"-2", "1", "-1", "1", "1e12"}, "limit \"1e12\" does not fit an int"},
@@ -229,7 +275,50 @@ TEST_F(Outputs, UnusableArgumentsExit2AndPrintNothingOnStandardOutput) {
     EXPECT_EQ(r.err.rfind("zoomdive-render: ", 0), 0u) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
-    EXPECT_EQ(listing(dir), std::vector<std::string>{"big.txt"});
+    EXPECT_EQ(listing(dir), (std::vector<std::string>{"big.txt", "here"}));
+  }
+}
+
+// A reader that quits (a closed pipe, a FIFO whose reader went away) fails the run with one
+// line: no death by SIGPIPE, no success.
+TEST_F(Outputs, AReaderThatQuitsFailsTheRun) {
+  std::ofstream(dir / "s.txt") << "L 0 0\nL 0 0\n- 0 0\n";
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const bool ffmpeg = std::system("ffmpeg -version </dev/null >/dev/null 2>&1") == 0;
+  const struct {
+    const char* args;
+    const char* message;
+  } cases[] = {
+      {"--screen -", "cannot write standard output: Broken pipe"},
+      {"--summary", "cannot write standard output: Broken pipe"},
+      // Read for 100 bytes of the 691200; the writer waits for room until the reader quits.
+      {"--screen fifo", "cannot write fifo: Broken pipe"},
+      {"--size 64x48 --replay s.txt --video -", "cannot write standard output: ffmpeg: "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    if (!ffmpeg && std::strstr(c.args, "--video")) continue;
+    const bool fifo = std::strstr(c.args, "fifo") != nullptr;
+    pid_t head = -1;
+    if (fifo) {
+      const std::string path = (dir / "fifo").string();
+      const char* argv[] = {"head", "-c", "100", path.c_str(), nullptr};
+      posix_spawn_file_actions_t quiet;
+      posix_spawn_file_actions_init(&quiet);
+      posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+      ASSERT_EQ(posix_spawnp(&head, "head", &quiet, nullptr, const_cast<char**>(argv), environ), 0);
+      posix_spawn_file_actions_destroy(&quiet);
+    }
+    RunWith unread;
+    unread.stdout_unread = !fifo;
+    const Result r = render_line(dir, c.args, unread);
+    if (head > 0) {
+      kill(head, SIGKILL);  // if the run never opened the FIFO
+      waitpid(head, nullptr, 0);
+    }
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind(std::string("zoomdive-render: ") + c.message, 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
   }
 }
 

@@ -162,7 +162,8 @@ TEST_F(Posters, SupersamplingAveragesTheFinerPoster) {
 // pixels are never held. The whole picture in one band is what that would cost.
 TEST_F(Posters, ATallPosterIsComputedInBoundedMemory) {
   // The sanitizers' quarantine of freed blocks would count as the program's memory.
-  const RunWith env{0, "ASAN_OPTIONS=quarantine_size_mb=1"};
+  RunWith env;
+  env.env = "ASAN_OPTIONS=quarantine_size_mb=1";
   // A file of its own, never /dev/null: a broken run as root could replace the device.
   const char* far = " -o p.png -- 4 6 -1 1 50";  // every point escapes at once
   const Result low = render_line(dir, std::string("--size 2048x256 --band-rows 32") + far, env);
@@ -238,7 +239,9 @@ TEST_F(Posters, UnusableArgumentsExit2AndAMissingFfmpegExit1) {
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
   }
-  const Result r = render_line(dir, "--size 64x48 --replay s.txt --video f.mp4", {0, "PATH=/nonexistent"});
+  RunWith no_ffmpeg;
+  no_ffmpeg.env = "PATH=/nonexistent";
+  const Result r = render_line(dir, "--size 64x48 --replay s.txt --video f.mp4", no_ffmpeg);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("--video needs ffmpeg"), std::string::npos) << r.err;
   std::vector<std::string> left;

@@ -174,6 +174,7 @@ class Ffmpeg {
   }
 
   // Ends the input and waits for ffmpeg: "" if it made the whole video, else what it said.
+  // It says only errors, and some (a reader that quit, a full disk) end it with status 0.
   std::string finish() {
     if (pid_ < 0) return done_;
     close(in_);
@@ -182,7 +183,6 @@ class Ffmpeg {
     while (waitpid(pid_, &st, 0) < 0 && errno == EINTR) {
     }
     pid_ = -1;
-    if (WIFEXITED(st) && WEXITSTATUS(st) == 0) return done_ = "";
     std::string last, line;
     std::rewind(err_);
     for (int c; (c = std::fgetc(err_)) != EOF;) {
@@ -196,6 +196,7 @@ class Ffmpeg {
     if (!line.empty()) last = line;
     std::fclose(err_);
     err_ = nullptr;
+    if (WIFEXITED(st) && WEXITSTATUS(st) == 0 && last.empty()) return done_ = "";
     if (last.empty()) {
       last = WIFEXITED(st) ? "exit status " + std::to_string(WEXITSTATUS(st))
                            : "ended by signal " + std::to_string(WTERMSIG(st));
@@ -379,13 +380,16 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
       return 2;
     }
     if (!err.empty()) return fail(err);
-    if (r.png && file && r.png->path == video.path) {
-      std::fprintf(stderr, "zoomdive-render: -o and --video name the same file\n");
+    std::vector<Named> named = {{"--video", &video}};
+    if (r.png) named.insert(named.begin(), {"-o", r.png});
+    if (const std::string twice = named_twice(named, "", 1, 0); !twice.empty()) {
+      std::fprintf(stderr, "zoomdive-render: %s (see zoomdive-render --help)\n", twice.c_str());
       return 2;
     }
     if (find_ffmpeg().empty()) {
       return fail("--video needs ffmpeg, which is not on PATH (Debian: apt-get install ffmpeg)");
     }
+    if (const std::string e = r.run.reserve(video); !e.empty()) return fail(e);
   }
 
   use_backend(headless_backend());
