@@ -106,6 +106,7 @@ TEST_F(Session, AReplayWithoutPicturesShowsTheViewsOfTheOneWithPictures) {
       in.attach(headless());
       paint_mandel();
       EXPECT_EQ(work_done().points > 0, pictures);
+      EXPECT_EQ(prog.kernel != nullptr, pictures) << "no kernel prepared, no reference orbit";
     }
     EXPECT_EQ(shown[0], shown[1]);
     EXPECT_NE(shown[0].front(), shown[0].back());
