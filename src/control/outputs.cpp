@@ -153,12 +153,13 @@ std::string find_target(const std::string& given, Target& t) {
 
 namespace {
 
-// Where a target's bytes end up, one spelling for each file: the real path of its folder and
-// its name there ("" for standard output).
+// A path with every link and "." and ".." taken out, as far as it exists.
 std::string real(const std::string& path) {
   std::error_code ec;
   return fs::weakly_canonical(fs::absolute(path, ec), ec).string();
 }
+// Where a target's bytes end up, one spelling for each file: the real path of its folder and
+// its name there ("" for standard output).
 std::string place_of(const Target& t) {
   if (t.kind == Target::Stdout) return "";
   if (t.kind == Target::Stream) return real(t.path);
