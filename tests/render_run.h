@@ -15,16 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "files.h"
+
 namespace zd::test {
-
-namespace fs = std::filesystem;
-
-inline std::string slurp(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
 
 struct Result {
   int status;
