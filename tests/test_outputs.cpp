@@ -159,19 +159,30 @@ TEST_F(Outputs, EachKindOfPathKeepsWhatItIs) {
   }
 }
 
+// A run that fails, or is ended by SIGINT, SIGTERM or SIGHUP, removes what it made (its frames,
+// every level of folders it made for them, the hidden temporaries of its files) and changes
+// nothing that was there.
 TEST_F(Outputs, AFailedRunLeavesNothingOfItsOwnAndChangesNothing) {
   // A dive of coarse frames, then a rest: the last frame, at full quality, is the largest.
   std::ofstream(dir / "s.txt") << "L 0 0\nL 0 0\nL 0 0\n- 0 0\n";
+  std::string session;
+  for (int i = 0; i < 2000; ++i) session += "L 0 0\n";
+  std::ofstream(dir / "long.txt") << session;
   std::ofstream(dir / "keep.png") << "kept";
   fs::create_directories(dir / "old");
   std::ofstream(dir / "old" / "frame-000001.png") << "an older film";
   fs::create_directories(dir / "odd" / "frame-000003.png");
   const std::vector<std::string> before = listing(dir);
+  std::string deep = "d1";
+  for (int i = 2; i <= 10; ++i) deep += "/d" + std::to_string(i);
+  const std::vector<std::string> interrupted = {"--replay", "long.txt", "--frames", deep, "-o",
+                                                "last.png", "--", "4", "6", "-1", "1", "50"};
   struct Case {
     const char* what;
     std::vector<std::string> args;
     long fsize;
     const char* message;
+    int signal = 0;  // sent once the second frame is written
   };
   const Case cases[] = {
       {"the first output's folder is missing",
@@ -190,17 +201,34 @@ TEST_F(Outputs, AFailedRunLeavesNothingOfItsOwnAndChangesNothing) {
       {"a video meets the file size limit",
        {"--size", "64x48", "--replay", "s.txt", "--video", "new.mp4"}, 1024,
        "cannot write new.mp4: ffmpeg: "},
+      {"SIGINT", interrupted, 0, "", SIGINT},
+      {"SIGTERM", interrupted, 0, "", SIGTERM},
+      {"SIGHUP", interrupted, 0, "", SIGHUP},
   };
   const bool ffmpeg = std::system("ffmpeg -version </dev/null >/dev/null 2>&1") == 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     if (!ffmpeg && c.args[0] == "--size") continue;
-    RunWith limited;
-    limited.fsize = c.fsize;
-    const Result r = render(dir, c.args, limited);
-    EXPECT_EQ(r.status, 1);
+    RunWith with;
+    with.fsize = c.fsize;
+    if (c.signal) {
+      with.meanwhile = [&](pid_t child) {
+        for (int waited = 0; waited < 60000; waited += 5) {
+          std::error_code ec;
+          for (const auto& e : fs::directory_iterator(dir / deep, ec)) {
+            if (fs::exists(e.path() / "frame-000002.png", ec)) {
+              kill(child, c.signal);
+              return;
+            }
+          }
+          usleep(5000);
+        }
+      };
+    }
+    const Result r = render(dir, c.args, with);
+    EXPECT_EQ(r.status, c.signal ? 128 + c.signal : 1);
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), c.signal ? 0 : 1) << r.err;
     EXPECT_EQ(listing(dir), before);
     EXPECT_EQ(slurp(dir / "keep.png"), "kept");
     EXPECT_EQ(slurp(dir / "old" / "frame-000001.png"), "an older film");
@@ -213,42 +241,9 @@ TEST_F(Outputs, AFailedRunLeavesNothingOfItsOwnAndChangesNothing) {
                                       "frame-000004.png"}));
 }
 
-// A run ended by SIGINT, SIGTERM or SIGHUP removes what it made: its frames, every level of
-// folders it made for them, the hidden temporary files of its outputs.
-TEST_F(Outputs, ASignalRemovesEverythingTheRunMade) {
-  std::string session;
-  for (int i = 0; i < 2000; ++i) session += "L 0 0\n";
-  std::ofstream(dir / "s.txt") << session;
-  const std::vector<std::string> before = listing(dir);
-  std::string folder = "d1";
-  for (int i = 2; i <= 10; ++i) folder += "/d" + std::to_string(i);
-  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    SCOPED_TRACE(strsignal(sig));
-    // Sent once the second frame has been written: halfway through the run.
-    const auto send = [&](pid_t child) {
-      for (int waited = 0; waited < 60000; waited += 5) {
-        std::error_code ec;
-        for (const auto& e : fs::directory_iterator(dir / folder, ec)) {
-          if (fs::exists(e.path() / "frame-000002.png", ec)) {
-            kill(child, sig);
-            return;
-          }
-        }
-        usleep(5000);
-      }
-    };
-    RunWith interrupted;
-    interrupted.meanwhile = send;
-    const Result r = render(dir, {"--replay", "s.txt", "--frames", folder, "-o", "last.png", "--",
-                                  "4", "6", "-1", "1", "50"},
-                            interrupted);
-    EXPECT_EQ(r.status, 128 + sig) << r.err;
-    EXPECT_EQ(listing(dir), before);
-  }
-}
-
 TEST_F(Outputs, UnusableArgumentsExit2AndPrintNothingOnStandardOutput) {
   std::ofstream(dir / "big.txt") << "L 0 0\n- 99999999999999999999 0\n";
+  std::ofstream(dir / "s.txt") << "L 0 0\nL 0 0\nL 0 0\n- 0 0\n";  // a film of 4 frames
   fs::create_directory_symlink(".", dir / "here");
   const std::pair<std::vector<std::string>, const char*> cases[] = {
       {{"-o", ""}, "-o needs a file name"},
@@ -270,6 +265,28 @@ TEST_F(Outputs, UnusableArgumentsExit2AndPrintNothingOnStandardOutput) {
       {{"-2", "1", "-1"}, "give all five view numbers or none (got 3)"},
       {{"-2", "1", "-1", "1", "1e12"}, "limit \"1e12\" does not fit an int"},
       {{"1", "1", "-1", "1", "50"}, "x1 and x2 are equal: the view has no width"},
+      // Posters and films.
+      {{"--size", "0x5"}, "--size \"0x5\" is not WxH"},
+      {{"--size", "99999999x2"}, "--size \"99999999x2\" is not WxH"},
+      {{"--size", "640"}, "--size \"640\" is not WxH"},
+      {{"--size", "64x48", "--supersample", "0"}, "--supersample \"0\" is not a whole number"},
+      {{"--size", "65536x48", "--supersample", "8"}, "at most 262144 points a side"},
+      {{"--supersample", "2"}, "--supersample needs --size"},
+      {{"--size", "64x48", "--threads", "0"}, "--threads \"0\" is not"},
+      {{"--size", "64x48", "--replay", "s.txt", "--frames", "f", "--frame-range", "3:2"},
+       "--frame-range \"3:2\""},
+      {{"--size", "64x48", "--replay", "s.txt", "--frames", "f", "--frame-range", "0:2"},
+       "--frame-range \"0:2\""},
+      {{"--size", "64x48", "--replay", "s.txt", "--frame-range", "1:2"},
+       "--frame-range picks frames of a film"},
+      {{"--size", "64x48", "--video", "f.mp4"}, "--video makes a film of a session"},
+      {{"--size", "64x48", "--replay", "s.txt", "--video", "f.avi"}, "only MP4 is written"},
+      {{"--size", "63x48", "--replay", "s.txt", "--video", "f.mp4"}, "even width and height"},
+      {{"--size", "64x48", "--replay", "s.txt", "--video", "f.mp4", "--frames", "f"},
+       "--video and --frames"},
+      {{"--size", "64x48", "--screen", "w.bin"}, "--screen writes the 480 x 360 window's words"},
+      {{"--size", "64x48", "--replay", "s.txt", "--frames", "f", "--frame-range", "5:6"},
+       "the film has 4 frames"},
   };
   for (const auto& [args, message] : cases) {
     SCOPED_TRACE(args[0] + (args.size() > 1 ? " " + args[1] : ""));
@@ -279,8 +296,14 @@ TEST_F(Outputs, UnusableArgumentsExit2AndPrintNothingOnStandardOutput) {
     EXPECT_EQ(r.err.rfind("zoomdive-render: ", 0), 0u) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
-    EXPECT_EQ(listing(dir), (std::vector<std::string>{"big.txt", "here"}));
+    EXPECT_EQ(listing(dir), (std::vector<std::string>{"big.txt", "here", "s.txt"}));
   }
+  RunWith no_ffmpeg;
+  no_ffmpeg.env = "PATH=/nonexistent";
+  const Result r = render_line(dir, "--size 64x48 --replay s.txt --video f.mp4", no_ffmpeg);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("--video needs ffmpeg"), std::string::npos) << r.err;
+  EXPECT_EQ(listing(dir), (std::vector<std::string>{"big.txt", "here", "s.txt"}));
 }
 
 // A reader that quits (a closed pipe, a FIFO whose reader went away) fails the run with one

@@ -192,43 +192,5 @@ TEST_F(Posters, FrameRangesMakeTheWholeFilm) {
   EXPECT_EQ(slurp(dir / "probe"), "96,72," + std::to_string(frames - 1) + "\n");
 }
 
-TEST_F(Posters, UnusableArgumentsExit2AndAMissingFfmpegExit1) {
-  std::ofstream(dir / "s.txt") << "L 0 0\nL 0 0\nL 0 0\n- 0 0\n";  // a film of 4 frames
-  const std::pair<const char*, const char*> cases[] = {
-      {"--size 0x5", "--size \"0x5\" is not WxH"},
-      {"--size 99999999x2", "--size \"99999999x2\" is not WxH"},
-      {"--size 640", "--size \"640\" is not WxH"},
-      {"--size 64x48 --supersample 0", "--supersample \"0\" is not a whole number"},
-      {"--size 65536x48 --supersample 8", "at most 262144 points a side"},
-      {"--supersample 2", "--supersample needs --size"},
-      {"--size 64x48 --threads 0", "--threads \"0\" is not"},
-      {"--size 64x48 --replay s.txt --frames f --frame-range 3:2", "--frame-range \"3:2\""},
-      {"--size 64x48 --replay s.txt --frames f --frame-range 0:2", "--frame-range \"0:2\""},
-      {"--size 64x48 --replay s.txt --frame-range 1:2", "--frame-range picks frames of a film"},
-      {"--size 64x48 --video f.mp4", "--video makes a film of a session"},
-      {"--size 64x48 --replay s.txt --video f.avi", "only MP4 is written"},
-      {"--size 63x48 --replay s.txt --video f.mp4", "even width and height"},
-      {"--size 64x48 --replay s.txt --video f.mp4 --frames f", "--video and --frames"},
-      {"--size 64x48 --screen w.bin", "--screen writes the 480 x 360 window's words"},
-      {"--size 64x48 --replay s.txt --frames f --frame-range 5:6", "the film has 4 frames"},
-  };
-  for (const auto& [args, message] : cases) {
-    SCOPED_TRACE(args);
-    const Result r = render_line(dir, args);
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
-  }
-  RunWith no_ffmpeg;
-  no_ffmpeg.env = "PATH=/nonexistent";
-  const Result r = render_line(dir, "--size 64x48 --replay s.txt --video f.mp4", no_ffmpeg);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("--video needs ffmpeg"), std::string::npos) << r.err;
-  std::vector<std::string> left;
-  for (const auto& e : fs::directory_iterator(dir)) left.push_back(e.path().filename());
-  EXPECT_EQ(left, std::vector<std::string>{"s.txt"});
-}
-
 }  // namespace
 }  // namespace zd::test
