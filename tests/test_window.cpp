@@ -314,9 +314,9 @@ TEST_F(Window, ARecordedSessionReplaysToItsLastPositionAndSavedPicture) {
   EXPECT_LE(render("--view " + position).differing(saved), 480 * 360 / 1000);
   // The script's head gives the start view's arguments.
   const std::string script = slurp(dir / "s.txt");
-  const std::size_t at = script.find("): ");
-  ASSERT_NE(at, std::string::npos) << script;
-  const std::string start_view = script.substr(at + 3, script.find('\n', at) - at - 3);
+  const std::size_t at = script.find("\n# START: ") + 10;
+  ASSERT_GT(at, 10u) << script;
+  const std::string start_view = script.substr(at, script.find('\n', at) - at);
   EXPECT_EQ(start_view, "-- " + view);
   const std::string replay = std::string(ZD_RENDER_BIN) + " --summary -o " +
                              (dir / "replay.png").string() + " --replay " +

@@ -148,10 +148,9 @@ int explorer_main(int argc, const char* const* argv) {
     rec.name = cmd.record;
     // The start view as it was given: the same digits start the replay at the same point.
     const std::string head = "# zoomdive " + std::string(ZD_VERSION) +
-                             " session; replay: zoomdive-render --workers " +
-                             std::to_string(anz) + " --replay FILE START\n" +
-                             "# START (the start view as given; none: the default): " +
-                             start_arguments(cmd) + "\n";
+                             " session; replay: zoomdive-render --workers " + std::to_string(anz) +
+                             " --replay FILE START (the start view as given, none for the "
+                             "default)\n# START: " + start_arguments(cmd) + "\n";
     if (rec.open(record.path) && !rec.write(head)) rec.close();
     if (!rec.failed.empty()) {
       std::fprintf(stderr, "zoomdive: %s\n", rec.failed.c_str());
