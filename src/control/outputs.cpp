@@ -272,12 +272,17 @@ std::string OutputRun::frames_folder(const std::string& given) {
     if (p == p.parent_path()) break;
   }
   for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    // Remembered before it exists, as frames are.
     forget();
-    const bool made = mkdir(it->c_str(), 0777) == 0;
-    const int e = errno;
-    if (made) made_.push_back(*it);
+    made_.push_back(*it);
     remember();
-    if (!made) return "cannot make the frame folder " + *it + ": " + std::strerror(e);
+    if (mkdir(it->c_str(), 0777) != 0) {
+      const int e = errno;
+      forget();
+      made_.pop_back();
+      remember();
+      return "cannot make the frame folder " + *it + ": " + std::strerror(e);
+    }
   }
   if (faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return why(given, errno);
   std::string tmpl = (fs::path(dir) / ".zoomdive-frames-XXXXXX").string();
@@ -296,10 +301,11 @@ std::string OutputRun::frames_folder(const std::string& given) {
 
 std::string OutputRun::frame(long long n, const WriteFn& write) {
   const std::string path = staging_ + "/" + frame_name(n);
-  std::FILE* f = std::fopen(path.c_str(), "wbx");
-  if (!f) return why(frames_ + "/" + frame_name(n), errno);
+  // Counted before the file exists: a signal as it is made removes it too.
   if (leftovers.frames == 0) leftovers.first = static_cast<sig_atomic_t>(n);
   leftovers.frames = static_cast<sig_atomic_t>(n);
+  std::FILE* f = std::fopen(path.c_str(), "wbx");
+  if (!f) return why(frames_ + "/" + frame_name(n), errno);
   std::string bad = write(f);
   if (std::fflush(f) != 0 && bad.empty()) bad = std::strerror(errno);
   if (std::fclose(f) != 0 && bad.empty()) bad = std::strerror(errno);
