@@ -10,20 +10,14 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "files.h"
+
 namespace zd::test {
-
-namespace fs = std::filesystem;
-
-inline std::string slurp(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
 
 struct Result {
   int status;
@@ -32,8 +26,10 @@ struct Result {
 };
 
 struct RunWith {
-  long fsize = 0;   // > 0: the largest file it may write (SIGXFSZ ignored: EFBIG, as a full disk)
+  long fsize = 0;   // > 0: the largest file it may write, as a full disk
   std::string env;  // NAME=VALUE added to its environment
+  bool stdout_unread = false;  // standard output is a pipe whose reader has quit
+  std::function<void(pid_t)> meanwhile;  // called with the running child
 };
 
 // zoomdive-render in `dir` with these arguments, its standard streams captured.
@@ -45,17 +41,19 @@ inline Result render(const fs::path& dir, std::vector<std::string> args, const R
   sa.sa_flags &= ~SA_NOCLDWAIT;
   sigaction(SIGCHLD, &sa, nullptr);
   std::string env = with.env;
+  int unread[2] = {-1, -1};
+  if (with.stdout_unread && pipe(unread) != 0) return {-1, "", "pipe failed", 0};
   const pid_t child = fork();
   if (child == 0) {
     if (chdir(dir.c_str()) != 0) _exit(127);
     if (with.fsize > 0) {
       const rlimit lim{static_cast<rlim_t>(with.fsize), static_cast<rlim_t>(with.fsize)};
       setrlimit(RLIMIT_FSIZE, &lim);
-      signal(SIGXFSZ, SIG_IGN);
     }
     if (!env.empty()) putenv(env.data());
     const int in = open("/dev/null", O_RDONLY);
-    const int out = open(".out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (with.stdout_unread) close(unread[0]);
+    const int out = with.stdout_unread ? unread[1] : open(".out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = open(".err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(in, 0);
     dup2(out, 1);
@@ -66,10 +64,16 @@ inline Result render(const fs::path& dir, std::vector<std::string> args, const R
     execv(argv[0], argv.data());
     _exit(127);
   }
+  if (with.stdout_unread) {
+    close(unread[0]);
+    close(unread[1]);
+  }
+  if (with.meanwhile) with.meanwhile(child);
   int st = 0;
   rusage use{};
   wait4(child, &st, 0, &use);
-  Result r{WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st), slurp(dir / ".out"),
+  Result r{WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st),
+           with.stdout_unread ? "" : slurp(dir / ".out"),
            slurp(dir / ".err"), use.ru_maxrss};
   fs::remove(dir / ".out");
   fs::remove(dir / ".err");

@@ -1,5 +1,6 @@
 // test_control.cpp — command line and start-up.
 #include <cmath>
+#include <sstream>
 
 #include "display/display.h"
 #include "program.h"
@@ -86,6 +87,40 @@ TEST(CommandLine, UnusableViewNumbersAreErrorsNamingTheArgument) {
   EXPECT_EQ(parse_explorer_args(6, bounds, cmd, err), Parsed::Run) << err;
   const char* close[] = {"zoomdive", "0.5", "0.5000000000000000000001", "-1", "1", "50"};
   EXPECT_EQ(parse_explorer_args(6, close, cmd, err), Parsed::Run) << err;
+}
+
+// What a recording's head gives as the start view starts the same view: every digit of a centre
+// that a dive keeps, shallow or deep, and the default view's own doubles.
+TEST(CommandLine, TheStartArgumentsStartTheSameViewAgain) {
+  const std::vector<const char*> forms[] = {
+      {},
+      {"--view", "0.743643887037158704752191506114774", "-0.131825904205311970493132056385139",
+       "-1.3333333333333333e-10", "-1e-10", "300"},
+      {"--", " 0.7436438870371587047521915061147", "0.7436438870371587047521915061149",
+       "-0.1318259042053119704931320563851", "-0.1318259042053119704931320563853 ", "300"},
+  };
+  for (const auto& form : forms) {
+    std::vector<const char*> args = form;
+    args.insert(args.begin(), "zoomdive");
+    Cmdline first, again;
+    std::string err;
+    ASSERT_EQ(parse_explorer_args(static_cast<int>(args.size()), args.data(), first, err), Parsed::Run);
+    const std::string given = start_arguments(first);
+    SCOPED_TRACE(given);
+    std::vector<std::string> words = {"zoomdive"};
+    std::istringstream in(given);
+    for (std::string w; in >> w;) words.push_back(w);
+    args.clear();
+    for (const std::string& w : words) args.push_back(w.c_str());
+    ASSERT_EQ(parse_explorer_args(static_cast<int>(args.size()), args.data(), again, err), Parsed::Run);
+    // Views are equal when every step from them is: dive far below the doubles.
+    View a = start_view(first), b = start_view(again);
+    for (int step = 0; step < 400; ++step) {
+      ASSERT_EQ(a.numbers(), b.numbers()) << "after " << step << " dives";
+      a.zoom_in();
+      b.zoom_in();
+    }
+  }
 }
 
 TEST(CommandLine, HelpAndVersionOnlyAlone) {

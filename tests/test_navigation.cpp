@@ -3,6 +3,7 @@
 #include <climits>
 #include <cmath>
 #include <memory>
+#include <sstream>
 
 #include "display/image_out.h"
 #include "navigation/loop.h"
@@ -68,6 +69,38 @@ TEST(Script, ParsesLinesAndNamesTheFaultyLine) {
     EXPECT_FALSE(parse_script(f.text, lines, bad, what)) << f.text;
     EXPECT_EQ(bad, f.line) << f.text;
     EXPECT_EQ(what.rfind(f.what, 0), 0u) << what;
+  }
+}
+
+// A script without end (a device, a pipe) is refused once past a bound, never held whole.
+// (Small bounds here; zoomdive-render's own are 100 MiB, 1 MiB a line and 10 million lines.)
+TEST(Script, ScriptsAndLinesBeyondTheirBoundsAreRefused) {
+  const ScriptReader::Bounds bounds{64, 8, 10};
+  const struct {
+    std::string piece;
+    std::size_t times;  // pieces fed; when refused, the last of them is
+    bool refused;
+    int line;  // the refused one, else the lines read
+    const char* what;
+  } cases[] = {
+      {"#234567\n", 8, false, 8, ""},  // 64 bytes of the longest lines
+      {"#234567\n", 9, true, 9, "the script is longer than 64 bytes"},
+      {"#23456789", 1, true, 1, "a line longer than 8 bytes"},
+      {"#2345\n#2345", 2, true, 2, "a line longer than 8 bytes"},
+      {"\n\n\n\n\n", 2, false, 10, ""},
+      {"\n\n\n\n\n\n", 2, true, 11, "the script has more than 10 lines"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<ScriptLine> lines;
+    ScriptReader r(lines, bounds);
+    std::size_t fed = 0;
+    while (fed < c.times && r.feed(c.piece)) ++fed;
+    const bool done = fed == c.times && r.finish();
+    EXPECT_EQ(!done, c.refused);
+    EXPECT_EQ(fed, c.refused ? c.times - 1 : c.times);
+    EXPECT_EQ(r.line(), c.line);
+    EXPECT_EQ(r.what(), c.what);
   }
 }
 
@@ -283,6 +316,44 @@ TEST_F(Pan, StripsKeptPixelsAndView) {
   // Strip coordinates are rounded differently from the whole picture's, so refinement decisions
   // at strip edges may differ: measured, 6 pixels in all.
   EXPECT_LT(differ, 60);
+}
+
+// A pan moves a deep centre still as typed: it is the typed number no more, in print or when
+// dives give it more bits (where a typed number is read again at them). The typed numbers are
+// exact in binary, so that reading them again changes nothing else.
+TEST(Viewpoint, PansMoveADeepCentreStillAsTyped) {
+  const std::string x = "0.743643887037251261062920093536376953125";  // 2^-40ths
+  const std::string y = "-0.13182590420547057874500751495361328125";
+  const View typed = View::of_exact(*View::read_centre(x), *View::read_centre(y), FloatExp(1e-20),
+                                    FloatExp(0.75e-20), 500, x, y);
+  ASSERT_TRUE(typed.deep);
+  const struct {
+    const char* what;
+    void (*pan)(View&);
+    int axis;  // 0: x moves, 1: y
+  } pans[] = {
+      {"exact pan right", [](View& v) { v.exact_pan(12, 0); }, 0},
+      {"exact pan down", [](View& v) { v.exact_pan(0, -7); }, 1},
+      {"re-use pan left", [](View& v) { v.pixel_pan(-1, 8, 480, 0, 0, 360); }, 0},
+      {"re-use pan up", [](View& v) { v.pixel_pan(0, 0, 480, 1, 4, 360); }, 1},
+  };
+  for (const auto& p : pans) {
+    SCOPED_TRACE(p.what);
+    View moved = typed, untyped = View::of_exact(typed.cx, typed.cy, typed.xs, typed.ys, 500);
+    p.pan(moved);
+    p.pan(untyped);
+    for (int dive = 0; dive <= 60; ++dive) {
+      std::istringstream a(moved.numbers()), b(untyped.numbers());
+      std::string printed[2][2];
+      a >> printed[0][0] >> printed[0][1];
+      b >> printed[1][0] >> printed[1][1];
+      ASSERT_EQ(printed[0][p.axis], printed[1][p.axis]) << "after " << dive << " dives";
+      ASSERT_TRUE(p.axis == 0 ? moved.cx == untyped.cx : moved.cy == untyped.cy) << dive;
+      ASSERT_NE(printed[0][p.axis], p.axis == 0 ? x : y);
+      moved.zoom_in();
+      untyped.zoom_in();
+    }
+  }
 }
 
 }  // namespace

@@ -3,13 +3,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <png.h>
 
 #include <cinttypes>
 #include <cstring>
@@ -27,6 +26,8 @@
 #include "program.h"
 #include "render_run.h"
 
+extern char** environ;
+
 namespace zd::test {
 namespace {
 
@@ -36,7 +37,7 @@ bool is_png(const std::string& bytes) { return bytes.rfind("\x89PNG\r\n\x1a\n", 
 std::vector<std::string> listing(const fs::path& dir) {
   std::vector<std::string> names;
   for (const auto& e : fs::recursive_directory_iterator(dir)) {
-    names.push_back(fs::relative(e.path(), dir).string());
+    names.push_back(e.path().lexically_relative(dir).string());
   }
   std::sort(names.begin(), names.end());
   return names;
@@ -127,6 +128,9 @@ TEST_F(Outputs, EachKindOfPathKeepsWhatItIs) {
          EXPECT_TRUE(S_ISCHR(st.st_mode));
          EXPECT_EQ(st.st_rdev, nulldev);
        }},
+      {"a name as long as a name may be: its hidden temporary name is cut to fit", [] {},
+       {"-o", std::string(251, 'n') + ".png"}, 0,
+       [&] { EXPECT_TRUE(is_png(slurp(dir / (std::string(251, 'n') + ".png")))); }},
       {"a full device fails the run, stays a device, and the other output is not kept",
        [&] {
          if (mknod((dir / "out").c_str(), S_IFCHR | 0666, fulldev) != 0) {
@@ -155,19 +159,30 @@ TEST_F(Outputs, EachKindOfPathKeepsWhatItIs) {
   }
 }
 
+// A run that fails, or is ended by SIGINT, SIGTERM or SIGHUP, removes what it made (its frames,
+// every level of folders it made for them, the hidden temporaries of its files) and changes
+// nothing that was there.
 TEST_F(Outputs, AFailedRunLeavesNothingOfItsOwnAndChangesNothing) {
   // A dive of coarse frames, then a rest: the last frame, at full quality, is the largest.
   std::ofstream(dir / "s.txt") << "L 0 0\nL 0 0\nL 0 0\n- 0 0\n";
+  std::string session;
+  for (int i = 0; i < 2000; ++i) session += "L 0 0\n";
+  std::ofstream(dir / "long.txt") << session;
   std::ofstream(dir / "keep.png") << "kept";
   fs::create_directories(dir / "old");
   std::ofstream(dir / "old" / "frame-000001.png") << "an older film";
   fs::create_directories(dir / "odd" / "frame-000003.png");
   const std::vector<std::string> before = listing(dir);
+  std::string deep = "d1";
+  for (int i = 2; i <= 10; ++i) deep += "/d" + std::to_string(i);
+  const std::vector<std::string> interrupted = {"--replay", "long.txt", "--frames", deep, "-o",
+                                                "last.png", "--", "4", "6", "-1", "1", "50"};
   struct Case {
     const char* what;
     std::vector<std::string> args;
     long fsize;
     const char* message;
+    int signal = 0;  // sent once the second frame is written
   };
   const Case cases[] = {
       {"the first output's folder is missing",
@@ -182,13 +197,38 @@ TEST_F(Outputs, AFailedRunLeavesNothingOfItsOwnAndChangesNothing) {
        "odd/frame-000003.png: Is a directory"},
       {"older frames stay when the film fails",
        {"--replay", "s.txt", "--frames", "old", "--screen", "new.bin"}, 12000, "cannot write "},
+      // ffmpeg says so, though it exits with status 0.
+      {"a video meets the file size limit",
+       {"--size", "64x48", "--replay", "s.txt", "--video", "new.mp4"}, 1024,
+       "cannot write new.mp4: ffmpeg: "},
+      {"SIGINT", interrupted, 0, "", SIGINT},
+      {"SIGTERM", interrupted, 0, "", SIGTERM},
+      {"SIGHUP", interrupted, 0, "", SIGHUP},
   };
+  const bool ffmpeg = std::system("ffmpeg -version </dev/null >/dev/null 2>&1") == 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const Result r = render(dir, c.args, {c.fsize, ""});
-    EXPECT_EQ(r.status, 1);
+    if (!ffmpeg && c.args[0] == "--size") continue;
+    RunWith with;
+    with.fsize = c.fsize;
+    if (c.signal) {
+      with.meanwhile = [&](pid_t child) {
+        for (int waited = 0; waited < 60000; waited += 5) {
+          std::error_code ec;
+          for (const auto& e : fs::directory_iterator(dir / deep, ec)) {
+            if (fs::exists(e.path() / "frame-000002.png", ec)) {
+              kill(child, c.signal);
+              return;
+            }
+          }
+          usleep(5000);
+        }
+      };
+    }
+    const Result r = render(dir, c.args, with);
+    EXPECT_EQ(r.status, c.signal ? 128 + c.signal : 1);
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), c.signal ? 0 : 1) << r.err;
     EXPECT_EQ(listing(dir), before);
     EXPECT_EQ(slurp(dir / "keep.png"), "kept");
     EXPECT_EQ(slurp(dir / "old" / "frame-000001.png"), "an older film");
@@ -203,6 +243,8 @@ TEST_F(Outputs, AFailedRunLeavesNothingOfItsOwnAndChangesNothing) {
 
 TEST_F(Outputs, UnusableArgumentsExit2AndPrintNothingOnStandardOutput) {
   std::ofstream(dir / "big.txt") << "L 0 0\n- 99999999999999999999 0\n";
+  std::ofstream(dir / "s.txt") << "L 0 0\nL 0 0\nL 0 0\n- 0 0\n";  // a film of 4 frames
+  fs::create_directory_symlink(".", dir / "here");
   const std::pair<std::vector<std::string>, const char*> cases[] = {
       {{"-o", ""}, "-o needs a file name"},
       {{"--screen", ""}, "--screen needs a file name"},
@@ -212,13 +254,39 @@ TEST_F(Outputs, UnusableArgumentsExit2AndPrintNothingOnStandardOutput) {
       {{"--workers", "-1"}, "--workers -1 is negative"},
       {{"--workers", "two"}, "--workers \"two\" is not a whole number"},
       {{"--replay", "big.txt"}, "big.txt:2: DX \"99999999999999999999\" does not fit an int"},
+      {{"--replay", "/dev/zero"}, "/dev/zero:1: a line longer than 1 MiB"},
       {{"-o", "-", "--screen", "-"}, "cannot both go to standard output"},
       {{"--summary", "--screen", "-"}, "--summary goes to standard output"},
-      {{"-o", "a.png", "--screen", "a.png"}, "name the same file"},
+      {{"-o", "a.png", "--screen", "a.png"}, "-o and --screen name the same file"},
+      {{"-o", "a.png", "--screen", "./here//./a.png"}, "-o and --screen name the same file"},
+      {{"--frames", "f/g", "-o", "here/f/g/frame-000002.png"}, "is one of the frames of --frames"},
+      {{"--frames", "f.png", "-o", "f.png"}, "-o names the --frames folder"},
       {{"--bogus"}, "unknown option --bogus"},
       {{"-2", "1", "-1"}, "give all five view numbers or none (got 3)"},
       {{"-2", "1", "-1", "1", "1e12"}, "limit \"1e12\" does not fit an int"},
       {{"1", "1", "-1", "1", "50"}, "x1 and x2 are equal: the view has no width"},
+      // Posters and films.
+      {{"--size", "0x5"}, "--size \"0x5\" is not WxH"},
+      {{"--size", "99999999x2"}, "--size \"99999999x2\" is not WxH"},
+      {{"--size", "640"}, "--size \"640\" is not WxH"},
+      {{"--size", "64x48", "--supersample", "0"}, "--supersample \"0\" is not a whole number"},
+      {{"--size", "65536x48", "--supersample", "8"}, "at most 262144 points a side"},
+      {{"--supersample", "2"}, "--supersample needs --size"},
+      {{"--size", "64x48", "--threads", "0"}, "--threads \"0\" is not"},
+      {{"--size", "64x48", "--replay", "s.txt", "--frames", "f", "--frame-range", "3:2"},
+       "--frame-range \"3:2\""},
+      {{"--size", "64x48", "--replay", "s.txt", "--frames", "f", "--frame-range", "0:2"},
+       "--frame-range \"0:2\""},
+      {{"--size", "64x48", "--replay", "s.txt", "--frame-range", "1:2"},
+       "--frame-range picks frames of a film"},
+      {{"--size", "64x48", "--video", "f.mp4"}, "--video makes a film of a session"},
+      {{"--size", "64x48", "--replay", "s.txt", "--video", "f.avi"}, "only MP4 is written"},
+      {{"--size", "63x48", "--replay", "s.txt", "--video", "f.mp4"}, "even width and height"},
+      {{"--size", "64x48", "--replay", "s.txt", "--video", "f.mp4", "--frames", "f"},
+       "--video and --frames"},
+      {{"--size", "64x48", "--screen", "w.bin"}, "--screen writes the 480 x 360 window's words"},
+      {{"--size", "64x48", "--replay", "s.txt", "--frames", "f", "--frame-range", "5:6"},
+       "the film has 4 frames"},
   };
   for (const auto& [args, message] : cases) {
     SCOPED_TRACE(args[0] + (args.size() > 1 ? " " + args[1] : ""));
@@ -228,7 +296,56 @@ TEST_F(Outputs, UnusableArgumentsExit2AndPrintNothingOnStandardOutput) {
     EXPECT_EQ(r.err.rfind("zoomdive-render: ", 0), 0u) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
-    EXPECT_EQ(listing(dir), std::vector<std::string>{"big.txt"});
+    EXPECT_EQ(listing(dir), (std::vector<std::string>{"big.txt", "here", "s.txt"}));
+  }
+  RunWith no_ffmpeg;
+  no_ffmpeg.env = "PATH=/nonexistent";
+  const Result r = render_line(dir, "--size 64x48 --replay s.txt --video f.mp4", no_ffmpeg);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("--video needs ffmpeg"), std::string::npos) << r.err;
+  EXPECT_EQ(listing(dir), (std::vector<std::string>{"big.txt", "here", "s.txt"}));
+}
+
+// A reader that quits (a closed pipe, a FIFO whose reader went away) fails the run with one
+// line: no death by SIGPIPE, no success.
+TEST_F(Outputs, AReaderThatQuitsFailsTheRun) {
+  std::ofstream(dir / "s.txt") << "L 0 0\nL 0 0\n- 0 0\n";
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const bool ffmpeg = std::system("ffmpeg -version </dev/null >/dev/null 2>&1") == 0;
+  const struct {
+    const char* args;
+    const char* message;
+  } cases[] = {
+      {"--screen -", "cannot write standard output: Broken pipe"},
+      {"--summary", "cannot write standard output: Broken pipe"},
+      // Read for 100 bytes of the 691200; the writer waits for room until the reader quits.
+      {"--screen fifo", "cannot write fifo: Broken pipe"},
+      {"--size 64x48 --replay s.txt --video -", "cannot write standard output: ffmpeg: "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    if (!ffmpeg && std::strstr(c.args, "--video")) continue;
+    const bool fifo = std::strstr(c.args, "fifo") != nullptr;
+    pid_t head = -1;
+    if (fifo) {
+      const std::string path = (dir / "fifo").string();
+      const char* argv[] = {"head", "-c", "100", path.c_str(), nullptr};
+      posix_spawn_file_actions_t quiet;
+      posix_spawn_file_actions_init(&quiet);
+      posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+      ASSERT_EQ(posix_spawnp(&head, "head", &quiet, nullptr, const_cast<char**>(argv), environ), 0);
+      posix_spawn_file_actions_destroy(&quiet);
+    }
+    RunWith unread;
+    unread.stdout_unread = !fifo;
+    const Result r = render_line(dir, c.args, unread);
+    if (head > 0) {
+      kill(head, SIGKILL);  // if the run never opened the FIFO
+      waitpid(head, nullptr, 0);
+    }
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind(std::string("zoomdive-render: ") + c.message, 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
   }
 }
 
@@ -265,14 +382,10 @@ TEST_F(Outputs, WhatARunComputesIsWhatItWrites) {
   const std::string words = slurp(dir / "last.bin");
   ASSERT_EQ(words.size(), WINWORDS * 4u);
   EXPECT_EQ(std::memcmp(words.data(), screen, words.size()), 0);  // little-endian machines
-  png_image img{};
-  img.version = PNG_IMAGE_VERSION;
-  ASSERT_TRUE(png_image_begin_read_from_file(&img, (dir / "last.png").c_str()));
-  img.format = PNG_FORMAT_RGBA;
-  std::vector<std::uint32_t> rgba(480 * 360);
-  ASSERT_TRUE(png_image_finish_read(&img, nullptr, rgba.data(), 480 * 4, nullptr));
-  for (int i = 0; i < WINWORDS; ++i) {  // the PNG is top row first, opaque
-    ASSERT_EQ(rgba[i], headless().pixels[(359 - i / 480) * 480 + i % 480] | 0xff000000u) << i;
+  const Picture last = read_png(dir / "last.png");
+  ASSERT_EQ(last.width * last.height, WINWORDS);
+  for (int i = 0; i < WINWORDS; ++i) {  // the PNG is top row first
+    ASSERT_EQ(last.px(i % 480, i / 480), headless().pixels[(359 - i / 480) * 480 + i % 480] & 0xffffff) << i;
   }
   const auto frames = listing(dir / "f" / "g");
   ASSERT_EQ(static_cast<long long>(frames.size()), headless().writes);

@@ -79,6 +79,40 @@ TEST_F(Session, RecordedLinesReadBackAsTheyWereWritten) {
   }
 }
 
+// A film learns its views without computing a picture: after every window write the view is
+// the one the replay that computes shows there, shallow and deep, with and without workers.
+TEST_F(Session, AReplayWithoutPicturesShowsTheViewsOfTheOneWithPictures) {
+  const char* text = "L 0 0\nL 30 -20\nM 0 0\n- 0 0\nLM 0 0\nLM 12 9\n- 0 0\n- -25 14\n"
+                     "- 0 0\nlimit*2\nL 4 0\n- 0 0\nhome\nL 0 0\n- 0 0\n";
+  const std::vector<const char*> views[] = {
+      {"--workers", "2", "--", "-1", "0.5", "-0.8", "0.6", "100"},
+      {"--view", "0.74364388703715870475219", "-0.13182590420531197049312", "-1.3e-18", "-1e-18",
+       "120"},
+  };
+  std::vector<ScriptLine> lines;
+  int bad = 0;
+  std::string what;
+  ASSERT_TRUE(parse_script(text, lines, bad, what)) << what;
+  for (const auto& view : views) {
+    SCOPED_TRACE(view.back());
+    std::vector<std::string> shown[2];
+    for (const bool pictures : {true, false}) {
+      start(view);
+      prog.views_only = !pictures;
+      headless().on_write = [&](const HeadlessState&) {
+        shown[pictures].push_back(prog.view.numbers());
+      };
+      ScriptedInput in(lines);
+      in.attach(headless());
+      paint_mandel();
+      EXPECT_EQ(work_done().points > 0, pictures);
+      EXPECT_EQ(prog.kernel != nullptr, pictures) << "no kernel prepared, no reference orbit";
+    }
+    EXPECT_EQ(shown[0], shown[1]);
+    EXPECT_NE(shown[0].front(), shown[0].back());
+  }
+}
+
 // A picture that would take hours (limit 2e9, every point inside) must end at once when the
 // user leaves; a press keeps the coarse pass and drops the refinement.
 TEST_F(Session, PicturesAreAbandonedForAQuitOrAPress) {

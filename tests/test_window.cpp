@@ -12,6 +12,8 @@ using namespace xd;
 // few steps on any machine and stays far from where double precision runs out.
 const char* const CUSP_VIEW = "-0.3 -0.2 0.0375 -0.0375 20000";
 const char* const SEAHORSE_VIEW = "0.7 0.8 -0.15 -0.075 300";
+// Every point escapes at once: steps as fast as the explorer can take them.
+const char* const FAR_VIEW = "4 6 -1 1 50";
 
 class Window : public ::testing::Test {
  protected:
@@ -37,19 +39,20 @@ class Window : public ::testing::Test {
     EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
     return read_png(dir / "want.png");
   }
-  // Starts the explorer in dir with these options and the view.
-  void launch(const std::string& options, const std::string& view) {
+  // Starts the explorer in dir with these options and the view, after the shell's commands.
+  void launch(const std::string& options, const std::string& view, const std::string& shell = "") {
     // The window system's libraries leave blocks nobody can free; its OpenGL driver is not
     // instrumented.
-    app.emplace("cd " + dir.string() + " && DISPLAY=" + xs->name() +
+    app.emplace("cd " + dir.string() + " && " + shell + "DISPLAY=" + xs->name() +
                 " ASAN_OPTIONS=detect_leaks=0 TSAN_OPTIONS=suppressions=" + ZD_TSAN_SUPP +
                 " exec " + ZD_EXPLORER_BIN + " " + options + " " + view + " >" +
                 (dir / "out").string() + " 2>" + (dir / "err").string());
   }
   // Starts the explorer and waits until its window shows the renderer's first picture.
-  Picture start(const std::string& view, const std::string& options = "") {
+  Picture start(const std::string& view, const std::string& options = "",
+                const std::string& shell = "") {
     const Picture want = render(view);
-    launch(options, view);
+    launch(options, view, shell);
     // SDL may replace its first window by another: look again until one shows the picture.
     Picture got;
     eventually(60s, [&] {
@@ -89,19 +92,27 @@ class Window : public ::testing::Test {
   ::Window win = 0;
 };
 
-TEST_F(Window, FirstPictureIsTheRenderersAndResizingDoublesEveryPixel) {
+// Resized, the window shows the picture scaled to fill it, its aspect kept, black around it.
+TEST_F(Window, FirstPictureIsTheRenderersAndResizingScalesItWithItsAspectKept) {
+  // The window's size and where the picture, twice as large, goes in it.
+  const struct { int w, h, x, y; } sizes[] = {{960, 720, 0, 0}, {1040, 720, 40, 0}, {960, 900, 0, 90}};
   for (const std::string view : {"", SEAHORSE_VIEW}) {
     SCOPED_TRACE(view);
     const Picture want = start(view);
-    // Twice the size (moved to where the screen has room for it).
     const std::string id = std::to_string(win);
-    xdotool("windowmove " + id + " 0 0 windowsize " + id + " 960 720");
-    Picture twice{960, 720, std::vector<unsigned char>(960 * 720 * 3)}, got;
-    for (int i = 0; i < 960 * 720 * 3; ++i) {
-      twice.rgb[i] = want.rgb[(i / (960 * 3) / 2 * 480 + i % (960 * 3) / 6) * 3 + i % 3];
+    for (const auto& z : sizes) {
+      SCOPED_TRACE(testing::Message() << z.w << " x " << z.h);
+      // Moved to where the screen has room for it.
+      xdotool("windowmove " + id + " 0 0 windowsize " + id + " " + std::to_string(z.w) + " " +
+              std::to_string(z.h));
+      Picture scaled{z.w, z.h, std::vector<unsigned char>(z.w * z.h * 3, 0)}, got;
+      for (int i = 0; i < 960 * 720 * 3; ++i) {
+        const int y = i / (960 * 3), x = i % (960 * 3) / 3, c = i % 3;
+        scaled.rgb[((y + z.y) * z.w + x + z.x) * 3 + c] = want.rgb[(y / 2 * 480 + x / 2) * 3 + c];
+      }
+      EXPECT_TRUE(eventually(30s, [&] { return (got = shot()) == scaled; }))
+          << got.width << " x " << got.height << ", pixels unlike: " << got.differing(scaled);
     }
-    EXPECT_TRUE(eventually(30s, [&] { return (got = shot()) == twice; }))
-        << got.width << " x " << got.height << ", pixels not doubled: " << got.differing(twice);
     xdotool("click 3");
     expect_exit_0();
   }
@@ -155,6 +166,51 @@ int shift_of(const Picture& after, const Picture& before) {
     if (kept) return s;
   }
   return 0;
+}
+
+// Each notch of the wheel is a step: towards the user a back-out, away from the user a dive.
+TEST_F(Window, AWheelNotchBacksOutOrDivesOneStep) {
+  const Picture out = render(SEAHORSE_VIEW, "M 0 0\n- 0 0\n");
+  const Picture back = render(SEAHORSE_VIEW, "M 0 0\n- 0 0\nL 0 0\n- 0 0\n");
+  start(SEAHORSE_VIEW);
+  Picture got;
+  xdotool("click 5");
+  EXPECT_TRUE(eventually(60s, [&] { return (got = shot()) == out; }))
+      << "pixels unlike one step out: " << got.differing(out);
+  xdotool("click 4");
+  EXPECT_TRUE(eventually(60s, [&] { return (got = shot()) == back; }))
+      << "pixels unlike one step out and one in: " << got.differing(back);
+  xdotool("click 3");
+  expect_exit_0();
+}
+
+// A recording that cannot be written ends the explorer, its window closed, with status 1 and
+// one line naming the file: at start-up (a full device) or later (past the file size limit,
+// 512 bytes here), where the lines written whole still replay.
+TEST_F(Window, ARecordingThatFailsEndsTheExplorerWithStatus1) {
+  const struct { const char* shell; const char* file; const char* message; } cases[] = {
+      {"", "/dev/full", "zoomdive: cannot write /dev/full: No space left on device\n"},
+      {"ulimit -f 1; ", "r.txt", "zoomdive: cannot write r.txt: File too large\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string options = std::string("--rate 200 --record ") + c.file;
+    if (*c.shell) {
+      start(FAR_VIEW, options, c.shell);
+      xdotool("mousedown 1");  // held until the recording fails
+    } else {
+      launch(options, FAR_VIEW);
+    }
+    const std::optional<int> status = app->wait(60s);
+    xdotool("mouseup 1");
+    ASSERT_TRUE(status) << "still running";
+    EXPECT_EQ(*status, 1);
+    EXPECT_EQ(slurp(dir / "err"), c.message);
+    EXPECT_EQ(xs->window("zoomdive"), 0u);
+  }
+  const std::string replay = std::string(ZD_RENDER_BIN) + " --summary --replay " +
+                             (dir / "r.txt").string() + " -- " + FAR_VIEW + " >/dev/null";
+  EXPECT_EQ(std::system(replay.c_str()), 0) << slurp(dir / "r.txt");
 }
 
 TEST_F(Window, AtRestItSleepsAndTheNextMotionShiftsThePictureByWholeBlocks) {
@@ -271,11 +327,12 @@ TEST_F(Window, ARecordedSessionReplaysToItsLastPositionAndSavedPicture) {
   const Picture saved = read_png(dir / line[3]);
   ASSERT_EQ(saved.width, 480);
   EXPECT_LE(render("--view " + position).differing(saved), 480 * 360 / 1000);
-  // The script's head names the start view, as --view takes it.
+  // The script's head gives the start view's arguments.
   const std::string script = slurp(dir / "s.txt");
-  const std::size_t at = script.find("--view ");
-  ASSERT_NE(at, std::string::npos) << script;
+  const std::size_t at = script.find("\n# START: ") + 10;
+  ASSERT_GT(at, 10u) << script;
   const std::string start_view = script.substr(at, script.find('\n', at) - at);
+  EXPECT_EQ(start_view, "-- " + view);
   const std::string replay = std::string(ZD_RENDER_BIN) + " --summary -o " +
                              (dir / "replay.png").string() + " --replay " +
                              (dir / "s.txt").string() + " " + start_view + " > " +

@@ -2,7 +2,6 @@
 // beside it, input through xdotool, pictures of windows (read from the server) and PNG files.
 #pragma once
 #include <fcntl.h>
-#include <png.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -20,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "files.h"
+
 // Last: its macros (None, Status, ...) would break the headers above.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -32,40 +33,9 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using ms = std::chrono::milliseconds;
 
-// RGB pixels, top row first.
-struct Picture {
-  int width = 0, height = 0;
-  std::vector<unsigned char> rgb;
-  unsigned px(int x, int y) const {
-    const unsigned char* p = &rgb[(static_cast<std::size_t>(y) * width + x) * 3];
-    return p[0] | p[1] << 8 | p[2] << 16;
-  }
-  bool operator==(const Picture&) const = default;
-  int differing(const Picture& o) const {  // pixels unlike o's; -1 for another size
-    if (o.width != width || o.height != height) return -1;
-    int n = 0;
-    for (std::size_t i = 0; i < rgb.size(); i += 3)
-      n += !std::equal(&rgb[i], &rgb[i] + 3, &o.rgb[i]);
-    return n;
-  }
-};
-
-// Empty if the file cannot be read.
-inline Picture read_png(const fs::path& file) {
-  png_image img{};
-  img.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&img, file.c_str())) return {};
-  img.format = PNG_FORMAT_RGB;
-  Picture p{static_cast<int>(img.width), static_cast<int>(img.height),
-            std::vector<unsigned char>(PNG_IMAGE_SIZE(img))};
-  return png_image_finish_read(&img, nullptr, p.rgb.data(), 0, nullptr) ? p : Picture{};
-}
-
-inline std::string slurp(const fs::path& file) {
-  std::stringstream s;
-  s << std::ifstream(file).rdbuf();
-  return s.str();
-}
+using zd::test::Picture;
+using zd::test::read_png;
+using zd::test::slurp;
 
 // Asks until ready() or the time is up; whether it became ready.
 template <class F>

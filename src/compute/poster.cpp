@@ -216,7 +216,9 @@ std::string render_poster(const View& v, const PosterShape& shape, const PosterS
   // The window's size is the window's picture, running sums and all.
   p.direct = !(fine_width == WINW && p.fine_height == WINH);
 
-  [[maybe_unused]] const int threads = shape.threads > 0 ? shape.threads : poster_threads_default();  // OpenMP only
+  // Threads beyond the cores would only wait for one, each holding a band's buffers meanwhile.
+  const int cores = poster_threads_default();
+  [[maybe_unused]] const int threads = std::min(shape.threads > 0 ? shape.threads : cores, cores);
   const int rows = shape.band_rows > 0 ? shape.band_rows : default_band_rows(p.stride, p.n);
   p.band = (std::min(rows, p.height) + 3) & ~3;  // on the walk's 4 x 4 grid
   const int bands = (p.height + p.band - 1) / p.band;

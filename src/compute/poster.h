@@ -13,7 +13,7 @@ namespace zd {
 struct PosterShape {
   int width = 480, height = 360;  // pixels
   int supersample = 1;            // N: N x N points a pixel, averaged per channel
-  int threads = 0;                // 0: every core
+  int threads = 0;                // 0: every core; more than the cores are not started
   int band_rows = 0;              // pixel rows a band computes at once; 0: chosen for memory
 };
 

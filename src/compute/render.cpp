@@ -89,7 +89,10 @@ void mandel(int first, int rows, double x0, double dx, double y0, double dy, int
   last_poll = {};
   if (prog.stop.load() != STOP_ALL) prog.stop = STOP_NONE;
 
-  if (anz == 0) {
+  if (prog.views_only) {
+    // Nothing to compute: what follows (the window write, the buttons read, the refinement)
+    // is what a session's timing counts.
+  } else if (anz == 0) {
     // The whole region in this thread. Its wake-up goes to ourselves: take it at once, so that
     // the count is back where it was after every call, as it is with workers.
     const int even = rows % 2 != 0 ? rows + 1 : rows;

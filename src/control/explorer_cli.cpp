@@ -2,6 +2,10 @@
 // and what the explorer keeps: positions (P), pictures (S) and the session (--record).
 #include "control/explorer_cli.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -47,17 +51,41 @@ const char* const help_text =
     "quits, as does closing the window.\n";
 
 // The session as a script, written line by line as it is played, so that however the
-// session ends the script is whole.
+// session ends the script is whole. A line that cannot be written ends the session; the part
+// of it that was written is cut off, so that what is there still replays.
 struct Recording {
-  std::FILE* f = nullptr;
-  bool failed = false;
-  void line(const ScriptLine& s) {
-    if (!f || failed) return;
-    if (std::fprintf(f, "%s\n", format_line(s).c_str()) < 0 || std::fflush(f) != 0) {
-      failed = true;
-      std::fprintf(stderr, "zoomdive: the recording stops: %s\n", std::strerror(errno));
-    }
+  std::string name;  // as given
+  int fd = -1;
+  std::string failed;  // why it stopped
+  off_t whole = 0;     // bytes of whole lines written
+  bool open(const std::string& path) {
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0) fail();
+    return fd >= 0;
   }
+  bool write(const std::string& text) {
+    if (!failed.empty()) return false;
+    for (std::size_t at = 0; at < text.size();) {
+      const ssize_t n = ::write(fd, text.data() + at, text.size() - at);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        fail();
+        if (ftruncate(fd, whole) != 0) {
+          // A device or a pipe: nothing to cut.
+        }
+        return false;
+      }
+      at += static_cast<std::size_t>(n);
+    }
+    whole += static_cast<off_t>(text.size());
+    return true;
+  }
+  bool close() {
+    if (::close(fd) != 0 && failed.empty()) fail();
+    fd = -1;
+    return failed.empty();
+  }
+  void fail() { failed = "cannot write " + name + ": " + std::strerror(errno ? errno : EIO); }
 };
 
 void print_position() {
@@ -80,6 +108,7 @@ void save_picture() {
 }  // namespace
 
 int explorer_main(int argc, const char* const* argv) {
+  signal(SIGXFSZ, SIG_IGN);  // a recording past the file size limit fails as on a full disk
   Cmdline cmd;
   std::string err;
   switch (parse_explorer_args(argc, argv, cmd, err)) {
@@ -115,22 +144,25 @@ int explorer_main(int argc, const char* const* argv) {
     std::fprintf(stderr, "zoomdive: cannot open a window: %s\n", gfx_error());
     return 1;
   }
-  if (cmd.record_given && !(rec.f = std::fopen(record.path.c_str(), "w"))) {
-    std::fprintf(stderr, "zoomdive: cannot write %s: %s\n", cmd.record.c_str(),
-                 std::strerror(errno));
-    gexit();
-    return 1;
-  }
-  if (rec.f) {
-    std::fprintf(rec.f,
-                 "# zoomdive %s session; replay: zoomdive-render --workers %d --replay FILE\n"
-                 "#   --view %s\n",
-                 ZD_VERSION, anz, prog.view.numbers().c_str());
-    std::fflush(rec.f);
+  if (cmd.record_given) {
+    rec.name = cmd.record;
+    // The start view as it was given: the same digits start the replay at the same point.
+    const std::string head = "# zoomdive " + std::string(ZD_VERSION) +
+                             " session; replay: zoomdive-render --workers " + std::to_string(anz) +
+                             " --replay FILE START (the start view as given, none for the "
+                             "default)\n# START: " + start_arguments(cmd) + "\n";
+    if (rec.open(record.path) && !rec.write(head)) rec.close();
+    if (!rec.failed.empty()) {
+      std::fprintf(stderr, "zoomdive: %s\n", rec.failed.c_str());
+      gexit();
+      return 1;
+    }
   }
   LiveInput live;
   live.rate = cmd.rate;
-  if (rec.f) live.record = [&rec](const ScriptLine& s) { rec.line(s); };
+  if (rec.fd >= 0) {
+    live.record = [&rec](const ScriptLine& s) { return rec.write(format_line(s) + "\n"); };
+  }
   live.key = [](char k) {
     if (k == 'P') print_position();
     if (k == 'S') save_picture();
@@ -138,7 +170,10 @@ int explorer_main(int argc, const char* const* argv) {
   sdl_live(live);
   paint_mandel();
   gexit();
-  if (rec.f) std::fclose(rec.f);
+  if (rec.fd >= 0 && !rec.close()) {
+    std::fprintf(stderr, "zoomdive: %s\n", rec.failed.c_str());
+    return 1;
+  }
   return 0;
 }
 

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -56,17 +57,17 @@ std::string resolve_links(const std::string& given, std::string& err) {
   return "";
 }
 
-// What the signal handler removes: fixed buffers, so that it needs no allocation. Frames are
-// staged under numbered names in one folder, so a count stands for them.
+// What the signal handler removes, as plain pointers into OutputRun's own strings: the handler
+// allocates nothing and reads them only while armed. Frames are staged under numbered names in
+// one folder, so a count stands for them.
 struct Leftovers {
-  static constexpr int FILES = 8;
-  char files[FILES][PATH_MAX];
+  const char* const* files = nullptr;  // temporary files
   int nfiles = 0;
+  const char* const* made = nullptr;  // folders made by the run, deepest last
+  int nmade = 0;
   char staging[PATH_MAX] = {};
   // Frames first .. frames: a film may be made in parts, each from its own first frame.
   volatile sig_atomic_t first = 1, frames = 0;
-  char made[8][PATH_MAX];  // folders made by the run, deepest last
-  int nmade = 0;
 };
 Leftovers leftovers;
 volatile sig_atomic_t armed = 0;
@@ -134,6 +135,7 @@ std::string find_target(const std::string& given, Target& t) {
   if (S_ISSOCK(st.st_mode)) return "cannot write " + given + ": it is a socket";
   if (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode)) {
     t.kind = Target::Stream;
+    t.device = S_ISCHR(st.st_mode);
     if (faccessat(AT_FDCWD, t.path.c_str(), W_OK, AT_EACCESS) != 0) return why(given, errno);
     return "";
   }
@@ -147,6 +149,60 @@ std::string find_target(const std::string& given, Target& t) {
   if (fd < 0) return why(given, errno);
   close(fd);
   return check_dir(given, dir_of(t.path));
+}
+
+namespace {
+
+// A path with every link and "." and ".." taken out, as far as it exists.
+std::string real(const std::string& path) {
+  std::error_code ec;
+  return fs::weakly_canonical(fs::absolute(path, ec), ec).string();
+}
+// Where a target's bytes end up, one spelling for each file: the real path of its folder and
+// its name there ("" for standard output).
+std::string place_of(const Target& t) {
+  if (t.kind == Target::Stdout) return "";
+  if (t.kind == Target::Stream) return real(t.path);
+  return (fs::path(real(dir_of(t.path))) / fs::path(t.path).filename()).string();
+}
+
+// The number of the frame a file name is, or 0.
+long long frame_number(const std::string& name) {
+  long long n = 0;
+  if (name.size() < 16 || name.size() > 29 || name.compare(0, 6, "frame-") != 0) return 0;
+  for (std::size_t i = 6; i < name.size() - 4; ++i) {
+    if (name[i] < '0' || name[i] > '9') return 0;
+    n = n * 10 + (name[i] - '0');
+  }
+  return frame_name(n) == name ? n : 0;
+}
+
+}  // namespace
+
+std::string named_twice(const std::vector<Named>& outputs, const std::string& frames,
+                        long long first, long long last) {
+  std::string folder = frames;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  if (!folder.empty()) folder = real(folder);
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    const Target& t = *outputs[i].target;
+    const std::string place = place_of(t);
+    if (place.empty() || t.device) continue;
+    for (std::size_t j = 0; j < i; ++j) {
+      if (place_of(*outputs[j].target) == place) {
+        return std::string(outputs[j].option) + " and " + outputs[i].option + " name the same file";
+      }
+    }
+    if (folder.empty()) continue;
+    if (place == folder) return std::string(outputs[i].option) + " names the --frames folder";
+    const fs::path p(place);
+    const long long n = frame_number(p.filename().string());
+    if (p.parent_path() == folder && n >= first && n <= last && n > 0) {
+      return std::string(outputs[i].option) + " " + t.given + " is one of the frames of --frames " +
+             frames;
+    }
+  }
+  return "";
 }
 
 OutputRun::OutputRun() {
@@ -164,23 +220,27 @@ OutputRun::~OutputRun() {
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, SIG_DFL);
 }
 
+void OutputRun::forget() { armed = 0; }
+
 void OutputRun::remember() {
   armed = 0;
-  leftovers.nfiles = 0;
-  for (const Staged& s : staged_) {
-    if (leftovers.nfiles < Leftovers::FILES) copy_path(leftovers.files[leftovers.nfiles++], s.tmp);
-  }
+  handler_paths_.clear();
+  for (const Staged& st : staged_) handler_paths_.push_back(st.tmp.c_str());
+  for (const std::string& m : made_) handler_paths_.push_back(m.c_str());
+  leftovers.files = handler_paths_.data();
+  leftovers.nfiles = static_cast<int>(staged_.size());
+  leftovers.made = handler_paths_.data() + staged_.size();
+  leftovers.nmade = static_cast<int>(made_.size());
   copy_path(leftovers.staging, staging_);
-  leftovers.nmade = 0;
-  for (const std::string& m : made_) {
-    if (leftovers.nmade < 8) copy_path(leftovers.made[leftovers.nmade++], m);
-  }
   armed = 1;
 }
 
 void OutputRun::remove_uncommitted() {
-  armed = 0;
-  for (const Staged& s : staged_) unlink(s.tmp.c_str());
+  forget();
+  for (const Staged& st : staged_) {
+    if (st.fd >= 0) close(st.fd);
+    unlink(st.tmp.c_str());
+  }
   staged_.clear();
   if (!staging_.empty()) {
     for (long long n = leftovers.first; n <= leftovers.frames; ++n) {
@@ -195,8 +255,10 @@ void OutputRun::remove_uncommitted() {
 
 std::string OutputRun::frames_folder(const std::string& given) {
   std::string err;
-  const std::string dir = resolve_links(given, err);
+  std::string dir = resolve_links(given, err);
   if (!err.empty()) return err;
+  // "d1/d2/" is d1/d2: a trailing slash would make it a level of its own.
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   // Made one level at a time, so that a failed run removes exactly the folders it made.
   std::vector<std::string> missing;
   for (fs::path p = dir; !p.empty(); p = p.parent_path()) {
@@ -210,28 +272,40 @@ std::string OutputRun::frames_folder(const std::string& given) {
     if (p == p.parent_path()) break;
   }
   for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    // Remembered before it exists, as frames are.
+    forget();
+    made_.push_back(*it);
+    remember();
     if (mkdir(it->c_str(), 0777) != 0) {
       const int e = errno;
+      forget();
+      made_.pop_back();
       remember();
       return "cannot make the frame folder " + *it + ": " + std::strerror(e);
     }
-    made_.push_back(*it);
   }
   if (faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return why(given, errno);
   std::string tmpl = (fs::path(dir) / ".zoomdive-frames-XXXXXX").string();
-  if (!mkdtemp(tmpl.data())) return why(given, errno);
-  frames_ = dir;
-  staging_ = tmpl;
+  // Frames keep their names from one folder to the other: the longest must fit both.
+  if (tmpl.size() + 1 + frame_name(LLONG_MAX).size() >= PATH_MAX) return why(given, ENAMETOOLONG);
+  forget();
+  const bool made = mkdtemp(tmpl.data()) != nullptr;
+  const int e = errno;
+  if (made) {
+    frames_ = dir;
+    staging_ = tmpl;
+  }
   remember();
-  return "";
+  return made ? "" : why(given, e);
 }
 
 std::string OutputRun::frame(long long n, const WriteFn& write) {
   const std::string path = staging_ + "/" + frame_name(n);
-  std::FILE* f = std::fopen(path.c_str(), "wbx");
-  if (!f) return why(frames_ + "/" + frame_name(n), errno);
+  // Counted before the file exists: a signal as it is made removes it too.
   if (leftovers.frames == 0) leftovers.first = static_cast<sig_atomic_t>(n);
   leftovers.frames = static_cast<sig_atomic_t>(n);
+  std::FILE* f = std::fopen(path.c_str(), "wbx");
+  if (!f) return why(frames_ + "/" + frame_name(n), errno);
   std::string bad = write(f);
   if (std::fflush(f) != 0 && bad.empty()) bad = std::strerror(errno);
   if (std::fclose(f) != 0 && bad.empty()) bad = std::strerror(errno);
@@ -239,20 +313,24 @@ std::string OutputRun::frame(long long n, const WriteFn& write) {
   return "";
 }
 
-std::string OutputRun::stage(const Target& t, const WriteFn& write) {
-  const std::string dir = dir_of(t.path), path = t.given;
-  // Hidden, beside the target: the rename into place stays within one file system.
-  std::string tmp = dir;
-  tmp += "/.";
-  tmp += fs::path(t.path).filename().string();
-  tmp += ".XXXXXX";
+std::string OutputRun::reserve(const Target& t) {
+  if (t.kind != Target::NewFile && t.kind != Target::File) return "";
+  const std::string dir = dir_of(t.path);
+  // Hidden, beside the target: the rename into place stays within one file system. The name
+  // is cut to fit where the target's own name is as long as a name may be.
+  std::string name = fs::path(t.path).filename().string();
+  constexpr std::size_t around = 8;  // "." before, ".XXXXXX" after
+  if (name.size() + around > NAME_MAX) name.resize(NAME_MAX - around);
+  std::string tmp = dir + "/." + name + ".XXXXXX";
+  forget();
   const int fd = mkstemp(tmp.data());
-  if (fd < 0) {
-    const int e = errno;
-    return "cannot write " + path + ": no new file can be made in " + dir + ": " + std::strerror(e);
-  }
-  staged_.push_back({tmp, t.path, path});
+  const int e = errno;
+  if (fd >= 0) staged_.push_back({tmp, t.path, t.given, fd});
   remember();
+  if (fd < 0) {
+    return "cannot write " + t.given + ": no new file can be made in " + dir + ": " +
+           std::strerror(e);
+  }
   // mkstemp makes the file private: give it the mode an existing file had, or the one a new
   // file gets; and the existing file's owner where we may.
   mode_t mode;
@@ -267,12 +345,27 @@ std::string OutputRun::stage(const Target& t, const WriteFn& write) {
     mode = 0666 & ~mode;
   }
   fchmod(fd, mode);
-  std::FILE* f = fdopen(fd, "wb");
+  return "";
+}
+
+std::string OutputRun::stage(const Target& t, const WriteFn& write) {
+  auto reserved = [&] {
+    return std::find_if(staged_.begin(), staged_.end(),
+                        [&](const Staged& st) { return st.to == t.path && st.fd >= 0; });
+  };
+  if (reserved() == staged_.end()) {
+    if (std::string err = reserve(t); !err.empty()) return err;
+  }
+  Staged& st = *reserved();
+  const std::string& path = t.given;
+  std::FILE* f = fdopen(st.fd, "wb");
   if (!f) {
     const int e = errno;
-    close(fd);
+    close(st.fd);
+    st.fd = -1;
     return why(path, e);
   }
+  st.fd = -1;  // the stream's now
   std::string bad = write(f);
   if (std::fflush(f) != 0 && bad.empty()) bad = std::strerror(errno);
   if (fsync(fileno(f)) != 0 && bad.empty() && errno != EINVAL) bad = std::strerror(errno);
@@ -323,11 +416,18 @@ std::string OutputRun::commit() {
   for (long long n = leftovers.first; !staging_.empty() && n <= leftovers.frames; ++n) {
     if (folder_at(frames_ + "/" + frame_name(n))) return why(frames_ + "/" + frame_name(n), EISDIR);
   }
+  forget();  // from here on the handler would remove files no longer ours
   for (Staged& s : staged_) {
-    if (std::rename(s.tmp.c_str(), s.to.c_str()) != 0) return why(s.name, errno);
+    if (std::rename(s.tmp.c_str(), s.to.c_str()) != 0) {
+      const std::string err = why(s.name, errno);
+      std::erase_if(staged_, [](const Staged& st) { return st.tmp.empty(); });
+      remember();
+      return err;
+    }
     s.tmp.clear();
   }
   std::erase_if(staged_, [](const Staged& s) { return s.tmp.empty(); });
+  remember();
   if (!staging_.empty()) {
     for (long long n = leftovers.first; n <= leftovers.frames; ++n) {
       const std::string from = staging_ + "/" + frame_name(n);

@@ -20,6 +20,7 @@ struct Target {
     Stream,   // a character device or a FIFO: written directly, never replaced
     Stdout,   // "-"
   } kind = NewFile;
+  bool device = false;  // a Stream that is a character device: outputs may share it
   mode_t mode = 0;  // of an existing file
   uid_t uid = 0;
   gid_t gid = 0;
@@ -29,6 +30,18 @@ struct Target {
 // (the path and strerror of the failing call). Directories, block devices and sockets are
 // refused: no picture is meant to go there.
 std::string find_target(const std::string& given, Target& t);
+
+// One output as the command line named it, for named_twice().
+struct Named {
+  const char* option;  // "-o", "--screen", ...
+  const Target* target;
+};
+// Whether two of the outputs are one file however they are spelled (the real path of the folder,
+// and the name in it), or one of them is the frame folder (frames, "" for none) or one of the
+// frames it gets, numbers first to last. Returns "" or what is wrong (an unusable command line).
+// Character devices may take any number of outputs.
+std::string named_twice(const std::vector<Named>& outputs, const std::string& frames,
+                        long long first, long long last);
 
 // Writes bytes into a stream; returns "" or the reason it failed.
 using WriteFn = std::function<std::string(std::FILE*)>;
@@ -48,6 +61,9 @@ class OutputRun {
   // The folder for numbered frames: made (with its parents) if missing, else it must be a
   // writable folder. Frames are staged in a hidden folder inside it until commit().
   std::string frames_folder(const std::string& given);
+  // Makes the temporary file of t, if it is a file, at once: so that one that cannot be made
+  // stops the run before any work. write() makes it if this was not called.
+  std::string reserve(const Target& t);
   // Stages frame number n as DIR/frame-%06d.png: numbers one after another, from any first.
   std::string frame(long long n, const WriteFn& write);
 
@@ -60,14 +76,18 @@ class OutputRun {
  private:
   struct Staged {
     std::string tmp, to, name;  // temporary file, its place, the name the user gave
+    int fd = -1;                // open until written
   };
   std::string stage(const Target& t, const WriteFn& write);
-  void remember();  // refreshes what the signal handler removes
+  // What the signal handler removes: forget() before changing it, remember() after.
+  void forget();
+  void remember();
   void remove_uncommitted();
 
   std::vector<Staged> staged_;
   std::string frames_, staging_;      // frame folder and its hidden staging folder
   std::vector<std::string> made_;     // folders this run made, deepest last
+  std::vector<const char*> handler_paths_;  // the handler's copy: temporaries, then made_
   bool committed_ = false;
 };
 

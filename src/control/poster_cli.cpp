@@ -43,12 +43,13 @@ const char* const poster_help =
     "                   -o the last. --screen is refused; --summary prints the view\n"
     "                   and 'film N', the frames of the whole film.\n"
     "  --supersample N  average N x N points per pixel (1 to 16)\n"
-    "  --threads N      threads for the posters (default: every core)\n"
+    "  --threads N      threads for the posters (default and at most: every core)\n"
     "  --band-rows N    rows computed at once (default: about 8 MiB of points); the\n"
     "                   pictures are the same for every value and thread count\n"
     "  --frame-range A:B  only frames A to B of the film (1-based, inclusive; 'A:' to\n"
-    "                   the end; cut at the film's end); the files are those of the\n"
-    "                   whole film's run, so ranges computed apart make the film\n"
+    "                   the end; B cut at the film's end, A past it is an error); the\n"
+    "                   files are those of the whole film's run, so ranges computed\n"
+    "                   apart make the film\n"
     "  --video FILE.mp4 the film as H.264 video through ffmpeg instead of --frames\n"
     "                   (even W and H); --fps N frames a second (default 25)\n"
     "\n"
@@ -174,6 +175,7 @@ class Ffmpeg {
   }
 
   // Ends the input and waits for ffmpeg: "" if it made the whole video, else what it said.
+  // It says only errors, and some (a reader that quit, a full disk) end it with status 0.
   std::string finish() {
     if (pid_ < 0) return done_;
     close(in_);
@@ -182,7 +184,6 @@ class Ffmpeg {
     while (waitpid(pid_, &st, 0) < 0 && errno == EINTR) {
     }
     pid_ = -1;
-    if (WIFEXITED(st) && WEXITSTATUS(st) == 0) return done_ = "";
     std::string last, line;
     std::rewind(err_);
     for (int c; (c = std::fgetc(err_)) != EOF;) {
@@ -196,6 +197,7 @@ class Ffmpeg {
     if (!line.empty()) last = line;
     std::fclose(err_);
     err_ = nullptr;
+    if (WIFEXITED(st) && WEXITSTATUS(st) == 0 && last.empty()) return done_ = "";
     if (last.empty()) {
       last = WIFEXITED(st) ? "exit status " + std::to_string(WEXITSTATUS(st))
                            : "ended by signal " + std::to_string(WTERMSIG(st));
@@ -379,13 +381,16 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
       return 2;
     }
     if (!err.empty()) return fail(err);
-    if (r.png && file && r.png->path == video.path) {
-      std::fprintf(stderr, "zoomdive-render: -o and --video name the same file\n");
+    std::vector<Named> named = {{"--video", &video}};
+    if (r.png) named.insert(named.begin(), {"-o", r.png});
+    if (const std::string twice = named_twice(named, "", 1, 0); !twice.empty()) {
+      std::fprintf(stderr, "zoomdive-render: %s (see zoomdive-render --help)\n", twice.c_str());
       return 2;
     }
     if (find_ffmpeg().empty()) {
       return fail("--video needs ffmpeg, which is not on PATH (Debian: apt-get install ffmpeg)");
     }
+    if (const std::string e = r.run.reserve(video); !e.empty()) return fail(e);
   }
 
   use_backend(headless_backend());
@@ -408,13 +413,22 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
       progress.replay(script.activated(), script.size(), film.size());
     };
     script.attach(headless());
+    prog.views_only = true;  // the views depend on the session alone, not on the pixels
     paint_mandel();
+    prog.views_only = false;
     headless().on_write = nullptr;
   }
   if (film.empty()) film.push_back(prog.view);
 
   const PosterShape shape{p.width, p.height, p.supersample, p.threads, p.band_rows};
   const long long total = static_cast<long long>(film.size());
+  if (p.first > total) {
+    std::fprintf(stderr,
+                 "zoomdive-render: --frame-range %s: the film has %lld frame%s (see "
+                 "zoomdive-render --help)\n",
+                 p.range_text.c_str(), total, total == 1 ? "" : "s");
+    return 2;
+  }
   const long long first = p.first, last = std::min(p.last, total);
   const long long frames = (r.frames || p.video) ? std::max(0LL, last - first + 1) : 0;
   progress.start(frames + (r.png ? 1 : 0), p.height);

@@ -1,6 +1,7 @@
 // render_cli.cpp — options of zoomdive-render, the run on the headless backend, the outputs.
 #include "control/render_cli.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -221,6 +222,10 @@ int fail(const std::string& msg) {
 }  // namespace
 
 int render_main(int argc, const char* const* argv) {
+  // A reader that quits (a pipe, a FIFO) or a file size limit makes a write fail, which the
+  // run reports, instead of ending the process unexplained.
+  signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
   Options o;
   if (const int status = parse(argc, argv, o); status >= 0) return status;
 
@@ -234,8 +239,10 @@ int render_main(int argc, const char* const* argv) {
     }
   }
   Target png, words;
-  for (auto [given, name, t] : {std::tuple{o.png_given, &o.png, &png},
-                                std::tuple{o.words_given, &o.words, &words}}) {
+  std::vector<Named> named;
+  std::string unusable;  // the first output that cannot be written
+  for (auto [given, option, name, t] : {std::tuple{o.png_given, "-o", &o.png, &png},
+                                        std::tuple{o.words_given, "--screen", &o.words, &words}}) {
     if (!given) continue;
     const std::string err = find_target(*name, *t);
     // A file's name says what is in it; a device or a pipe has no such name.
@@ -243,15 +250,22 @@ int render_main(int argc, const char* const* argv) {
         !ends_with_png(o.png)) {
       return usage_error("-o \"" + o.png + "\": only PNG is written, to a name ending in .png");
     }
-    if (!err.empty()) return fail(err);
+    if (unusable.empty()) unusable = err;
+    named.push_back({option, t});
   }
-  if (o.png_given && o.words_given && png.kind != Target::Stdout && !png.path.empty() &&
-      png.path == words.path) {
-    return usage_error("-o and --screen name the same file");
+  // One file named twice is a mistake in the command line, whether or not it could be written.
+  if (const std::string err = named_twice(named, o.frames_given ? o.frames : "", o.poster.first,
+                                          o.poster.last);
+      !err.empty()) {
+    return usage_error(err);
   }
+  if (!unusable.empty()) return fail(unusable);
   OutputRun run;
   if (o.frames_given) {
     if (const std::string err = run.frames_folder(o.frames); !err.empty()) return fail(err);
+  }
+  for (const Named& n : named) {
+    if (const std::string err = run.reserve(*n.target); !err.empty()) return fail(err);
   }
 
   if (o.poster.size) {

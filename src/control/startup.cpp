@@ -187,6 +187,20 @@ View start_view(const Cmdline& cmd) {
                         ((y2 - y1) * 0.5).to_floatexp(), cmd.view[4]);
 }
 
+std::string start_arguments(const Cmdline& cmd) {
+  if (!cmd.state_given && !cmd.view_given) return "";  // the default view: no arguments
+  // The numbers as typed: a shallow view's own would round a centre given with more digits,
+  // which a dive into it keeps, to 17.
+  std::string args = cmd.state_given ? "--view" : "--";
+  const std::string* given = cmd.state_given ? cmd.state_text : cmd.view_text;
+  for (int i = 0; i < 5; ++i) {
+    const std::size_t first = given[i].find_first_not_of(" \t\n\r\f\v");
+    const std::size_t last = given[i].find_last_not_of(" \t\n\r\f\v");
+    args += " " + given[i].substr(first, last - first + 1);
+  }
+  return args;
+}
+
 bool positionals(const std::vector<std::string>& rest, std::vector<std::string>& nums,
                  std::string& err) {
   bool options_done = false;

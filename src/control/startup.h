@@ -67,6 +67,10 @@ std::optional<BigFloat> exact(const std::string& s);
 // digit given for a deep one.
 View start_view(const Cmdline& cmd);
 
+// The start view's arguments as the command line gave them (--view or the five numbers, every
+// digit as typed; none for the default view): they start a replay exactly there.
+std::string start_arguments(const Cmdline& cmd);
+
 // Runs start-up up to the navigation loop: pid, child handling, pointer, buffers, colour table
 // and window, view, geometry, flags, logo. Returns false if the window cannot be opened.
 bool startup(const Cmdline& cmd);

@@ -61,6 +61,11 @@ struct State {
   std::thread::id main_thread{};
   void (*poll)() = nullptr;
 
+  // Pictures are not computed: the renderer writes the window (whatever screen holds) and
+  // reads the buttons as it always does, so a session's lines take effect at the same moments
+  // and its views are the same; only the pixels are missing. A film learns its views so.
+  bool views_only = false;
+
   // Where the renderer's two messages go (null: standard output). A batch run whose standard
   // output carries what was asked for sends them to standard error.
   std::FILE* say_to = nullptr;

@@ -18,6 +18,7 @@ int limit_of(double m) {
 }
 
 bool prepare_kernel(int width, int height) {
+  if (prog.views_only) return true;  // a deep view's reference orbit is no view's concern
   const PointKernel* k = kernel_for(prog.view);
   if (!k->prepare(prog.view, width, height, limit_of(maxit), user_left)) return false;
   prog.kernel = k;

@@ -79,6 +79,12 @@ bool parse_offset(std::string_view s, const char* name, int& v, std::string& wha
   return true;
 }
 
+// A size as a message gives it: in MiB when it is a whole number of them.
+std::string in_units(std::size_t bytes) {
+  if (bytes % (1 << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
+  return std::to_string(bytes) + " bytes";
+}
+
 const char* const command_words[] = {"", "home", "limit*2", "limit/2"};
 
 int command_of(std::string_view word) {
@@ -102,66 +108,110 @@ std::string format_line(const ScriptLine& s) {
   return line;
 }
 
-bool parse_script(std::string_view text, std::vector<ScriptLine>& out, int& bad_line,
-                  std::string& what) {
-  out.clear();
-  int number = 0;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    std::size_t end = text.find('\n', pos);
-    if (end == std::string_view::npos) end = text.size();
-    const std::string_view line = text.substr(pos, end - pos);
-    pos = end + 1;
-    ++number;
+bool ScriptReader::fault(std::string what) {
+  what_ = std::move(what);
+  failed_ = true;
+  return false;
+}
 
-    const auto f = fields_of(line);
-    if (f.empty() || f[0][0] == '#') continue;
-    if (line.find('\0') != std::string_view::npos) {
-      what = "a NUL byte in the line (is this a text file?)";
-    } else if (f.size() == 1 && command_of(f[0]) != NO_COMMAND) {
-      out.push_back(ScriptLine{0, 0, 0, command_of(f[0])});
-      continue;
-    } else if (f.size() != 3) {
-      what = "expected BUTTONS DX DY, found " + std::to_string(f.size()) +
-             (f.size() == 1 ? " field" : " fields") + " (or a key: home, limit*2, limit/2)";
-    } else {
-      ScriptLine s{};
-      if (parse_buttons(f[0], s.buttons, what) && parse_offset(f[1], "DX", s.dx, what) &&
-          parse_offset(f[2], "DY", s.dy, what)) {
-        out.push_back(s);
-        continue;
-      }
+bool ScriptReader::feed(std::string_view bytes) {
+  if (failed_) return false;
+  while (!bytes.empty()) {
+    const std::size_t end = bytes.find('\n');
+    const std::size_t piece = end == std::string_view::npos ? bytes.size() : end + 1;
+    bytes_ += piece;
+    if (bytes_ > bounds_.bytes) {
+      ++number_;
+      return fault("the script is longer than " + in_units(bounds_.bytes));
     }
-    bad_line = number;
-    return false;
+    if (partial_.size() + (end == std::string_view::npos ? piece : end) > bounds_.line) {
+      ++number_;
+      return fault("a line longer than " + in_units(bounds_.line));
+    }
+    if (end == std::string_view::npos) {
+      partial_.append(bytes);
+      return true;
+    }
+    if (partial_.empty()) {
+      if (!take(bytes.substr(0, end))) return false;
+    } else {
+      partial_.append(bytes.substr(0, end));
+      const std::string line = std::move(partial_);
+      partial_.clear();
+      if (!take(line)) return false;
+    }
+    bytes.remove_prefix(piece);
   }
   return true;
 }
 
+bool ScriptReader::finish() {
+  if (failed_) return false;
+  if (partial_.empty()) return true;
+  const std::string line = std::move(partial_);
+  partial_.clear();
+  return take(line);
+}
+
+bool ScriptReader::take(std::string_view line) {
+  if (++number_ > bounds_.lines) {
+    return fault("the script has more than " + std::to_string(bounds_.lines) + " lines");
+  }
+  // Comments are skipped unread: they may be long.
+  const std::size_t first = line.find_first_not_of(" \t\r\v\f");
+  if (first == std::string_view::npos || line[first] == '#') return true;
+  const auto f = fields_of(line);
+  std::string what;
+  if (line.find('\0') != std::string_view::npos) {
+    what = "a NUL byte in the line (is this a text file?)";
+  } else if (f.size() == 1 && command_of(f[0]) != NO_COMMAND) {
+    out_.push_back(ScriptLine{0, 0, 0, command_of(f[0])});
+    return true;
+  } else if (f.size() != 3) {
+    what = "expected BUTTONS DX DY, found " + std::to_string(f.size()) +
+           (f.size() == 1 ? " field" : " fields") + " (or a key: home, limit*2, limit/2)";
+  } else {
+    ScriptLine s{};
+    if (parse_buttons(f[0], s.buttons, what) && parse_offset(f[1], "DX", s.dx, what) &&
+        parse_offset(f[2], "DY", s.dy, what)) {
+      out_.push_back(s);
+      return true;
+    }
+  }
+  return fault(std::move(what));
+}
+
+bool parse_script(std::string_view text, std::vector<ScriptLine>& out, int& bad_line,
+                  std::string& what) {
+  ScriptReader r(out);
+  if (r.feed(text) && r.finish()) return true;
+  bad_line = r.line();
+  what = r.what();
+  return false;
+}
+
 bool load_script(const std::string& path, std::vector<ScriptLine>& out, std::string& err) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
-  std::string text;
-  int fault = f ? 0 : errno;
-  if (f) {
-    char buf[1 << 16];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-    if (std::ferror(f)) fault = errno ? errno : EIO;
-    std::fclose(f);
+  if (!f) {
+    err = path + ":1: cannot read the script: " + std::strerror(errno);
+    return false;
   }
+  ScriptReader r(out);
+  char buf[1 << 16];
+  bool ok = true;
+  std::size_t n;
+  while (ok && (n = std::fread(buf, 1, sizeof buf, f)) > 0) ok = r.feed({buf, n});
+  const int fault = ok && std::ferror(f) ? (errno ? errno : EIO) : 0;
+  std::fclose(f);
   if (fault != 0) {
     // The line being read when it failed: the lines before it arrived whole.
-    const long line = 1 + std::count(text.begin(), text.end(), '\n');
-    err = path + ":" + std::to_string(line) + ": cannot read the script: " + std::strerror(fault);
+    err = path + ":" + std::to_string(r.line() + 1) + ": cannot read the script: " +
+          std::strerror(fault);
     return false;
   }
-  int bad = 0;
-  std::string what;
-  if (!parse_script(text, out, bad, what)) {
-    err = path + ":" + std::to_string(bad) + ": " + what;
-    return false;
-  }
-  return true;
+  if (ok && r.finish()) return true;
+  err = path + ":" + std::to_string(r.line()) + ": " + r.what();
+  return false;
 }
 
 void ScriptedInput::attach(HeadlessState& hs) {

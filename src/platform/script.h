@@ -47,6 +47,40 @@ class LineClock {
   int reads_ = 0;  // device reads since the last warp or window write
 };
 
+// Takes a script piece by piece and parses each line as it completes, so that a file is never
+// held whole and one without end (/dev/zero, a pipe that goes on) is refused once past a bound.
+struct ScriptBounds {
+  std::size_t bytes = std::size_t{100} << 20;  // 100 MiB
+  std::size_t line = std::size_t{1} << 20;     // 1 MiB, newline aside
+  int lines = 10'000'000;
+};
+class ScriptReader {
+ public:
+  using Bounds = ScriptBounds;
+  explicit ScriptReader(std::vector<ScriptLine>& out, Bounds bounds = {})
+      : out_(out), bounds_(bounds) {
+    out_.clear();
+  }
+  // False at the first fault: line() is its 1-based number, what() the fault.
+  bool feed(std::string_view bytes);
+  // The last line, if it has no newline.
+  bool finish();
+  int line() const { return number_; }
+  const std::string& what() const { return what_; }
+
+ private:
+  bool take(std::string_view line);
+  bool fault(std::string what);
+
+  std::vector<ScriptLine>& out_;
+  const Bounds bounds_;
+  std::string partial_;  // the line so far, when a piece ended inside it
+  std::size_t bytes_ = 0;
+  int number_ = 0;  // lines completed, or the faulty one
+  std::string what_;
+  bool failed_ = false;
+};
+
 // Parses a whole script. On failure returns false with the 1-based line number and the fault.
 bool parse_script(std::string_view text, std::vector<ScriptLine>& out, int& bad_line,
                   std::string& what);

@@ -216,11 +216,15 @@ void take_line(bool stall) {
       return;
     }
     if (!s.since.commands.empty()) {
-      s.command = s.since.commands.front();
+      const int command = s.since.commands.front();
       s.since.commands.pop_front();
+      if (s.hooks.record && !s.hooks.record(ScriptLine{s.buttons, 0, 0, command})) {
+        s.since.quit = true;
+        continue;
+      }
+      s.command = command;
       s.mousex.set(640);
       s.mousey.set(512);
-      if (s.hooks.record) s.hooks.record(ScriptLine{s.buttons, 0, 0, s.command});
       return;
     }
     int b = down_now();
@@ -238,8 +242,10 @@ void take_line(bool stall) {
     s.mousey.set(512 + s.since.dy);
     s.since.dx = s.since.dy = 0;
     std::fill(std::begin(s.since.pressed), std::end(s.since.pressed), false);
-    if (s.hooks.record) {
-      s.hooks.record(ScriptLine{s.buttons, s.mousex.value - 640, s.mousey.value - 512});
+    if (s.hooks.record &&
+        !s.hooks.record(ScriptLine{s.buttons, s.mousex.value - 640, s.mousey.value - 512})) {
+      s.since.quit = true;  // the quit's state replaces the line's
+      continue;
     }
     return;
   }

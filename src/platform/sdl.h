@@ -19,8 +19,9 @@ constexpr double MIN_LIVE_RATE = 1.0, MAX_LIVE_RATE = 200.0;
 
 struct LiveInput {
   double rate = DEFAULT_LIVE_RATE;  // steps a second while a zoom or drag button is held
-  // Each line as it takes effect (the session's script); keys and mouse lines alike.
-  std::function<void(const ScriptLine&)> record;
+  // Each line as it takes effect (the session's script); keys and mouse lines alike. False:
+  // it could not be kept, and the session ends instead (as a quit), without that line.
+  std::function<bool(const ScriptLine&)> record;
   // P and S, called where the view is whole (never halfway through a step's changes).
   std::function<void(char key)> key;
 };
