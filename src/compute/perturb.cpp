@@ -271,12 +271,16 @@ Perturber::Outcome Perturber::outcome(int n, const State& s) const {
   o.n = n;
   if (n < 0) return o;
   if (s.dbl) {
-    const double zx = Zx[s.m] + s.dx, zy = Zy[s.m] + s.dy;
-    o.zz = zx * zx + zy * zy;
-    o.dz = std::sqrt(s.ddx * s.ddx + s.ddy * s.ddy);
+    o.zx = Zx[s.m] + s.dx;
+    o.zy = Zy[s.m] + s.dy;
+    o.dx = s.ddx;
+    o.dy = s.ddy;
   } else {
-    o.zz = (ref->z(s.m) + s.d).norm().to_double();
-    o.dz = std::sqrt(s.dd.norm().to_double());
+    const CFloatExp z = ref->z(s.m) + s.d;
+    o.zx = z.dx();
+    o.zy = z.dy();
+    o.dx = s.dd.dx();
+    o.dy = s.dd.dy();
   }
   return o;
 }
@@ -285,17 +289,18 @@ Perturber::Outcome Perturber::checked(double pixels, double u, double v, Outcome
                                       const CountJob* job) const {
   if (o.n < 0) return o;
   if (skipped) {
-    if (!(pixels * o.dz > kDoubtSkipped)) return o;
+    if (!(pixels * o.dz() > kDoubtSkipped)) return o;
     unskipped.fetch_add(1, std::memory_order_relaxed);
     State e;
     const Point q = point(u, v);
     o = outcome(plain(q, u, v, steps, job, e), e);
     if (o.n < 0) return o;
   }
-  if (!(pixels * o.dz > kDoubt)) return o;
-  const double dz = o.dz;
+  if (!(pixels * o.dz() > kDoubt)) return o;
+  const double dx = o.dx, dy = o.dy;
   o = recount(u, v, steps, job);
-  o.dz = dz;
+  o.dx = dx;
+  o.dy = dy;
   return o;
 }
 
@@ -339,7 +344,8 @@ Perturber::Outcome Perturber::recount(double u, double v, int steps, const Count
     ++m;
     const CDDExp z = Z(m) + d;
     const FloatExp zz = z.norm();
-    o.zz = zz.to_double();
+    o.zx = z.x.hi * FloatExp::make(1.0, z.e).to_double();
+    o.zy = z.y.hi * FloatExp::make(1.0, z.e).to_double();
     if (!(zz < FloatExp(9.0))) {
       o.n = n;
       return o;
@@ -559,6 +565,8 @@ bool DeepKernel::prepare(const DeepParams& p, const CancelFn& cancelled, const P
   r->p.pitch = abs(p.sx) < abs(p.sy) || abs(p.sy).zero() ? abs(p.sx) : abs(p.sy);
   r->p.pitch_d = r->p.pitch.to_double();
   const auto normal = [](FloatExp x) { return x.zero() || (x.e > -900 && x.e < 900); };
+  r->p.ref_x = ref_->cx().to_double();
+  r->p.ref_y = ref_->cy().to_double();
   r->p.in_doubles = normal(ox) && normal(oy) && !p.sx.zero() && !p.sy.zero() && normal(p.sx) &&
                     normal(p.sy) && normal(r->p.pitch);
   r->p.offx_d = ox.to_double();

@@ -112,6 +112,8 @@ struct Perturber {
     q.pixels = (c.maxabs() / pitch).to_double();
     return q;
   }
+  // The reference point as doubles (a point's c is near it plus δc).
+  double ref_x = 0.0, ref_y = 0.0;
   // Set by prepare: the view's offsets, pitch and bound on |δc| are normal doubles (exponents
   // within +-900), so that point() may compute in doubles.
   bool in_doubles = false;
@@ -142,10 +144,11 @@ struct Perturber {
   // The count n that a point's life ended with in state s, or its count again where it is in
   // doubt: without skips where skips it took may have moved it, in double-double where the
   // rounding of doubles may have.
-  // What a point's life ended with: its count (or kStopped), |z|² and |dz/dc| times the pitch.
+  // What a point's life ended with: its count (or kStopped), z there and dz/dc times the pitch.
   struct Outcome {
     int n = kStopped;
-    double zz = 0.0, dz = 0.0;
+    double zx = 0.0, zy = 0.0, dx = 0.0, dy = 0.0;
+    double dz() const { return std::sqrt(dx * dx + dy * dy); }
   };
   // The outcome of a count n that ended in state s.
   Outcome outcome(int n, const State& s) const;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "compute/escape.h"
 #include "compute/perturb_impl.h"
 #include "compute/targets.h"
 
@@ -181,8 +182,10 @@ class LaneLoop {
         const int count = static_cast<int>(n[j] - static_cast<std::int64_t>((escaped >> j) & 1));
         Perturber::Outcome out;
         out.n = count;
-        out.zz = zx[j] * zx[j] + zy[j] * zy[j];
-        out.dz = std::sqrt(ddx[j] * ddx[j] + ddy[j] * ddy[j]);
+        out.zx = zx[j];
+        out.zy = zy[j];
+        out.dx = ddx[j];
+        out.dy = ddy[j];
         Finish(point_[o + j], pixels_[o + j], out, ((skipped_[k] >> j) & 1) != 0);
         point_[o + j] = -1;
         --active_;
@@ -270,8 +273,15 @@ class LaneLoop {
   void Finish(int pt, double pixels, Perturber::Outcome o, bool skipped) {
     o = p_.checked(pixels, job_.cx[pt], job_.cy[pt], o, skipped, steps_, &job_);
     job_.out[pt] = o.n < 0 ? -1 : o.n;
-    if (job_.zz) job_.zz[pt] = o.zz;
-    if (job_.dz) job_.dz[pt] = o.dz;
+    if (job_.smooth || job_.distance) {
+      Escape e{static_cast<double>(o.n), 0.0};
+      if (o.n >= 0 && o.n < steps_) {
+        const Perturber::Point q = p_.point(job_.cx[pt], job_.cy[pt]);
+        e = escape_of(o.n, o.zx, o.zy, o.dx, o.dy, p_.ref_x + q.dcx, p_.ref_y + q.dcy, p_.pitch_d);
+      }
+      if (job_.smooth) job_.smooth[pt] = e.nu;
+      if (job_.distance) job_.distance[pt] = e.distance;
+    }
   }
 
   // Slot i continues point pt (q) from state s (in doubles).
