@@ -18,6 +18,7 @@
 #include "compute/bla.h"
 #include "compute/counts.h"
 #include "compute/floatexp.h"
+#include "compute/minibrot.h"
 #include "compute/perturb.h"
 #include "compute/poster.h"
 #include "control/startup.h"
@@ -566,6 +567,62 @@ TEST(DeepKernel, AnAbsurdLimitIsBoundedAndCancellable) {
   for (const int n : counts(k, u, v, Reference::kMaxLength + 1000)) EXPECT_EQ(n, Reference::kMaxLength + 1000);
 }
 
+
+// Near the point the program sees as (0, -1) (c = i in the usual orientation, a Misiurewicz
+// point), views from 1e-10 to past 1e-300: the finder's copy is a nucleus of its period and of
+// no lower one (plain MPFR iteration), the one plain Newton's method finds for that period from
+// the view's centre, and smaller than the view.
+TEST(Minibrots, TheFinderLandsOnNucleiOfTheirPeriod) {
+  for (const char* depth : {"1e-10", "1e-100", "1e-300", "1e-1000"}) {
+    SCOPED_TRACE(depth);
+    const FloatExp r = *View::read_half_extent(depth);
+    const long prec = 256 - static_cast<long>(r.e) * 2;
+    BigFloat cx = *BigFloat::parse("0", prec), cy = *BigFloat::parse("-1", prec);
+    cx += BigFloat(r * FloatExp(0.37), 64);
+    cy += BigFloat(r * FloatExp(0.21), 64);
+    bool cancelled = false;
+    const auto m = find_minibrot(cx, cy, r, 100000, {}, &cancelled);
+    ASSERT_TRUE(m);
+    EXPECT_LT(m->size, r);
+    // Its orbit: z_p is 0 to far below its size, no earlier z is near 0.
+    const long bits = prec + 128;
+    MpComplex c(bits), z(bits);
+    mpfr_set(c.x, m->cx.get(), MPFR_RNDN);
+    mpfr_set(c.y, m->cy.get(), MPFR_RNDN);
+    Mp t(bits), u(bits), a(64);
+    double nearest = 1e9, last = 0;
+    for (int k = 1; k <= m->period; ++k) {
+      mpfr_mul(t.v, z.x, z.y, MPFR_RNDN);
+      mpfr_mul_2ui(t.v, t.v, 1, MPFR_RNDN);
+      mpfr_sqr(u.v, z.x, MPFR_RNDN);
+      mpfr_sqr(z.x, z.y, MPFR_RNDN);
+      mpfr_sub(z.x, u.v, z.x, MPFR_RNDN);
+      mpfr_sub(z.x, z.x, c.x, MPFR_RNDN);
+      mpfr_sub(z.y, t.v, c.y, MPFR_RNDN);
+      mpfr_hypot(a.v, z.x, z.y, MPFR_RNDN);
+      if (k < m->period) {
+        nearest = std::min(nearest, mpfr_get_d(a.v, MPFR_RNDN));
+      } else {
+        last = mpfr_get_d(a.v, MPFR_RNDN);
+      }
+    }
+    EXPECT_LT(last, 1e-12) << "period " << m->period;
+    EXPECT_GT(nearest, 1e-9) << "a lower period";
+    // Newton's method written apart, from the view's centre, for the same period.
+    MpComplex n(bits);
+    mpfr_set(n.x, cx.get(), MPFR_RNDN);
+    mpfr_set(n.y, cy.get(), MPFR_RNDN);
+    newton_root(n, 0, m->period, bits, 16);
+    Mp ex(bits), ey(bits);
+    mpfr_sub(ex.v, n.x, m->cx.get(), MPFR_RNDN);
+    mpfr_sub(ey.v, n.y, m->cy.get(), MPFR_RNDN);
+    mpfr_hypot(a.v, ex.v, ey.v, MPFR_RNDN);
+    Mp size(64);
+    set(size, m->size);
+    mpfr_div(a.v, a.v, size.v, MPFR_RNDN);
+    EXPECT_LT(mpfr_get_d(a.v, MPFR_RNDN), 1e-6) << "another nucleus than plain Newton's";
+  }
+}
 
 // The program's own pictures of deep views (start-up from --view's numbers, the walk, the
 // kernel chosen for the view): the colours of the anchors (every fourth row and column, which
