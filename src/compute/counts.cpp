@@ -8,7 +8,6 @@
 
 #include "compute/escape.h"
 #include "compute/kernel.h"
-#include "compute/targets.h"
 
 // Highway compiles this file once per target (AVX-512, AVX2, SSE4, NEON, ... and a portable
 // fallback) and dispatches to the best one the machine runs.
@@ -317,6 +316,7 @@ void EscapeCounts(CountJob* job) {
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
+#include "compute/targets.h"  // after highway.h: its list depends on HWY_TARGETS
 namespace zd {
 
 namespace {

@@ -195,7 +195,7 @@ int Perturber::chain(const Point& q, State& s, int steps, const CountJob* job, b
     if (!plain && m >= 1 && ((m - 1) & grid) == 0) {
       // The skips that hold are those of the lowest levels up to the first that does not (radii
       // shrink with the length), so the longest is found without a branch per level.
-      const double dmax = std::max(std::fabs(dx), std::fabs(dy));
+      const double dmax = f.test(std::max(std::fabs(dx), std::fabs(dy)), m);
       const std::int64_t k = m - 1, room = steps - n;
       bool holds = true;
       for (int j = f.min_level; j <= f.max_level; ++j) {
@@ -361,7 +361,7 @@ Perturber::Outcome Perturber::recount(double u, double v, int steps, const Count
   }
 }
 
-void FlatSkips::build(const BlaTable& t) {
+void FlatSkips::build(const BlaTable& t, const Reference& ref, int end) {
   ax.clear();
   ay.clear();
   bx.clear();
@@ -388,6 +388,18 @@ void FlatSkips::build(const BlaTable& t) {
     for (auto* v : {&ax, &ay, &bx, &by, &rd}) v->push_back(0.0);
   }
   rd_max = *std::max_element(rd.begin(), rd.end());
+  // D_m = dZ_m/dc: D_0 = 0, D_(m+1) = 2 Z_m D_m - 1; a point that followed the reference from
+  // its start has δ_m = D_m δc to first order.
+  reach.clear();
+  const std::int64_t grid = (std::int64_t{1} << min_level) - 1;
+  const FloatExp bound = t.dc_max() * FloatExp(2.0 * 1.4142135623730951);
+  CFloatExp dz;
+  const CFloatExp one(1.0, 0.0);
+  for (int m = 0; m <= end; ++m) {
+    if (m >= 1 && ((m - 1) & grid) == 0) reach.push_back((dz.maxabs() * bound).to_double());
+    dz = (ref.z(m) * dz) * FloatExp(2.0) - one;
+  }
+  if (reach.empty()) reach.push_back(0.0);
 }
 
 }  // namespace deep
@@ -578,7 +590,7 @@ bool DeepKernel::prepare(const DeepParams& p, const CancelFn& cancelled, const P
     const auto t1 = std::chrono::steady_clock::now();
     if (!r->bla.build(*ref_, r->p.end, upper_abs(ox, oy) + radius, cancelled)) return false;
     r->p.bla = &r->bla;
-    r->p.flat.build(r->bla);
+    r->p.flat.build(r->bla, *ref_, r->p.end);
     r->p.dc_max_d = r->bla.dc_max().to_double();
     if (!normal(r->bla.dc_max())) r->p.in_doubles = false;
     stats_.bla_seconds = seconds_since(t1);

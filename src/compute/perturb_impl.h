@@ -54,12 +54,22 @@ struct State {
 // The skips usable in doubles, one array per coefficient so that the vector loop can gather
 // each lane's own: level j's skip from m = 1 + i 2^j is entry first[j] + i. Entries whose
 // coefficients leave the double range have rd = 0 and are never taken in doubles.
+//
+// A skip from m is taken for max(|δ|, reach[i]) (m = 1 + i 2^min_level), not |δ| alone: reach
+// bounds |δ| at m of every point that has followed the reference from its start, 2 |dZ_m/dc|
+// |δc|max, so that such points, and the lanes that hold them, take the same skips at the same
+// indices and stay together (a skip for the larger value holds for the smaller).
 struct FlatSkips {
-  std::vector<double> ax, ay, bx, by, rd;
+  std::vector<double> ax, ay, bx, by, rd, reach;
   int min_level = 0, max_level = -1;  // none when max_level < min_level
   double rd_max = 0.0;                // the largest rd
   std::vector<std::int64_t> first, size;  // per level j, indexed j - min_level
-  void build(const BlaTable& t);
+  void build(const BlaTable& t, const Reference& ref, int end);
+  // What a point with max(|Re δ|, |Im δ|) = dmax at index m (on the grid) tests skips with.
+  double test(double dmax, std::int64_t m) const {
+    const double r = reach[static_cast<std::size_t>((m - 1) >> min_level)];
+    return dmax > r ? dmax : r;
+  }
 };
 
 // Everything a count needs, read-only while threads count.
