@@ -193,20 +193,25 @@ int Perturber::chain(const Point& q, State& s, int steps, const CountJob* job, b
     std::int64_t at = -1;
     int l = 1;
     if (!plain && m >= 1 && ((m - 1) & grid) == 0) {
-      // The skips that hold are those of the lowest levels up to the first that does not (radii
-      // shrink with the length), so the longest is found without a branch per level.
-      const double dmax = f.test(std::max(std::fabs(dx), std::fabs(dy)), m);
       const std::int64_t k = m - 1, room = steps - n;
-      bool holds = true;
-      for (int j = f.min_level; j <= f.max_level; ++j) {
-        const std::int64_t span = std::int64_t{1} << j;
-        const size_t level = static_cast<size_t>(j - f.min_level);
-        const std::int64_t i = k >> j;
-        const bool there = (k & (span - 1)) == 0 && span <= room && i < size[level];
-        const std::int64_t e = there ? first[level] + i : 0;
-        holds = holds && there && dmax < rd[e];
-        at = holds ? e : at;
-        l = holds ? static_cast<int>(span) : l;
+      const size_t g = static_cast<size_t>(k >> f.min_level);
+      const double d = std::max(std::fabs(dx), std::fabs(dy));
+      if (d <= f.reach[g] && f.common_span[g] <= room) {
+        at = f.common_at[g];  // what the levels below give for this δ
+        l = static_cast<int>(f.common_span[g]);
+      } else {
+        // The skips that hold are those of the lowest levels up to the first that does not
+        // (radii shrink with the length).
+        for (int j = f.min_level; j <= f.max_level; ++j) {
+          const std::int64_t span = std::int64_t{1} << j;
+          const size_t level = static_cast<size_t>(j - f.min_level);
+          const std::int64_t i = k >> j;
+          if ((k & (span - 1)) != 0 || span > room || i >= size[level]) break;
+          const std::int64_t e = first[level] + i;
+          if (!(d < rd[e])) break;
+          at = e;
+          l = static_cast<int>(span);
+        }
       }
       if (at < 0) return leave(-1);
     }
@@ -387,7 +392,6 @@ void FlatSkips::build(const BlaTable& t, const Reference& ref, int end) {
   if (rd.empty()) {
     for (auto* v : {&ax, &ay, &bx, &by, &rd}) v->push_back(0.0);
   }
-  rd_max = *std::max_element(rd.begin(), rd.end());
   // D_m = dZ_m/dc: D_0 = 0, D_(m+1) = 2 Z_m D_m - 1; a point that followed the reference from
   // its start has δ_m = D_m δc to first order.
   reach.clear();
@@ -400,6 +404,28 @@ void FlatSkips::build(const BlaTable& t, const Reference& ref, int end) {
     dz = (ref.z(m) * dz) * FloatExp(2.0) - one;
   }
   if (reach.empty()) reach.push_back(0.0);
+  for (int j = min_level; j <= max_level; ++j) {
+    const size_t level = static_cast<size_t>(j - min_level);
+    for (std::int64_t i = 0; i < size[level]; ++i) {
+      const size_t e = static_cast<size_t>(first[level] + i), g = static_cast<size_t>((i << j) >> min_level);
+      if (!(g < reach.size() && reach[g] < rd[e])) rd[e] = 0.0;
+    }
+  }
+  rd_max = *std::max_element(rd.begin(), rd.end());
+  common_at.assign(reach.size(), -1);
+  common_span.assign(reach.size(), 1);
+  for (size_t g = 0; g < reach.size(); ++g) {
+    const std::int64_t k = static_cast<std::int64_t>(g) << min_level;
+    for (int j = min_level; j <= max_level; ++j) {
+      const size_t level = static_cast<size_t>(j - min_level);
+      const std::int64_t span = std::int64_t{1} << j, i = k >> j;
+      if ((k & (span - 1)) != 0 || i >= size[level]) break;
+      const std::int64_t e = first[level] + i;
+      if (!(reach[g] < rd[e])) break;
+      common_at[g] = e;
+      common_span[g] = span;
+    }
+  }
 }
 
 }  // namespace deep

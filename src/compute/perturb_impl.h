@@ -58,18 +58,19 @@ struct State {
 // A skip from m is taken for max(|δ|, reach[i]) (m = 1 + i 2^min_level), not |δ| alone: reach
 // bounds |δ| at m of every point that has followed the reference from its start, 2 |dZ_m/dc|
 // |δc|max, so that such points, and the lanes that hold them, take the same skips at the same
-// indices and stay together (a skip for the larger value holds for the smaller).
+// indices and stay together (a skip for the larger value holds for the smaller). rd holds
+// that already: an entry whose radius is not above its index's reach has rd = 0, so the test
+// is |δ| < rd alone.
 struct FlatSkips {
   std::vector<double> ax, ay, bx, by, rd, reach;
   int min_level = 0, max_level = -1;  // none when max_level < min_level
   double rd_max = 0.0;                // the largest rd
   std::vector<std::int64_t> first, size;  // per level j, indexed j - min_level
+  // The decision for a point whose |δ| is within reach at grid index i: the entry of the
+  // longest skip that holds for reach[i] alone (-1: none) and its length. Most points take
+  // these, found once here rather than level by level for every point.
+  std::vector<std::int64_t> common_at, common_span;
   void build(const BlaTable& t, const Reference& ref, int end);
-  // What a point with max(|Re δ|, |Im δ|) = dmax at index m (on the grid) tests skips with.
-  double test(double dmax, std::int64_t m) const {
-    const double r = reach[static_cast<std::size_t>((m - 1) >> min_level)];
-    return dmax > r ? dmax : r;
-  }
 };
 
 // Everything a count needs, read-only while threads count.
@@ -168,7 +169,7 @@ struct Perturber {
   // At index 0 with δ = z (a point's start, z = 0, or a rebase), after n steps: whether a chain
   // starts, that is whether the point may take skips and the shortest skip from index 1 holds
   // after the next step (which gives δ = z² - δc, computed as the step computes it). The vector
-  // loop asks the same, lane by lane.
+  // loop, testing a lane's skips after its rebase, comes to the same answer at index 1.
   bool chains_after(const Point& q, double zx, double zy, int n, int steps) const {
     if (!q.skips || flat.size.empty() || flat.size[0] == 0) return false;
     if (n + 1 + (std::int64_t{1} << flat.min_level) > steps) return false;

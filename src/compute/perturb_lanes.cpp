@@ -23,16 +23,18 @@ namespace HWY_NAMESPACE {
 
 namespace hn = hwy::HWY_NAMESPACE;
 
-// Every lane runs its own point through Perturber::chain's loop in doubles: at each index of the
-// shortest skips' grid the longest skip that holds for the lane's own δ and index,
+// Every lane runs its own point through Perturber::chain's loop in doubles: from the start and
+// from each rebase, at each index of the shortest skips' grid the longest skip that holds for
+// the lane's own δ and index,
 //   δ <- A δ + B δc, D <- A D + B pitch, m <- m + 2^j,
-// and else a step,
+// until an index where none holds; else, and from there to the next rebase, a step,
 //   δ <- (Z_m + z) δ - δc (the same value as 2 Z_m δ + δ² - δc, one operation fewer),
 //   D <- 2 z D - pitch, m <- m + 1;
 // then z = Z_m + δ; stop when |z|² >= 9 or at the limit; rebase (δ <- z, m <- 0) when |z| < |δ|
 // or m reaches the end of the orbit. The same rule, operation for operation, as the chain of
 // one point: a point's count does not depend on where it runs. Extended range
-// (Perturber::run_extended) and the start of a point are scalar; while every lane of a vector
+// (Perturber::run_extended) and the start of a point (Perturber::resume, whose chain takes most
+// skips at depth with one table look-up) are scalar; while every lane of a vector
 // is at one index (points that shadow the reference alike, as in smooth bands), the orbit and
 // the skips are read once for all of them.
 template <class D, int K>
@@ -54,6 +56,7 @@ class LaneLoop {
     VI m, n;
     MI skips;            // the lane's point may take skips
     MI took;             // the lane's point took a skip
+    MI testing;          // the lane's point tests skips (from a rebase to a test that fails)
     bool same = false;   // every lane at index mk
     std::int64_t mk = 0;
   };
@@ -105,7 +108,7 @@ class LaneLoop {
     v.dx = v.dy = v.zx = v.zy = v.Zx = v.Zy = v.dcx = v.dcy = v.ddx = v.ddy = hn::Zero(d);
     v.m = hn::Zero(di);
     v.n = hn::Set(di, kIdle);
-    v.skips = v.took = hn::FirstN(di, 0);
+    v.skips = v.took = v.testing = hn::FirstN(di, 0);
     for (size_t j = 0; j < L_; ++j) Next(k * L_ + j, v);
     Settle(v);
     return v;
@@ -135,23 +138,20 @@ class LaneLoop {
     std::int64_t common = 1;  // while kSame: the one length every lane moves by, else 0
     if (skips_) {
       const VI zero = hn::Zero(di);
-      V dmax = hn::Max(hn::Abs(v.dx), hn::Abs(v.dy));
-      MI want = hn::And(v.skips, hn::RebindMask(di, hn::Lt(dmax, hn::Set(d, f_.rd_max))));
+      // The lanes at an index of the grid that test there; those that take no skip test no more
+      // until they rebase.
+      MI tested = v.testing;
       const std::int64_t grid = (std::int64_t{1} << f_.min_level) - 1;
       if (kSame) {
-        if (v.mk < 1 || ((v.mk - 1) & grid) != 0) want = hn::FirstN(di, 0);
+        if (v.mk < 1 || ((v.mk - 1) & grid) != 0) tested = hn::FirstN(di, 0);
       } else {
         const VI mm1 = hn::Sub(v.m, one);
-        want = hn::And(want, hn::And(hn::Gt(v.m, zero), hn::Eq(hn::And(mm1, hn::Set(di, grid)), zero)));
+        tested = hn::And(tested, hn::And(hn::Gt(v.m, zero), hn::Eq(hn::And(mm1, hn::Set(di, grid)), zero)));
       }
+      const V dmax = hn::Max(hn::Abs(v.dx), hn::Abs(v.dy));
+      MI want = hn::And(tested, hn::RebindMask(di, hn::Lt(dmax, hn::Set(d, f_.rd_max))));
+      v.testing = hn::AndNot(tested, v.testing);
       if (HWY_UNLIKELY(!hn::AllFalse(di, want))) {
-        // FlatSkips::test, lane by lane.
-        if (kSame) {
-          dmax = hn::Max(dmax, hn::Set(d, f_.reach[static_cast<size_t>((v.mk - 1) >> f_.min_level)]));
-        } else {
-          const VI at = hn::IfThenElseZero(want, hn::ShiftRightSame(hn::Sub(v.m, one), f_.min_level));
-          dmax = hn::Max(dmax, hn::GatherIndex(d, f_.reach.data(), at));
-        }
         const VI room = hn::Sub(hn::Set(di, steps_), v.n);
         VI len = zero;
         V ax = hn::Zero(d), ay = ax, bx = ax, by = ax;
@@ -201,6 +201,7 @@ class LaneLoop {
           my = hn::IfThenElse(s, ty, my);
           l = hn::IfThenElse(skip, len, one);
           v.took = hn::Or(v.took, skip);
+          v.testing = hn::Or(v.testing, skip);
           common = hn::AllTrue(di, hn::Eq(l, hn::Set(di, hn::GetLane(l)))) ? hn::GetLane(l) : 0;
         }
       }
@@ -273,33 +274,34 @@ class LaneLoop {
     const std::uint64_t ended = escaped | Bits(hn::And(done, in));
     const M r = hn::AndNot(hn::Or(hn::Not(in), done), rebase);
     // Lanes that leave the vector loop for a while: back to extended range (δc below the double
-    // range and z tiny), or a chain of skips (Perturber::chains_after).
+    // range and z tiny). A lane that rebases in doubles stays: Iterate tests its skips by
+    // Perturber::chain's rule, and a trip through the scalar chain at every rebase cost more than the
+    // chain saved where points rebase often (the inside of a copy of the set).
     std::uint64_t scalar = 0;
     if (!hn::AllFalse(d, r)) {
       const V mz = hn::Max(hn::Abs(v.zx), hn::Abs(v.zy));
       const std::uint64_t low = low_[k] & Bits(r);
       if (low != 0) scalar = low & Bits(hn::Lt(mz, hn::Set(d, kSmallDelta)));
-      if (allowed_[k] != 0 && !p_.flat.size.empty() && p_.flat.size[0] > 0) {
-        // Perturber::chains_after, lane by lane.
-        const V x = hn::Sub(hn::Sub(hn::Mul(v.zx, v.zx), hn::Mul(v.zy, v.zy)), v.dcx);
-        const V y = hn::Sub(hn::Add(hn::Mul(v.zx, v.zy), hn::Mul(v.zy, v.zx)), v.dcy);
-        const V next = hn::Max(hn::Abs(x), hn::Abs(y));
-        const VI after = hn::Add(v.n, hn::Set(di, 1 + (std::int64_t{1} << p_.flat.min_level)));
-        const M room = hn::RebindMask(d, hn::Not(hn::Gt(after, hn::Set(di, steps_))));
-        scalar |= allowed_[k] & Bits(hn::And(r, hn::And(room, hn::Lt(next, hn::Set(d, p_.flat.rd[0])))));
-      }
       const M now = hn::AndNot(Mask(scalar), r);
       v.dx = hn::IfThenElse(now, v.zx, v.dx);
       v.dy = hn::IfThenElse(now, v.zy, v.dy);
       v.Zx = hn::IfThenZeroElse(now, v.Zx);
       v.Zy = hn::IfThenZeroElse(now, v.Zy);
       v.m = hn::IfThenZeroElse(hn::RebindMask(di, now), v.m);
+      v.testing = hn::Or(v.testing, hn::And(v.skips, hn::RebindMask(di, now)));
     }
     if ((ended | scalar) == 0) {
       Settle(v);
       return v;
     }
     const std::uint64_t took = Bits(hn::RebindMask(d, v.took));
+    // Perturber::checked's test, on every lane at once: most counts are not in doubt.
+    std::uint64_t clean = 0;
+    if (ended != 0) {
+      const V dz = hn::Sqrt(hn::Add(hn::Mul(v.ddx, v.ddx), hn::Mul(v.ddy, v.ddy)));
+      const V doubt = hn::IfThenElse(hn::RebindMask(d, v.took), hn::Set(d, kDoubtSkipped), hn::Set(d, kDoubt));
+      clean = Bits(hn::Not(hn::Gt(hn::Mul(hn::LoadU(d, pixels_ + o), dz), doubt)));
+    }
     HWY_ALIGN std::int64_t n[kMax];
     HWY_ALIGN double ddx[kMax], ddy[kMax], zx[kMax], zy[kMax];
     hn::Store(v.n, di, n);
@@ -318,7 +320,7 @@ class LaneLoop {
         out.zy = zy[j];
         out.dx = ddx[j];
         out.dy = ddy[j];
-        Finish(point_[o + j], pixels_[o + j], out, ((took >> j) & 1) != 0);
+        Finish(point_[o + j], pixels_[o + j], out, ((took >> j) & 1) != 0, ((clean >> j) & 1) != 0);
         point_[o + j] = -1;
         --active_;
       }
@@ -398,14 +400,15 @@ class LaneLoop {
     v.m = hn::IfThenZeroElse(lanei, v.m);
     v.n = hn::IfThenElse(lanei, hn::Set(di, kIdle), v.n);
     v.skips = hn::AndNot(lanei, v.skips);
+    v.testing = hn::AndNot(lanei, v.testing);
     v.took = hn::AndNot(lanei, v.took);
     low_[i / L_] &= ~(std::uint64_t{1} << j);
-    allowed_[i / L_] &= ~(std::uint64_t{1} << j);
   }
 
-  // Point pt's outcome (its count kStopped: abandoned), checked for doubt.
-  void Finish(int pt, double pixels, Perturber::Outcome o, bool skipped) {
-    o = p_.checked(pixels, job_.cx[pt], job_.cy[pt], o, skipped, steps_, &job_);
+  // Point pt's outcome (its count kStopped: abandoned), checked for doubt unless `clean` says
+  // it passed the check already.
+  void Finish(int pt, double pixels, Perturber::Outcome o, bool skipped, bool clean = false) {
+    if (!clean) o = p_.checked(pixels, job_.cx[pt], job_.cy[pt], o, skipped, steps_, &job_);
     job_.out[pt] = o.n < 0 ? -1 : o.n;
     if (job_.smooth || job_.distance) {
       Escape e{static_cast<double>(o.n), 0.0};
@@ -443,9 +446,9 @@ class LaneLoop {
     const std::uint64_t bit = std::uint64_t{1} << j;
     std::uint64_t& low = low_[i / L_];
     low = q.low ? low | bit : low & ~bit;
-    std::uint64_t& allowed = allowed_[i / L_];
-    allowed = q.skips ? allowed | bit : allowed & ~bit;
     v.skips = q.skips ? hn::Or(v.skips, lanei) : hn::AndNot(lanei, v.skips);
+    // It comes from Perturber::resume at a test that failed (or that would at index 1).
+    v.testing = hn::AndNot(lanei, v.testing);
     v.took = s.skipped ? hn::Or(v.took, lanei) : hn::AndNot(lanei, v.took);
   }
 
@@ -469,8 +472,7 @@ class LaneLoop {
   int active_ = 0;
   int point_[kSlots] = {};
   double pixels_[kSlots] = {};     // the lane's Point::pixels
-  std::uint64_t low_[K] = {};      // per vector, lanes whose δc is below the double range
-  std::uint64_t allowed_[K] = {};  // per vector, lanes whose point may take skips
+  std::uint64_t low_[K] = {};   // per vector, lanes whose δc is below the double range
 };
 
 // Independent vectors stepped together, so that one's gathers and multiplies run while
