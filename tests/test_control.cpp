@@ -29,21 +29,23 @@ TEST_F(StartUp, EveryFormSetsTheViewAndWorkers) {
   for (const auto& f : forms) {
     SCOPED_TRACE(testing::PrintToString(f.args));
     start(f.args);
-    EXPECT_EQ(anz, f.anz);
-    EXPECT_EQ((std::vector<double>{xmit, ymit, xstep, ystep, maxit}), f.view);
+    const View& v = prog.view;
+    EXPECT_EQ(prog.anz, f.anz);
+    EXPECT_EQ((std::vector<double>{v.xmit, v.ymit, v.xstep, v.ystep, v.maxit}), f.view);
   }
 }
 
 TEST_F(StartUp, PreparesGeometryPointerDisplayAndLogo) {
   start();
-  EXPECT_EQ((std::vector<int>{XPTS, YPTS, LOX, LOY, calc, highq, no_firstpass, pid}),
+  EXPECT_EQ((std::vector<int>{prog.XPTS, prog.YPTS, prog.LOX, prog.LOY, prog.calc, prog.highq,
+                              prog.no_firstpass, prog.pid}),
             (std::vector<int>{480, 360, 0, 0, 1, 1, 0, static_cast<int>(::getpid())}));
   const HeadlessState& h = headless();
   EXPECT_EQ((std::vector<int>{h.mousex.value, h.mousex.vmax, h.mousey.value, h.mousey.vmax}),
             (std::vector<int>{640, 1279, 512, 1023}));
   EXPECT_TRUE(h.open && !h.cursor && h.title == "zoomdive");
   EXPECT_EQ(h.writes, 0) << "nothing drawn before the first computation";
-  EXPECT_NE(std::count(snap_long, snap_long + LOGOW * LOGOH, LOGO_COLOUR), 0);
+  EXPECT_NE(std::count(std::begin(prog.snap_long), std::end(prog.snap_long), LOGO_COLOUR), 0);
 }
 
 TEST(CommandLine, UnusableViewNumbersAreErrorsNamingTheArgument) {

@@ -284,7 +284,7 @@ TEST_F(Outputs, UnusableArgumentsExit2AndPrintNothingOnStandardOutput) {
       {{"--size", "63x48", "--replay", "s.txt", "--video", "f.mp4"}, "even width and height"},
       {{"--size", "64x48", "--replay", "s.txt", "--video", "f.mp4", "--frames", "f"},
        "--video and --frames"},
-      {{"--size", "64x48", "--screen", "w.bin"}, "--screen writes the 480 x 360 window's words"},
+      {{"--size", "64x48", "--screen", "w.bin"}, "--screen writes the window's words"},
       {{"--size", "64x48", "--replay", "s.txt", "--frames", "f", "--frame-range", "5:6"},
        "the film has 4 frames"},
   };
@@ -376,15 +376,16 @@ TEST_F(Outputs, WhatARunComputesIsWhatItWrites) {
   in.attach(headless());
   paint_mandel();
   char want[512];
+  const std::vector<std::uint32_t> screen = prog.screen.shown();
   std::snprintf(want, sizeof want, "view %s\nframes %lld\nscreen %016" PRIx64 "\n",
-                prog.view.numbers().c_str(), headless().writes, fnv1a_words(screen, WINWORDS));
+                prog.view.numbers().c_str(), headless().writes, fnv1a_words(screen.data(), screen.size()));
   EXPECT_EQ(r.out, want);
   const std::string words = slurp(dir / "last.bin");
-  ASSERT_EQ(words.size(), WINWORDS * 4u);
-  EXPECT_EQ(std::memcmp(words.data(), screen, words.size()), 0);  // little-endian machines
+  ASSERT_EQ(words.size(), screen.size() * 4u);
+  EXPECT_EQ(std::memcmp(words.data(), screen.data(), words.size()), 0);  // little-endian machines
   const Picture last = read_png(dir / "last.png");
-  ASSERT_EQ(last.width * last.height, WINWORDS);
-  for (int i = 0; i < WINWORDS; ++i) {  // the PNG is top row first
+  ASSERT_EQ(last.width * last.height, 480 * 360);
+  for (int i = 0; i < 480 * 360; ++i) {  // the PNG is top row first
     ASSERT_EQ(last.px(i % 480, i / 480), headless().pixels[(359 - i / 480) * 480 + i % 480] & 0xffffff) << i;
   }
   const auto frames = listing(dir / "f" / "g");

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "compute/bandrec.h"
 #include "compute/poster.h"
 #include "display/display.h"
+#include "program.h"
 #include "render_run.h"
 
 namespace zd::test {
@@ -69,7 +69,7 @@ TEST_F(Posters, LargerPostersAgreeAtSharedPointsWithDirectCounts) {
   const char* view = " -- 0.779296875 0.720703125 0.14697265625 0.10302734375 300";
   ok(std::string("--size 480x360 -o w.png") + view);
   const Picture w = png("w.png");
-  build_coltab();
+  build_coltab(prog.mycoltab);
   const struct { int width, height, scale, column, row; } cases[] = {
       {960, 720, 2, 0, 0}, {960, 360, 1, 240, 0}, {480, 720, 1, 0, 180}, {1440, 720, 2, 240, 0}};
   for (const auto& k : cases) {

@@ -48,11 +48,12 @@ TEST_F(Session, ViewKeysActThroughTheLoopBetweenSteps) {
     SCOPED_TRACE(c.script);
     reset_state();
     play({"-2", "1", "-1", "1", "100"}, c.script);
-    EXPECT_EQ(xmit, c.xmit);
-    EXPECT_EQ(xstep, c.xstep);
-    EXPECT_EQ(ystep, c.xstep / 1.5);
-    EXPECT_EQ(maxit, c.maxit);
-    EXPECT_EQ(ymit, 0.0);
+    const View& v = prog.view;
+    EXPECT_EQ(v.xmit, c.xmit);
+    EXPECT_EQ(v.xstep, c.xstep);
+    EXPECT_EQ(v.ystep, c.xstep / 1.5);
+    EXPECT_EQ(v.maxit, c.maxit);
+    EXPECT_EQ(v.ymit, 0.0);
     EXPECT_EQ(headless().writes, c.writes);
   }
 }
@@ -105,7 +106,7 @@ TEST_F(Session, AReplayWithoutPicturesShowsTheViewsOfTheOneWithPictures) {
       ScriptedInput in(lines);
       in.attach(headless());
       paint_mandel();
-      EXPECT_EQ(work_done().points > 0, pictures);
+      EXPECT_EQ(prog.tally.points > 0, pictures);
       EXPECT_EQ(prog.kernel != nullptr, pictures) << "no kernel prepared, no reference orbit";
     }
     EXPECT_EQ(shown[0], shown[1]);
@@ -120,7 +121,7 @@ TEST_F(Session, PicturesAreAbandonedForAQuitOrAPress) {
     SCOPED_TRACE(testing::Message() << workers << " workers");
     reset_state();
     start({"0.1", "-0.1", "0.075", "-0.075", "2000000000"});
-    anz = workers;
+    prog.anz = workers;
     // The user leaves once the picture is well under way.
     std::thread([] {
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -130,7 +131,6 @@ TEST_F(Session, PicturesAreAbandonedForAQuitOrAPress) {
     // is not abandoned fails the test instead of holding it up for hours.
     std::promise<void> finished;
     std::thread([&] {
-      prog.main_thread = std::this_thread::get_id();
       whole_picture();
       finished.set_value();
     }).detach();
@@ -149,10 +149,10 @@ TEST_F(Session, PicturesAreAbandonedForAQuitOrAPress) {
   const auto coarse = picture();
   headless().buttons[LEFTMOUSE - RIGHTMOUSE] = 0;
   headless().interrupt = INTERRUPT_PRESS;
-  const work_tally before = work_done();
+  const long long before = prog.tally.points;
   whole_picture();
   EXPECT_EQ(picture(), coarse);
-  EXPECT_EQ(work_done().points - before.points, 120 * 90);
+  EXPECT_EQ(prog.tally.points - before, 120 * 90);
   // And without the press the same picture is refined.
   headless().interrupt = NO_INTERRUPT;
   prog.stop = STOP_NONE;

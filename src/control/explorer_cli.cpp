@@ -93,10 +93,15 @@ void print_position() {
   std::fflush(stdout);
 }
 
+// What the window shows, as it was last written.
 void save_picture() {
   std::string name;
   const std::string err = save_new(
-      "zoomdive-", ".png", [](std::FILE* f) { return png_to(f, screenbak); }, name);
+      "zoomdive-", ".png",
+      [](std::FILE* f) {
+        return png_to(f, prog.screenbak.data(), prog.screen.width, prog.screen.height);
+      },
+      name);
   if (!err.empty()) {
     std::fprintf(stderr, "zoomdive: %s\n", err.c_str());
     return;
@@ -147,10 +152,11 @@ int explorer_main(int argc, const char* const* argv) {
   if (cmd.record_given) {
     rec.name = cmd.record;
     // The start view as it was given: the same digits start the replay at the same point.
-    const std::string head = "# zoomdive " + std::string(ZD_VERSION) +
-                             " session; replay: zoomdive-render --workers " + std::to_string(anz) +
-                             " --replay FILE START (the start view as given, none for the "
-                             "default)\n# START: " + start_arguments(cmd) + "\n";
+    const std::string head =
+        "# zoomdive " + std::string(ZD_VERSION) + " session; replay: zoomdive-render --workers " +
+        std::to_string(prog.anz) +
+        " --replay FILE START (the start view as given, none for the "
+        "default)\n# START: " + start_arguments(cmd) + "\n";
     if (rec.open(record.path) && !rec.write(head)) rec.close();
     if (!rec.failed.empty()) {
       std::fprintf(stderr, "zoomdive: %s\n", rec.failed.c_str());
@@ -160,6 +166,8 @@ int explorer_main(int argc, const char* const* argv) {
   }
   LiveInput live;
   live.rate = cmd.rate;
+  live.min_rate = MIN_RATE;
+  live.max_rate = MAX_RATE;
   if (rec.fd >= 0) {
     live.record = [&rec](const ScriptLine& s) { return rec.write(format_line(s) + "\n"); };
   }

@@ -9,9 +9,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
+#include "compute/kernels.h"
 #include "control/view.h"
 #include "display/display.h"
+#include "navigation/whole.h"
 #include "platform/gfx.h"
 #include "platform/proc.h"
 
@@ -295,47 +298,27 @@ Parsed parse_explorer_args(int argc, const char* const* argv, Cmdline& out, std:
 }
 
 bool startup(const Cmdline& cmd) {
-  anz = cmd.workers;
-  pid = getpid();
+  prog.anz = cmd.workers;
+  prog.pid = getpid();
   nocldwait();
   // The pointer to the centre of the 1280 x 1024 screen.
   setvaluator(MOUSEX, 640, 0, 1279);
   setvaluator(MOUSEY, 512, 0, 1023);
 
-  screen = prog.screen_words;
-  screenbak = prog.screenbak_words;
-  std::memset(screen, 0, BUFWORDS * sizeof *screen);
-  std::memset(screenbak, 0, BUFWORDS * sizeof *screenbak);
-
-  if (graphic() < 0) return false;
+  if (graphic(prog.mycoltab, cmd.width, cmd.height) < 0) return false;
+  picture_size(cmd.width, cmd.height);
 
   prog.view = start_view(cmd);
   prog.home = prog.view;
-  prog.main_thread = std::this_thread::get_id();
+  deep_progress([](long long done, long long of) {
+    prog.reference = done;
+    prog.reference_of = of;
+  });
 
-  const int w = static_cast<int>(480.0);
-  XPTS = w & ~1;
-  YPTS = (w * 360 / 480) & ~1;
-  LOX = ((WINW - XPTS) / 2) & ~1;
-  LOY = ((WINH - YPTS) / 2) & ~1;
+  prog.calc = 1;
+  prog.highq = 1;
 
-  // Black outside the picture rectangle (nothing, with the picture filling the window).
-  for (int r = 0; r < WINH; ++r) {
-    const bool in_rows = r >= LOY && r < LOY + YPTS;
-    for (int c = 0; c < WINW; ++c) {
-      if (in_rows && c == LOX && XPTS > 0) {
-        c = LOX + XPTS - 1;
-        continue;
-      }
-      screen[r * WINW + c] = 0;
-    }
-  }
-
-  calc = 1;
-  highq = 1;
-
-  snap_long = prog.logo_words;
-  build_logo(snap_bits.data(), snap_long);
+  build_logo(snap_bits.data(), prog.snap_long);
   return true;
 }
 

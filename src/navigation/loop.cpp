@@ -1,4 +1,4 @@
-// loop.cpp — the navigation loop: whole picture if due, idle wait, buttons, pan, end test.
+// loop.cpp — the navigation loop: whole picture if due, idle wait, keys, buttons, pan, end test.
 #include "navigation/loop.h"
 
 #include <algorithm>
@@ -27,20 +27,21 @@ void exact_pan() {
   setmouse(240, 180);
 }
 
-// A view key: a change of the view's own state, between steps.
-void apply_command(int cmd) {
+// A key, between steps. Whether the picture is to be computed again.
+bool apply_command(int cmd) {
+  View& v = prog.view;
   switch (cmd) {
     case CMD_HOME:
-      prog.view = prog.home;
-      break;
+      v = prog.home;
+      return true;
     case CMD_MORE_ITERATIONS:
-      maxit = std::min(maxit * 2.0, MAXIT_CEILING);
-      break;
+      v.maxit = std::min(v.maxit * 2.0, MAXIT_CEILING);
+      return true;
     case CMD_FEWER_ITERATIONS:
-      maxit = std::max(maxit / 2.0, 1.0);
-      break;
+      v.maxit = std::max(v.maxit / 2.0, 1.0);
+      return true;
     default:
-      break;
+      return false;
   }
 }
 
@@ -51,24 +52,22 @@ void paint_mandel() {
   setmouse(240, 180);
 
   for (;;) {
-    if (calc != 0) whole_picture();
-    calc = 0;
+    if (prog.calc != 0) whole_picture();
+    prog.calc = 0;
     const int first = mygetbutton();
 
-    // Idle: nothing to do until the pointer moves or a button goes down. A button let go
-    // after the renderer's last look at it can leave a coarse picture behind; the first idle
-    // moment refines it, as the renderer's own follow-up would have.
+    // Idle: nothing to do until the pointer moves or a button goes down. A button let go after the renderer's last look at it can leave a coarse picture
+    // behind; the first idle moment refines it, as the renderer's own follow-up would have.
     while (at_centre() && mygetbutton() == 0 && dragging == 0 && command_pending() == 0) {
-      if (picture_coarse && highq != 0) {
-        no_firstpass = 1;
+      if (prog.picture_coarse && prog.highq != 0) {
+        prog.no_firstpass = 1;
         whole_picture();
       }
     }
 
-    // A view key is a step of its own: the view changes, the next step computes it.
+    // A key is a step of its own: the view changes, the next step computes it.
     if (const int cmd = take_command(); cmd != NO_COMMAND) {
-      apply_command(cmd);
-      calc = 1;
+      if (apply_command(cmd)) prog.calc = 1;
       continue;
     }
 
@@ -76,26 +75,26 @@ void paint_mandel() {
     if ((m & 3) == 3) {
       if (dragging == 0) {
         dragging = 1;
-        if ((first == 0 && highq != 0) || !at_centre()) calc = 1;
+        if ((first == 0 && prog.highq != 0) || !at_centre()) prog.calc = 1;
       }
     } else if (m & 1) {
       prog.view.zoom_in();
-      calc = 1;
+      prog.calc = 1;
       dragging = 0;
     } else if (m & 2) {
       prog.view.zoom_out();
-      calc = 1;
+      prog.calc = 1;
       dragging = 0;
-    } else if (highq != 0 && dragging == 1) {
+    } else if (prog.highq != 0 && dragging == 1) {
       // End of a drag: the picture is coarse. At rest it needs only the refinement passes.
-      if (at_centre()) no_firstpass = 1;
-      calc = 1;
+      if (at_centre()) prog.no_firstpass = 1;
+      prog.calc = 1;
       dragging = 0;
     } else {
       dragging = 0;
     }
 
-    if (calc == 1) {
+    if (prog.calc == 1) {
       exact_pan();
     } else {
       reuse_pan();

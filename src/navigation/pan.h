@@ -3,10 +3,6 @@
 
 namespace zd {
 
-// Pan multiplier: the double nearest to 1/3, multiplied (and divided) exactly where the
-// view arithmetic says, so that views are bit-exact.
-constexpr double ONE_THIRD = 0.3333333333333333;
-
 // The content shift, in pixels, for a pointer offset of |px| (or |py|) grid units over a
 // picture `width` wide (or `height` high): cut to a multiple of 4, and never 1..3 -> 0.
 int column_shift(double abs_px, int width);

@@ -1,34 +1,106 @@
-// whole.cpp — the whole picture of the view: the mapping from view to renderer arguments.
+// whole.cpp — the window's picture: its size, the renderer's orders, the whole picture of the
+// view, and what is asked of the window system while a picture is computed.
 #include "navigation/whole.h"
 
-#include <climits>
-#include <cmath>
+#include <algorithm>
+#include <chrono>
 
-#include "compute/bandrec.h"
-#include "compute/kernels.h"
 #include "control/view.h"
+#include "navigation/mouse.h"
+#include "platform/gfx.h"
 
 namespace zd {
 
-int limit_of(double m) {
-  if (std::isnan(m)) return 0;
-  if (m >= 2147483648.0) return INT_MAX;
-  if (m <= -2147483649.0) return INT_MIN;
-  return static_cast<int>(m);
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// What the poll keeps between its calls.
+struct Watch {
+  Clock::time_point last_poll{};
+};
+Watch watch;
+
+// Asked now and then while a picture is computed: a quit abandons the picture, a press the
+// refinement in progress. The window system is asked at most every few milliseconds.
+void poll_input() {
+  const auto now = Clock::now();
+  if (now - watch.last_poll < std::chrono::milliseconds(5)) return;
+  watch.last_poll = now;
+  const int i = interrupted();
+  if (i == INTERRUPT_QUIT) {
+    prog.stop = STOP_ALL;
+  } else if (i == INTERRUPT_PRESS && prog.stop.load() < STOP_REFINING) {
+    prog.stop = STOP_REFINING;
+  }
 }
 
-bool prepare_kernel(int width, int height) {
+void show_window() { show(prog.screen, prog.screenbak, prog.snap_long); }
+
+// A picture (or a strip of it) begins: the poll asks at once.
+void begin_picture() {
+  watch.last_poll = {};
+  prog.reference = prog.reference_of = 0;
+}
+
+}  // namespace
+
+void picture_size(int width, int height) {
+  prog.screen.resize(std::max(width, MIN_PICTURE_W), std::max(height, MIN_PICTURE_H));
+  prog.screenbak.assign(static_cast<std::size_t>(prog.screen.width) * prog.screen.height, 0);
+  prog.XPTS = prog.screen.stride;
+  prog.YPTS = prog.screen.height;
+  prog.LOX = prog.LOY = 0;
+  prog.picture_coarse = false;
+}
+
+View picture_view() { return prog.view.fitted(prog.screen.width, prog.screen.height); }
+
+Rendering rendering(const Region& direct) {
+  Rendering r;
+  r.screen = &prog.screen;
+  r.LOX = prog.LOX;
+  r.XPTS = prog.XPTS;
+  r.kernel = prog.kernel;
+  r.coltab = prog.mycoltab;
+  r.direct = prog.screen.running_sums() ? nullptr : &direct;
+  r.anz = prog.anz;
+  r.pid = prog.pid;
+  r.highq = prog.highq;
+  r.no_firstpass = prog.no_firstpass;
+  r.views_only = prog.views_only;
+  r.say_to = prog.say_to;
+  r.buttons = mygetbutton;
+  r.show = show_window;
+  r.poll = poll_input;
+  r.stop = &prog.stop;
+  r.tally = &prog.tally;
+  r.picture_coarse = &prog.picture_coarse;
+  return r;
+}
+
+bool user_left() {
+  poll_input();
+  return prog.stop.load() == STOP_ALL;
+}
+
+bool prepare_kernel(const View& pv) {
   if (prog.views_only) return true;  // a deep view's reference orbit is no view's concern
-  const PointKernel* k = kernel_for(prog.view);
-  if (!k->prepare(prog.view, width, height, limit_of(maxit), user_left)) return false;
-  prog.kernel = k;
-  return true;
+  begin_picture();
+  const PointKernel* k = kernel_for(pv);
+  const bool ready =
+      k->prepare(pv, prog.screen.width, prog.screen.height, limit_of(pv.maxit), user_left);
+  if (ready) prog.kernel = k;
+  return ready;
 }
 
 void whole_picture() {
-  const Region r = prog.view.region(0, 0, XPTS, YPTS);
-  if (prepare_kernel(XPTS, YPTS)) mandel(LOY, YPTS, r.x0, r.dx, r.y0, r.dy, limit_of(maxit));
-  no_firstpass = 0;
+  const View pv = picture_view();
+  if (prepare_kernel(pv)) {
+    const Region r = pv.region(0, 0, prog.screen.width, prog.screen.height);
+    mandel(rendering(r), prog.LOY, prog.YPTS, r.x0, r.dx, r.y0, r.dy, limit_of(pv.maxit));
+  }
+  prog.no_firstpass = 0;
 }
 
 }  // namespace zd

@@ -16,11 +16,13 @@ enum Device : int {
 
 // The next window covers screen columns x1..x2 and rows y1..y2, from the screen's bottom-left.
 void prefposition(int x1, int x2, int y1, int y2);
+
 // Opening the window keeps the program in this process (pid stays valid).
 void foreground();
-// Opens the one window and makes it current. Returns -1 if no window could be opened;
-// gfx_error() then says why.
+// Opens the one window, of the size prefposition gave, and makes it current. Returns -1 if no
+// window could be opened; gfx_error() then says why.
 int winopen(const char* title);
+
 void cursoff();  // no cursor drawn in the window
 void RGBmode();  // the window shows packed pixel words directly
 void gconfig();  // ... single-buffered, from now on

@@ -169,7 +169,8 @@ bool ScriptReader::take(std::string_view line) {
     return true;
   } else if (f.size() != 3) {
     what = "expected BUTTONS DX DY, found " + std::to_string(f.size()) +
-           (f.size() == 1 ? " field" : " fields") + " (or a key: home, limit*2, limit/2)";
+           (f.size() == 1 ? " field" : " fields") +
+           " (or a key: home, limit*2, limit/2)";
   } else {
     ScriptLine s{};
     if (parse_buttons(f[0], s.buttons, what) && parse_offset(f[1], "DX", s.dx, what) &&
@@ -212,43 +213,6 @@ bool load_script(const std::string& path, std::vector<ScriptLine>& out, std::str
   if (ok && r.finish()) return true;
   err = path + ":" + std::to_string(r.line()) + ": " + r.what();
   return false;
-}
-
-void ScriptedInput::attach(HeadlessState& hs) {
-  hs.on_read = [this](HeadlessState& s, int) { read(s); };
-  hs.on_warp = [this](HeadlessState& s, int dev) { warp(s, dev); };
-  hs.on_write = [this, then = hs.on_write](const HeadlessState& s) {
-    clock_.write();
-    if (then) then(s);
-  };
-}
-
-void ScriptedInput::read(HeadlessState& hs) {
-  if (clock_.read()) activate(hs);
-}
-
-void ScriptedInput::warp(HeadlessState& hs, int dev) {
-  if (clock_.warp(dev)) activate(hs);
-}
-
-void ScriptedInput::activate(HeadlessState& hs) {
-  ScriptLine s{4, 0, 0};  // past the end: the right button alone, the pointer at the centre
-  if (next_ < lines_.size()) {
-    s = lines_[next_++];
-  } else {
-    ended_ = true;
-  }
-  if (s.command != NO_COMMAND) {
-    hs.command = s.command;
-    hs.mousex.value = 640;
-    hs.mousey.value = 512;
-    return;
-  }
-  hs.buttons[LEFTMOUSE - RIGHTMOUSE] = (s.buttons & 1) != 0;
-  hs.buttons[MIDDLEMOUSE - RIGHTMOUSE] = (s.buttons & 2) != 0;
-  hs.buttons[RIGHTMOUSE - RIGHTMOUSE] = (s.buttons & 4) != 0;
-  hs.mousex.value = static_cast<int>(std::clamp(640LL + s.dx, 0LL, 1279LL));
-  hs.mousey.value = static_cast<int>(std::clamp(512LL + s.dy, 0LL, 1023LL));
 }
 
 }  // namespace zd

@@ -28,8 +28,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int PICW = 480, PICH = 360;
-
 struct Valuator {
   int value = 0, vmin = 0, vmax = 0;
   void set(int v) { value = std::clamp(v, vmin, std::max(vmin, vmax)); }
@@ -48,10 +46,12 @@ struct Since {
 struct SdlState {
   bool has_pos = false;
   int posx1 = 0, posy2 = 0;  // prefposition: left column and top row, from the bottom-left
+  int width = 0, height = 0;  // the window's size as opened
 
   SDL_Window* window = nullptr;
   SDL_Renderer* renderer = nullptr;
-  SDL_Texture* texture = nullptr;  // the window's words; row 0 at the bottom, shown flipped
+  SDL_Texture* texture = nullptr;  // width x height words; row 0 at the bottom, shown flipped
+  int tex_width = 0, tex_height = 0;
   std::string error;
   Display* x11 = nullptr;  // to sleep on the X connection until it has something
 
@@ -69,13 +69,14 @@ struct SdlState {
 SdlState s;
 
 void present() {
-  if (!s.renderer) return;
-  int w = PICW, h = PICH;
+  if (!s.renderer || !s.texture) return;
+  int w = s.tex_width, h = s.tex_height;
   SDL_GetRendererOutputSize(s.renderer, &w, &h);
   // Nearest-neighbour scaling to fill the window, aspect kept, black bars around.
-  const double scale = std::min(static_cast<double>(w) / PICW, static_cast<double>(h) / PICH);
-  const int dw = static_cast<int>(std::lround(PICW * scale));
-  const int dh = static_cast<int>(std::lround(PICH * scale));
+  const double scale = std::min(static_cast<double>(w) / s.tex_width,
+                                static_cast<double>(h) / s.tex_height);
+  const int dw = static_cast<int>(std::lround(s.tex_width * scale));
+  const int dh = static_cast<int>(std::lround(s.tex_height * scale));
   const SDL_Rect dst = {(w - dw) / 2, (h - dh) / 2, dw, dh};
   SDL_SetRenderDrawColor(s.renderer, 0, 0, 0, 255);
   SDL_RenderClear(s.renderer);
@@ -84,6 +85,19 @@ void present() {
 }
 
 void say_rate() { std::fprintf(stderr, "zoomdive: %g steps a second\n", s.hooks.rate); }
+
+// The texture the program's words go to, width x height; false if it cannot be made.
+bool make_texture(int width, int height) {
+  if (s.texture) SDL_DestroyTexture(s.texture);
+  // Packed words with red in the low byte, whatever the byte order.
+  s.texture = SDL_CreateTexture(s.renderer, SDL_PIXELFORMAT_XBGR8888, SDL_TEXTUREACCESS_STREAMING,
+                                width, height);
+  if (!s.texture) return false;
+  SDL_SetTextureBlendMode(s.texture, SDL_BLENDMODE_NONE);
+  s.tex_width = width;
+  s.tex_height = height;
+  return true;
+}
 
 void handle(const SDL_Event& e) {
   switch (e.type) {
@@ -131,12 +145,12 @@ void handle(const SDL_Event& e) {
         case SDLK_PLUS:
         case SDLK_EQUALS:
         case SDLK_KP_PLUS:
-          s.hooks.rate = std::min(s.hooks.rate * 1.25, MAX_LIVE_RATE);
+          s.hooks.rate = std::min(s.hooks.rate * 1.25, s.hooks.max_rate);
           say_rate();
           break;
         case SDLK_MINUS:
         case SDLK_KP_MINUS:
-          s.hooks.rate = std::max(s.hooks.rate / 1.25, MIN_LIVE_RATE);
+          s.hooks.rate = std::max(s.hooks.rate / 1.25, s.hooks.min_rate);
           say_rate();
           break;
         default:
@@ -281,10 +295,12 @@ bool init_video(std::string& err) {
   return false;
 }
 
-void sdl_prefposition(int x1, int /*x2*/, int /*y1*/, int y2) {
+void sdl_prefposition(int x1, int x2, int y1, int y2) {
   s.has_pos = true;
   s.posx1 = x1;
   s.posy2 = y2;
+  s.width = x2 - x1 + 1;
+  s.height = y2 - y1 + 1;
 }
 
 int sdl_winopen(const char* title) {
@@ -297,17 +313,12 @@ int sdl_winopen(const char* title) {
     x = screen.x + std::max(0, s.posx1 + (screen.w - 1280) / 2);
     y = screen.y + std::max(0, (1023 - s.posy2) + (screen.h - 1024) / 2);
   }
-  s.window = SDL_CreateWindow(title, x, y, PICW, PICH, SDL_WINDOW_RESIZABLE);
+  s.window = SDL_CreateWindow(title, x, y, s.width, s.height, SDL_WINDOW_RESIZABLE);
   if (s.window) {
     s.renderer = SDL_CreateRenderer(s.window, -1, 0);
     if (!s.renderer) s.renderer = SDL_CreateRenderer(s.window, -1, SDL_RENDERER_SOFTWARE);
   }
-  // Packed words with red in the low byte, whatever the byte order.
-  if (s.renderer) {
-    s.texture = SDL_CreateTexture(s.renderer, SDL_PIXELFORMAT_XBGR8888,
-                                  SDL_TEXTUREACCESS_STREAMING, PICW, PICH);
-  }
-  if (!s.texture) {
+  if (!s.renderer || !make_texture(s.width, s.height)) {
     s.error = SDL_GetError();
     if (s.renderer) SDL_DestroyRenderer(s.renderer);
     if (s.window) SDL_DestroyWindow(s.window);
@@ -316,8 +327,7 @@ int sdl_winopen(const char* title) {
     SDL_Quit();
     return -1;
   }
-  SDL_SetTextureBlendMode(s.texture, SDL_BLENDMODE_NONE);
-  SDL_SetWindowMinimumSize(s.window, PICW / 4, PICH / 4);
+  SDL_SetWindowMinimumSize(s.window, s.width / 4, s.height / 4);
   // Relative mode keeps the pointer in the window while the user steers. Where it is not
   // available the valuators still follow the pointer's motion.
   SDL_SetRelativeMouseMode(SDL_TRUE);
@@ -334,8 +344,9 @@ void sdl_cursoff() { SDL_ShowCursor(SDL_DISABLE); }
 
 void sdl_clear(std::uint32_t colour) {
   if (!s.texture) return;
-  const std::vector<std::uint32_t> words(static_cast<std::size_t>(PICW) * PICH, colour);
-  SDL_UpdateTexture(s.texture, nullptr, words.data(), PICW * 4);
+  const std::vector<std::uint32_t> words(static_cast<std::size_t>(s.tex_width) * s.tex_height,
+                                         colour);
+  SDL_UpdateTexture(s.texture, nullptr, words.data(), s.tex_width * 4);
   present();
 }
 
@@ -344,7 +355,7 @@ void sdl_lrectwrite(int x1, int y1, int x2, int y2, const std::uint32_t* parray)
   if (!s.texture) return;
   // The texture keeps the words' bottom-up row order; present() flips it.
   const SDL_Rect r = {x1, y1, x2 - x1 + 1, y2 - y1 + 1};
-  const SDL_Rect all = {0, 0, PICW, PICH};
+  const SDL_Rect all = {0, 0, s.tex_width, s.tex_height};
   SDL_Rect clip;
   if (r.w <= 0 || r.h <= 0 || !SDL_IntersectRect(&r, &all, &clip)) return;
   const std::uint32_t* first = parray + (clip.y - r.y) * r.w + (clip.x - r.x);
@@ -403,14 +414,16 @@ void sdl_gexit() {
 const char* sdl_error() { return s.error.c_str(); }
 
 const GfxBackend backend = {
-    "sdl2",        sdl_prefposition, sdl_winopen,     sdl_cursoff, sdl_clear,   sdl_lrectwrite,
-    sdl_getbutton, sdl_getvaluator,  sdl_setvaluator, sdl_gexit,   sdl_error,   sdl_gexit,
-    sdl_command,   sdl_interrupted,
+    "sdl2",         sdl_prefposition,     sdl_winopen,
+    sdl_cursoff,      sdl_clear,       sdl_lrectwrite,
+    sdl_getbutton,  sdl_getvaluator,  sdl_setvaluator, sdl_gexit,   sdl_error,
+    sdl_gexit,      sdl_command,      sdl_interrupted,
 };
 
 }  // namespace
 
 const GfxBackend* sdl_backend() { return &backend; }
+
 
 void sdl_live(const LiveInput& hooks) {
   s.hooks = hooks;

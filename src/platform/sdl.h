@@ -11,14 +11,9 @@ namespace zd {
 // closing it, Esc, Q, a right click or SIGTERM hold the right button down from the next line on.
 const GfxBackend* sdl_backend();
 
-// Steps a second while a button is held: few enough that a person can stop a dive where they
-// like (each step zooms by a tenth, so a second's dive is about a fivefold zoom), many enough
-// that the motion looks continuous. And the bounds of --rate and of the keys that change it.
-constexpr double DEFAULT_LIVE_RATE = 15.0;
-constexpr double MIN_LIVE_RATE = 1.0, MAX_LIVE_RATE = 200.0;
-
 struct LiveInput {
-  double rate = DEFAULT_LIVE_RATE;  // steps a second while a zoom or drag button is held
+  // Steps a second while a zoom or drag button is held, and the bounds the + and - keys keep.
+  double rate = 0, min_rate = 0, max_rate = 0;
   // Each line as it takes effect (the session's script); keys and mouse lines alike. False:
   // it could not be kept, and the session ends instead (as a quit), without that line.
   std::function<bool(const ScriptLine&)> record;
