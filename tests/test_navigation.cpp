@@ -52,12 +52,14 @@ TEST(Script, ParsesLinesAndNamesTheFaultyLine) {
   std::vector<ScriptLine> lines;
   int bad = 0;
   std::string what;
-  const char* text = "# dive\n\nL 0 0\r\n  ML -5 +7\n\t-\t1280\t-2147483648\nRLM 1 2";
+  const char* text = "# dive\n\nL 0 0\r\n  ML -5 +7\n\t-\t1280\t-2147483648\nRLM 1 2\nwindow 65536x1";
   ASSERT_TRUE(parse_script(text, lines, bad, what)) << what;
-  std::vector<std::array<int, 3>> got;
-  for (const ScriptLine& l : lines) got.push_back({l.buttons, l.dx, l.dy});
-  using Lines = std::vector<std::array<int, 3>>;
-  EXPECT_EQ(got, (Lines{{1, 0, 0}, {3, -5, 7}, {0, 1280, INT_MIN}, {7, 1, 2}}));
+  std::vector<std::array<int, 5>> got;
+  for (const ScriptLine& l : lines) got.push_back({l.buttons, l.dx, l.dy, l.width, l.height});
+  using Lines = std::vector<std::array<int, 5>>;
+  EXPECT_EQ(got, (Lines{{1, 0, 0, 0, 0}, {3, -5, 7, 0, 0}, {0, 1280, INT_MIN, 0, 0}, {7, 1, 2, 0, 0},
+                        {0, 0, 0, 65536, 1}}));
+  EXPECT_EQ(lines.back().command, CMD_RESIZE);
   const struct { std::string_view text; int line; const char* what; } faults[] = {
       {"L 0 0\n\n# x\nLL 0 0\n", 4, "buttons \"LL\": 'L' given twice"},
       {"l 0 0", 1, "buttons \"l\": 'l' is not one of L, M, R"},
@@ -67,6 +69,9 @@ TEST(Script, ParsesLinesAndNamesTheFaultyLine) {
       {"L 1.5 0", 1, "DX \"1.5\" is not an integer"},
       {"L 0 -", 1, "DY \"-\" is not an integer"},
       {{"L 0 0\nL 0\0 0", 12}, 2, "a NUL byte in the line"},
+      {"window 640x0", 1, "expected window WxH, W and H from 1 to 65536"},
+      {"window 640 480", 1, "expected window WxH"},
+      {"window", 1, "expected window WxH"},
   };
   for (const auto& f : faults) {
     EXPECT_FALSE(parse_script(f.text, lines, bad, what)) << f.text;

@@ -265,6 +265,8 @@ TEST_F(Outputs, UnusableArgumentsExit2AndPrintNothingOnStandardOutput) {
       {{"-2", "1", "-1"}, "give all five view numbers or none (got 3)"},
       {{"-2", "1", "-1", "1", "1e12"}, "limit \"1e12\" does not fit an int"},
       {{"1", "1", "-1", "1", "50"}, "x1 and x2 are equal: the view has no width"},
+      {{"--window", "63x48"}, "--window \"63x48\" is not WxH with W from 64 to 65536"},
+      {{"--window", "640x"}, "--window \"640x\" is not WxH"},
       // Posters and films.
       {{"--size", "0x5"}, "--size \"0x5\" is not WxH"},
       {{"--size", "99999999x2"}, "--size \"99999999x2\" is not WxH"},

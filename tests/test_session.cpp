@@ -61,7 +61,7 @@ TEST_F(Session, ViewKeysActThroughTheLoopBetweenSteps) {
 TEST_F(Session, RecordedLinesReadBackAsTheyWereWritten) {
   const ScriptLine lines[] = {{0, 0, 0}, {1, -5, 7}, {3, 2147483647, -2147483647 - 1},
                               {7, 0, 0}, {0, 0, 0, CMD_HOME}, {3, 0, 0, CMD_MORE_ITERATIONS},
-                              {0, 0, 0, CMD_FEWER_ITERATIONS}};
+                              {0, 0, 0, CMD_FEWER_ITERATIONS}, {0, 0, 0, CMD_RESIZE, 641, 48}};
   std::string text;
   for (const ScriptLine& l : lines) text += format_line(l) + "\n";
   std::vector<ScriptLine> back;
@@ -72,6 +72,8 @@ TEST_F(Session, RecordedLinesReadBackAsTheyWereWritten) {
   for (std::size_t i = 0; i < back.size(); ++i) {
     SCOPED_TRACE(format_line(lines[i]));
     EXPECT_EQ(back[i].command, lines[i].command);
+    EXPECT_EQ(back[i].width, lines[i].width);
+    EXPECT_EQ(back[i].height, lines[i].height);
     if (lines[i].command == NO_COMMAND) {
       EXPECT_EQ(back[i].buttons, lines[i].buttons);
       EXPECT_EQ(back[i].dx, lines[i].dx);

@@ -28,9 +28,11 @@ class Window : public ::testing::Test {
     if (!HasFailure()) fs::remove_all(dir);
   }
 
-  // What zoomdive-render shows for the view (the explorer's arguments), after a recorded session.
-  Picture render(const std::string& view, const std::string& session = "") {
-    std::string cmd = std::string(ZD_RENDER_BIN) + " -o " + (dir / "want.png").string();
+  // What zoomdive-render shows for the view (the explorer's arguments), after a recorded
+  // session; options go before the view (a window's size, a poster's).
+  Picture render(const std::string& view, const std::string& session = "",
+                 const std::string& options = "") {
+    std::string cmd = std::string(ZD_RENDER_BIN) + " " + options + " -o " + (dir / "want.png").string();
     if (!session.empty()) {
       std::ofstream(dir / "session") << session;
       cmd += " --replay " + (dir / "session").string();
@@ -51,7 +53,9 @@ class Window : public ::testing::Test {
   // Starts the explorer and waits until its window shows the renderer's first picture.
   Picture start(const std::string& view, const std::string& options = "",
                 const std::string& shell = "") {
-    const Picture want = render(view);
+    // The renderer takes the window's size, if given, as the explorer does.
+    const std::size_t at = options.find("--window ");
+    const Picture want = render(view, "", at == std::string::npos ? "" : options.substr(at, options.find(' ', at + 9) - at));
     launch(options, view, shell);
     // SDL may replace its first window by another: look again until one shows the picture.
     Picture got;
@@ -61,6 +65,17 @@ class Window : public ::testing::Test {
     });
     EXPECT_EQ(got.differing(want), 0) << "pixels unlike the renderer's; " << slurp(dir / "err");
     return want;
+  }
+  // The line P prints, once the explorer has printed it.
+  std::string press_p() {
+    const std::size_t before = slurp(dir / "out").size();
+    std::string out;
+    xdotool("key p");
+    EXPECT_TRUE(eventually(30s, [&] {
+      out = slurp(dir / "out");
+      return out.size() > before && out.back() == '\n';
+    }));
+    return out.substr(before, out.size() - before - 1);
   }
   // The explorer's user and system time, in clock ticks.
   long ticks() const {
@@ -92,30 +107,76 @@ class Window : public ::testing::Test {
   ::Window win = 0;
 };
 
-// Resized, the window shows the picture scaled to fill it, its aspect kept, black around it.
-TEST_F(Window, FirstPictureIsTheRenderersAndResizingScalesItWithItsAspectKept) {
-  // The window's size and where the picture, twice as large, goes in it.
-  const struct { int w, h, x, y; } sizes[] = {{960, 720, 0, 0}, {1040, 720, 40, 0}, {960, 900, 0, 90}};
-  for (const std::string view : {"", SEAHORSE_VIEW}) {
-    SCOPED_TRACE(view);
-    const Picture want = start(view);
-    const std::string id = std::to_string(win);
-    for (const auto& z : sizes) {
-      SCOPED_TRACE(testing::Message() << z.w << " x " << z.h);
-      // Moved to where the screen has room for it.
-      xdotool("windowmove " + id + " 0 0 windowsize " + id + " " + std::to_string(z.w) + " " +
-              std::to_string(z.h));
-      Picture scaled{z.w, z.h, std::vector<unsigned char>(z.w * z.h * 3, 0)}, got;
-      for (int i = 0; i < 960 * 720 * 3; ++i) {
-        const int y = i / (960 * 3), x = i % (960 * 3) / 3, c = i % 3;
-        scaled.rgb[((y + z.y) * z.w + x + z.x) * 3 + c] = want.rgb[(y / 2 * 480 + x / 2) * 3 + c];
-      }
-      EXPECT_TRUE(eventually(30s, [&] { return (got = shot()) == scaled; }))
-          << got.width << " x " << got.height << ", pixels unlike: " << got.differing(scaled);
+// Pixels of a and b that differ, outside the logo's corner (124 x 18 at the bottom right).
+int differing_outside_logo(const Picture& a, const Picture& b) {
+  if (a.width != b.width || a.height != b.height || a.width == 0) return -1;
+  int n = 0;
+  for (int y = 0; y < a.height; ++y) {
+    for (int x = 0; x < a.width; ++x) {
+      n += (y < a.height - 18 || x < a.width - 124) && a.px(x, y) != b.px(x, y);
     }
-    xdotool("click 3");
-    expect_exit_0();
   }
+  return n;
+}
+
+// The smallest shift s > 0 for which the picture shows the old one moved left by s columns
+// (above the logo; at least half of it kept); 0 if there is none.
+int shift_of(const Picture& after, const Picture& before) {
+  const int w = after.width;
+  for (int s = 1; s <= w / 2 && w == before.width; ++s) {
+    bool kept = true;
+    for (int i = 0; i < (after.height - 18) * w && kept; ++i) {
+      kept = i % w + s >= w || after.px(i % w, i / w) == before.px(i % w + s, i / w);
+    }
+    if (kept) return s;
+  }
+  return 0;
+}
+
+// The window at any size, 4:3 or not, odd or even, from the command line, the window manager or
+// F11, shows at rest what zoomdive-render --size writes for its P line's view (the logo aside);
+// pans move it by whole blocks of its own pixels, and the session replays to the last view.
+TEST_F(Window, AtAnySizeItShowsThePosterOfItsPView) {
+  start(SEAHORSE_VIEW, "--window 800x450 --record s.txt");
+  const std::string id = std::to_string(win);
+  std::string last;
+  // At rest at width x height: P names the size, and the poster of its view is the window.
+  auto same_as_poster = [&](int width, int height) {
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    SCOPED_TRACE(size);
+    Picture got;
+    ASSERT_TRUE(eventually(60s, [&] { return (got = shot()).width == width && got.height == height; }))
+        << got.width << " x " << got.height;
+    ASSERT_TRUE(resting());
+    last = press_p();
+    ASSERT_EQ(last.rfind("zoomdive --window " + size + " --view ", 0), 0u) << last;
+    const Picture poster = render(last.substr(last.find("--view")), "", "--size " + size);
+    EXPECT_EQ(differing_outside_logo(shot(), poster), 0);
+  };
+  same_as_poster(800, 450);
+  // Resized: an odd size, taller than 4:3; then one dive step and a pan there.
+  xdotool("windowmove " + id + " 0 0 windowsize " + id + " 601 501");
+  same_as_poster(601, 501);
+  xdotool("click 1");
+  same_as_poster(601, 501);
+  const Picture before = shot();
+  xdotool("mousemove_relative 40 0");  // 15 grid columns: 601 / 240 pixels each, cut to 36
+  int shift = 0;
+  EXPECT_TRUE(eventually(30s, [&] { return (shift = shift_of(shot(), before)) == 36; })) << shift;
+  // F11: the whole screen (no window manager here).
+  xdotool("key F11");
+  same_as_poster(1280, 1024);
+  xdotool("key q");
+  expect_exit_0();
+  const std::string script = slurp(dir / "s.txt");
+  EXPECT_NE(script.find("\n# START: --window 800x450 -- " + std::string(SEAHORSE_VIEW) + "\n"),
+            std::string::npos) << script;
+  const std::string replay = std::string(ZD_RENDER_BIN) + " --summary --window 800x450 --replay " +
+                             (dir / "s.txt").string() + " -- " + SEAHORSE_VIEW + " > " +
+                             (dir / "summary").string();
+  ASSERT_EQ(std::system(replay.c_str()), 0) << replay;
+  EXPECT_EQ(slurp(dir / "summary").substr(0, slurp(dir / "summary").find('\n')),
+            "view " + last.substr(last.find("--view") + 7));
 }
 
 // Blocks of 4 x 4 pixels (the logo's rows aside) that are not all one colour. A picture left
@@ -153,19 +214,6 @@ TEST_F(Window, AShortClickDivesOneStepAndAHeldDiveEndsRefined) {
       << "; blocks with detail inside: " << detailed_blocks(got) << " of " << 120 * 85;
   xdotool("click 3");
   expect_exit_0();
-}
-
-// The smallest shift s > 0 for which the picture shows the old one moved left by s columns
-// (above the logo; at least half of it kept); 0 if there is none.
-int shift_of(const Picture& after, const Picture& before) {
-  for (int s = 1; s <= 240 && after.width == 480; ++s) {
-    bool kept = true;
-    for (int i = 0; i < (360 - 18) * 480 && kept; ++i) {
-      kept = i % 480 + s >= 480 || after.px(i % 480, i / 480) == before.px(i % 480 + s, i / 480);
-    }
-    if (kept) return s;
-  }
-  return 0;
 }
 
 // Each notch of the wheel is a step: towards the user a back-out, away from the user a dive.

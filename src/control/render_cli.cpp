@@ -28,8 +28,8 @@ namespace zd {
 namespace {
 
 const char* const usage_line =
-    "usage: zoomdive-render [--workers N] [--replay SCRIPT] [--frames DIR] [-o FILE.png]\n"
-    "                       [--screen FILE] [--summary]\n"
+    "usage: zoomdive-render [--workers N] [--window WxH] [--replay SCRIPT] [--frames DIR]\n"
+    "                       [-o FILE.png] [--screen FILE] [--summary]\n"
     "                       [x1 x2 y1 y2 limit | --view XMIT YMIT XSTEP YSTEP MAXIT]\n";
 
 const char* const help_text =
@@ -38,11 +38,12 @@ const char* const help_text =
     "\n"
     "  --workers N      worker threads per computation (default 0: the main thread\n"
     "                   computes; counts above 512 are taken as 512)\n"
+    "  --window WxH     the explorer's window is W x H (default 480x360; from 64x48)\n"
     "  --replay SCRIPT  play SCRIPT through the explorer's navigation loop\n"
     "  --frames DIR     write every window write as DIR/frame-000001.png, ...\n"
     "                   (DIR is made if needed)\n"
     "  -o FILE.png      write the window as last shown, logo included, as an RGB PNG\n"
-    "  --screen FILE    write the computed picture (no logo): 172800 little-endian\n"
+    "  --screen FILE    write the computed picture (no logo): W x H little-endian\n"
     "                   32-bit words, bottom row first\n"
     "  --summary        print the view, the number of window writes and a hash of\n"
     "                   the computed picture\n"
@@ -63,7 +64,7 @@ const char* const help_text =
     "A script has one line per state of the mouse, BUTTONS DX DY: BUTTONS is '-' or\n"
     "letters from L, M, R (left, middle, right held); DX and DY the pointer's offset\n"
     "from the screen centre in valuator counts (1280 x 1024 screen), DX to the right,\n"
-    "DY upward; or a key: home, limit*2, limit/2.\n"
+    "DY upward; or a key: home, limit*2, limit/2, window WxH (the window resized).\n"
     ". Blank lines and lines starting with '#' are skipped. The next line\n"
     "takes effect at every pointer re-centring and when the explorer waits for input;\n"
     "after the last line the right button ends the session. Example, a short dive:\n"
@@ -100,7 +101,7 @@ int parse(int argc, const char* const* argv, Options& o) {
   app.set_help_flag();  // our own text, below
   app.allow_extras();   // the view numbers, in their order, whatever they look like
   bool help = false, version = false;
-  std::string workers;
+  std::string workers, window;
   std::vector<std::string> view;
   app.add_flag("--help", help);
   app.add_flag("--version", version);
@@ -111,6 +112,7 @@ int parse(int argc, const char* const* argv, Options& o) {
   app.add_option("--screen", o.words);
   app.add_option("--frames", o.frames);
   app.add_option("--view", view)->expected(5);
+  app.add_option("--window", window);
   add_poster_options(app, o.poster);
   try {
     app.parse(argc, argv);
@@ -138,6 +140,9 @@ int parse(int argc, const char* const* argv, Options& o) {
     }
     o.cmd.workers = parse_worker_count(workers.c_str());
     if (o.cmd.workers < 0) return usage_error("--workers " + workers + " is negative");
+  }
+  if (std::string err; app.count("--window") && !read_window_size(window, o.cmd, err)) {
+    return usage_error(err);
   }
   o.replay_given = app.count("--replay") > 0;
   o.png_given = app.count("-o") > 0;

@@ -35,6 +35,7 @@ int graphic(std::uint32_t* coltab, int width, int height) {
   // columns 400 to 879 and rows 332 to 691.
   const int x1 = (1280 - width) / 2, y1 = (1024 - height) / 2;
   prefposition(x1, x1 + width - 1, y1, y1 + height - 1);
+  minsize(MIN_PICTURE_W, MIN_PICTURE_H);
   foreground();
   if (winopen("zoomdive") < 0) return -1;
   cursoff();

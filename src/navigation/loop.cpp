@@ -40,6 +40,12 @@ bool apply_command(int cmd) {
     case CMD_FEWER_ITERATIONS:
       v.maxit = std::max(v.maxit / 2.0, 1.0);
       return true;
+    case CMD_RESIZE: {
+      int w = 0, h = 0;
+      getsize(&w, &h);
+      picture_size(w, h);
+      return true;
+    }
     default:
       return false;
   }

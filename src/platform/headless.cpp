@@ -31,6 +31,8 @@ void hl_prefposition(int x1, int x2, int y1, int y2) {
   state->posy2 = y2;
 }
 
+void hl_minsize(int, int) {}  // nobody resizes this window but a script
+
 int hl_winopen(const char* title) {
   state->open = true;
   state->closed = false;
@@ -38,6 +40,11 @@ int hl_winopen(const char* title) {
   state->writes = 0;
   size_window(*state, state->posx2 - state->posx1 + 1, state->posy2 - state->posy1 + 1);
   return 1;
+}
+
+void hl_getsize(int* width, int* height) {
+  *width = state->width;
+  *height = state->height;
 }
 
 void hl_cursoff() { state->cursor = false; }
@@ -93,7 +100,7 @@ int hl_command(bool take) {
 int hl_interrupted() { return state->interrupt; }
 
 const GfxBackend backend = {
-    "headless",   hl_prefposition, hl_winopen, hl_cursoff,
+    "headless",   hl_prefposition, hl_minsize,    hl_winopen,    hl_getsize, hl_cursoff,
     hl_clear,     hl_lrectwrite,   hl_getbutton,  hl_getvaluator, hl_setvaluator,
     hl_gexit,     hl_error,        hl_reset,      hl_command,     hl_interrupted,
 };
@@ -130,6 +137,7 @@ void ScriptedInput::activate(HeadlessState& hs) {
   }
   if (s.command != NO_COMMAND) {
     hs.command = s.command;
+    if (s.command == CMD_RESIZE) size_window(hs, s.width, s.height);
     hs.mousex.value = 640;
     hs.mousey.value = 512;
     return;

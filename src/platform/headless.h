@@ -19,7 +19,7 @@ struct HeadlessState {
   std::string title;
   bool cursor = true;  // cleared by cursoff
   int posx1 = 0, posx2 = 0, posy1 = 0, posy2 = 0;  // last prefposition
-  int width = 0, height = 0;                      // as opened
+  int width = 0, height = 0;                      // as opened, or as a resize made it
   std::vector<std::uint32_t> pixels;              // window contents, bottom row first
   long long writes = 0;                           // lrectwrite calls since the window opened
   bool closed = false;                            // gexit called

@@ -3,8 +3,9 @@
 // clock that says when the next line takes effect, which the live devices keep too.
 //
 // Each line is `BUTTONS DX DY` (BUTTONS: '-' or letters from L, M, R; DX right and DY up, in
-// valuator counts from the screen centre), or one of the keys `home`, `limit*2`, `limit/2`;
-// after a key the pointer goes back to the centre, the buttons stay. Blank lines and '#' lines are skipped. A line becomes active at every pointer warp (setmouse) and when the program has
+// valuator counts from the screen centre), or one of the keys `home`, `limit*2`, `limit/2`,
+// or `window WxH` (the window's new size); after a key the pointer goes back to
+// the centre, the buttons stay. Blank lines and '#' lines are skipped. A line becomes active at every pointer warp (setmouse) and when the program has
 // read the devices 1000 times in a row with no warp or window write in between (it is waiting
 // for input). After the last line the right button is down for ever, which ends the explorer.
 // (The headless backend plays scripts: platform/headless.h.)
@@ -22,6 +23,7 @@ struct ScriptLine {
   int buttons;  // 1 left, 2 middle, 4 right
   int dx, dy;   // within the range of int
   int command = NO_COMMAND;  // a key line: buttons, dx and dy are not used
+  int width = 0, height = 0;  // CMD_RESIZE's size, 1 to 65536 each
 };
 
 // The line as a script holds it.

@@ -7,7 +7,7 @@
 // number of times in a row with no warp or window write (it is waiting). What the user did
 // since the last such moment is taken in as one line: the motion as the pointer's offset, a
 // press (however short) as a held button, a wheel notch as a click, a view key as a line of
-// its own. So the lines, written down, replay the session exactly.
+// its own, a new window size too. So the lines, written down, replay the session exactly.
 #include "platform/sdl.h"
 
 #include <SDL.h>
@@ -40,13 +40,15 @@ struct Since {
   int wheel = 0;            // notches not yet taken: > 0 dive, < 0 back out
   std::deque<int> commands;  // view keys, in order
   std::deque<char> keys;     // P and S, done when the view is whole
+  bool resized = false;      // the window's size may have changed
   bool quit = false;         // closed, Esc, Q, a right click, SIGTERM
 };
 
 struct SdlState {
   bool has_pos = false;
   int posx1 = 0, posy2 = 0;  // prefposition: left column and top row, from the bottom-left
-  int width = 0, height = 0;  // the window's size as opened
+  int width = 0, height = 0;  // the window's size as the program takes it (getsize)
+  int min_width = 1, min_height = 1;
 
   SDL_Window* window = nullptr;
   SDL_Renderer* renderer = nullptr;
@@ -54,6 +56,8 @@ struct SdlState {
   int tex_width = 0, tex_height = 0;
   std::string error;
   Display* x11 = nullptr;  // to sleep on the X connection until it has something
+  bool full = false;        // filling the screen by its own size (no window manager does it)
+  SDL_Rect before_full{};   // ... and where it was before
 
   // What the program reads.
   Valuator mousex, mousey;
@@ -72,7 +76,8 @@ void present() {
   if (!s.renderer || !s.texture) return;
   int w = s.tex_width, h = s.tex_height;
   SDL_GetRendererOutputSize(s.renderer, &w, &h);
-  // Nearest-neighbour scaling to fill the window, aspect kept, black bars around.
+  // The picture is the window's size; until a new size has reached the program, the last one
+  // is scaled to fill the window (nearest neighbour, aspect kept, black bars around).
   const double scale = std::min(static_cast<double>(w) / s.tex_width,
                                 static_cast<double>(h) / s.tex_height);
   const int dw = static_cast<int>(std::lround(s.tex_width * scale));
@@ -99,6 +104,47 @@ bool make_texture(int width, int height) {
   return true;
 }
 
+// Whether a window manager runs that makes windows fill the screen when asked (EWMH). On an X
+// server without one, SDL's request goes unanswered.
+bool manager_fills_screen() {
+  if (!s.x11) return true;  // not X11: SDL's own way
+  const Atom check = XInternAtom(s.x11, "_NET_SUPPORTING_WM_CHECK", True);
+  if (check == 0) return false;
+  Atom type = 0;
+  int format = 0;
+  unsigned long n = 0, after = 0;
+  unsigned char* data = nullptr;
+  const bool found = XGetWindowProperty(s.x11, DefaultRootWindow(s.x11), check, 0, 1, False,
+                                        AnyPropertyType, &type, &format, &n, &after,
+                                        &data) == 0 && n == 1;
+  if (data) XFree(data);
+  return found;
+}
+
+// F11: the window fills the screen, or is as it was before. The new size reaches the program
+// as a line.
+void toggle_full_screen() {
+  if (manager_fills_screen()) {
+    const bool full = (SDL_GetWindowFlags(s.window) & SDL_WINDOW_FULLSCREEN) != 0;
+    SDL_SetWindowFullscreen(s.window, full ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP);
+  } else if (!s.full) {
+    SDL_Rect screen;
+    if (SDL_GetDisplayBounds(std::max(0, SDL_GetWindowDisplayIndex(s.window)), &screen) != 0) return;
+    SDL_GetWindowPosition(s.window, &s.before_full.x, &s.before_full.y);
+    SDL_GetWindowSize(s.window, &s.before_full.w, &s.before_full.h);
+    SDL_SetWindowBordered(s.window, SDL_FALSE);
+    SDL_SetWindowPosition(s.window, screen.x, screen.y);
+    SDL_SetWindowSize(s.window, screen.w, screen.h);
+    s.full = true;
+  } else {
+    SDL_SetWindowBordered(s.window, SDL_TRUE);
+    SDL_SetWindowSize(s.window, s.before_full.w, s.before_full.h);
+    SDL_SetWindowPosition(s.window, s.before_full.x, s.before_full.y);
+    s.full = false;
+  }
+  s.since.resized = true;
+}
+
 void handle(const SDL_Event& e) {
   switch (e.type) {
     case SDL_QUIT:
@@ -111,6 +157,7 @@ void handle(const SDL_Event& e) {
           e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
         present();
       }
+      if (e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) s.since.resized = true;
       break;
     case SDL_MOUSEBUTTONDOWN:
       if (e.button.button == SDL_BUTTON_RIGHT) s.since.quit = true;
@@ -135,6 +182,9 @@ void handle(const SDL_Event& e) {
           break;
         case SDLK_LEFTBRACKET:
           s.since.commands.push_back(CMD_FEWER_ITERATIONS);
+          break;
+        case SDLK_F11:
+          toggle_full_screen();
           break;
         case SDLK_p:
           s.since.keys.push_back('P');
@@ -229,6 +279,27 @@ void take_line(bool stall) {
       s.mousey.set(512);
       return;
     }
+    if (s.since.resized) {
+      s.since.resized = false;
+      int w = s.width, h = s.height;
+      SDL_GetWindowSize(s.window, &w, &h);
+      if (w != s.width || h != s.height) {
+        const ScriptLine line{s.buttons, 0, 0, CMD_RESIZE, w, h};
+        if (s.hooks.record && !s.hooks.record(line)) {
+          s.since.quit = true;
+          continue;
+        }
+        // Until the program has shown a picture of the new size, the old one is scaled.
+        const int tw = s.tex_width, th = s.tex_height;
+        if (!make_texture(w, h)) make_texture(tw, th);
+        s.width = w;
+        s.height = h;
+        s.command = CMD_RESIZE;
+        s.mousex.set(640);
+        s.mousey.set(512);
+        return;
+      }
+    }
     if (!s.since.commands.empty()) {
       const int command = s.since.commands.front();
       s.since.commands.pop_front();
@@ -303,6 +374,11 @@ void sdl_prefposition(int x1, int x2, int y1, int y2) {
   s.height = y2 - y1 + 1;
 }
 
+void sdl_minsize(int width, int height) {
+  s.min_width = width;
+  s.min_height = height;
+}
+
 int sdl_winopen(const char* title) {
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
   if (!init_video(s.error)) return -1;
@@ -327,7 +403,7 @@ int sdl_winopen(const char* title) {
     SDL_Quit();
     return -1;
   }
-  SDL_SetWindowMinimumSize(s.window, s.width / 4, s.height / 4);
+  SDL_SetWindowMinimumSize(s.window, s.min_width, s.min_height);
   // Relative mode keeps the pointer in the window while the user steers. Where it is not
   // available the valuators still follow the pointer's motion.
   SDL_SetRelativeMouseMode(SDL_TRUE);
@@ -338,6 +414,11 @@ int sdl_winopen(const char* title) {
     s.x11 = info.info.x11.display;
   }
   return 1;
+}
+
+void sdl_getsize(int* width, int* height) {
+  *width = s.width;
+  *height = s.height;
 }
 
 void sdl_cursoff() { SDL_ShowCursor(SDL_DISABLE); }
@@ -414,8 +495,8 @@ void sdl_gexit() {
 const char* sdl_error() { return s.error.c_str(); }
 
 const GfxBackend backend = {
-    "sdl2",         sdl_prefposition,     sdl_winopen,
-    sdl_cursoff,      sdl_clear,       sdl_lrectwrite,
+    "sdl2",         sdl_prefposition, sdl_minsize,     sdl_winopen,
+    sdl_getsize,    sdl_cursoff,      sdl_clear,       sdl_lrectwrite,
     sdl_getbutton,  sdl_getvaluator,  sdl_setvaluator, sdl_gexit,   sdl_error,
     sdl_gexit,      sdl_command,      sdl_interrupted,
 };
@@ -424,6 +505,17 @@ const GfxBackend backend = {
 
 const GfxBackend* sdl_backend() { return &backend; }
 
+bool sdl_screen_size(int& width, int& height, std::string& err) {
+  if (!SDL_WasInit(SDL_INIT_VIDEO) && !init_video(err)) return false;
+  SDL_Rect screen;
+  if (SDL_GetDisplayBounds(0, &screen) != 0) {
+    err = SDL_GetError();
+    return false;
+  }
+  width = screen.w;
+  height = screen.h;
+  return true;
+}
 
 void sdl_live(const LiveInput& hooks) {
   s.hooks = hooks;

@@ -1,15 +1,21 @@
 // sdl.h — the graphics and input operations on a real desktop, through SDL2.
 #pragma once
 #include <functional>
+#include <string>
 
 #include "platform/gfx.h"
 #include "platform/script.h"
 
 namespace zd {
 
-// The window is resizable (the picture is scaled to fit, nearest neighbour, aspect kept);
-// closing it, Esc, Q, a right click or SIGTERM hold the right button down from the next line on.
+// The window may be resized, and F11 makes it fill the screen: a new size reaches the program as
+// a line of its own (CMD_RESIZE), meanwhile the last picture is scaled to fit (nearest
+// neighbour, aspect kept). Closing it, Esc, Q, a right click or SIGTERM hold the right button
+// down from the next line on.
 const GfxBackend* sdl_backend();
+
+// The size of the screen the window opens on, if a display answers.
+bool sdl_screen_size(int& width, int& height, std::string& err);
 
 struct LiveInput {
   // Steps a second while a zoom or drag button is held, and the bounds the + and - keys keep.
