@@ -1,6 +1,7 @@
 // test_session.cpp — what a session keeps and how it is cut short: view keys through the loop,
 // scripts as the recorder writes them, and pictures abandoned for a press or a quit.
 #include <future>
+#include <set>
 
 #include "navigation/loop.h"
 #include "platform/script.h"
@@ -11,13 +12,17 @@ namespace {
 
 class Session : public Program {
  protected:
-  // Start-up at the view, then the script through the navigation loop.
-  void play(std::vector<const char*> view, const char* text) {
+  // Start-up at the view, then the script through the navigation loop, with pictures or their
+  // views only; shown, if given, gets the view of every window write.
+  void play(std::vector<const char*> view, const char* text, bool views_only = false,
+            std::vector<std::string>* shown = nullptr) {
     start(std::move(view));
+    prog.views_only = views_only;
     std::vector<ScriptLine> lines;
     int bad = 0;
     std::string what;
     ASSERT_TRUE(parse_script(text, lines, bad, what)) << bad << ": " << what;
+    if (shown) headless().on_write = [shown](const HeadlessState&) { shown->push_back(prog.view.numbers()); };
     ScriptedInput in(lines);
     in.attach(headless());
     paint_mandel();
@@ -58,10 +63,65 @@ TEST_F(Session, ViewKeysActThroughTheLoopBetweenSteps) {
   }
 }
 
+// Undo goes back a gesture at a time to exactly the view before it, redo forward again: a dive
+// steered from press to release, a pan between rests, a drag, a key, a back-out, wheel notches
+// (a click each). A new gesture ends what could be redone. Shallow and deep, views only (the
+// views do not depend on the pictures).
+TEST_F(Session, UndoAndRedoGoBackAndForthAGestureAtATime) {
+  const std::string gestures[] = {"L 0 0\nL 10 5\nL 0 0\n- 0 0\n",
+                                  "- 16 8\n- 9 0\n- 0 0\n",
+                                  "- -5 3\n- 0 0\n",
+                                  "LM 0 0\nLM 12 9\nLM -4 0\n- 0 0\n",
+                                  "limit*2\n",
+                                  "M 0 0\nM 0 0\nM 0 0\n- 0 0\n",
+                                  "L 0 0\n- 0 0\n",
+                                  "L 0 0\n- 0 0\n"};
+  constexpr int G = static_cast<int>(std::size(gestures));
+  const std::vector<const char*> views[] = {
+      FAR_VIEW, {"--view", "0.743643887037158704752191506114774", "-0.131825904205311970493132056385139",
+                 "-1.3e-25", "-1e-25", "300"}};
+  for (const auto& view : views) {
+    SCOPED_TRACE(view.back());
+    // The view after each number of gestures.
+    std::vector<std::string> after;
+    std::string text;
+    for (int g = 0; g <= G; ++g) {
+      play(view, text.c_str(), true);
+      after.push_back(prog.view.numbers());
+      if (g < G) text += gestures[g];
+    }
+    ASSERT_EQ(std::set<std::string>(after.begin(), after.end()).size(), after.size()) << testing::PrintToString(after);
+    // Undone one by one (one more than there is), then redone; each shows its view.
+    std::vector<std::string> want;
+    for (int g = G - 1; g >= 0; --g) text += "undo\n", want.push_back(after[g]);
+    for (int g = 1; g <= G + 1; ++g) text += g == 1 ? "undo\nredo\n" : "redo\n";
+    for (int g = 1; g <= G; ++g) want.push_back(after[g]);
+    std::vector<std::string> shown;
+    play(view, text.c_str(), true, &shown);
+    ASSERT_GE(shown.size(), want.size());
+    EXPECT_EQ(std::vector<std::string>(shown.end() - 2 * G, shown.end()), want);
+    // A gesture after undoing: nothing left to redo.
+    play(view, (text + "undo\nundo\n- 8 0\n- 0 0\nredo\n").c_str(), true);
+    const std::string moved = prog.view.numbers();
+    play(view, (text + "undo\nundo\n- 8 0\n- 0 0\n").c_str(), true);
+    EXPECT_EQ(moved, prog.view.numbers());
+    EXPECT_NE(moved, after[G - 2]);
+  }
+  // At least 1000 gestures back.
+  std::string text;
+  for (int g = 0; g < 1003; ++g) text += "L 0 0\n- 0 0\n";
+  for (int g = 0; g < 1003; ++g) text += "undo\n";
+  play(FAR_VIEW, text.c_str(), true);
+  const double xstep = prog.view.xstep;
+  play(FAR_VIEW, "L 0 0\n- 0 0\nL 0 0\n- 0 0\nL 0 0\n- 0 0\n", true);
+  EXPECT_EQ(xstep, prog.view.xstep) << "the 1000 gestures after the first three undone";
+}
+
 TEST_F(Session, RecordedLinesReadBackAsTheyWereWritten) {
   const ScriptLine lines[] = {{0, 0, 0}, {1, -5, 7}, {3, 2147483647, -2147483647 - 1},
                               {7, 0, 0}, {0, 0, 0, CMD_HOME}, {3, 0, 0, CMD_MORE_ITERATIONS},
-                              {0, 0, 0, CMD_FEWER_ITERATIONS}, {0, 0, 0, CMD_RESIZE, 641, 48}};
+                              {0, 0, 0, CMD_FEWER_ITERATIONS}, {0, 0, 0, CMD_RESIZE, 641, 48},
+                              {0, 0, 0, CMD_UNDO}, {0, 0, 0, CMD_REDO}};
   std::string text;
   for (const ScriptLine& l : lines) text += format_line(l) + "\n";
   std::vector<ScriptLine> back;

@@ -216,7 +216,8 @@ TEST_F(Window, AShortClickDivesOneStepAndAHeldDiveEndsRefined) {
   expect_exit_0();
 }
 
-// Each notch of the wheel is a step: towards the user a back-out, away from the user a dive.
+// Each notch of the wheel is a step, and a gesture of its own: towards the user a back-out, away
+// from the user a dive.
 TEST_F(Window, AWheelNotchBacksOutOrDivesOneStep) {
   const Picture out = render(SEAHORSE_VIEW, "M 0 0\n- 0 0\n");
   const Picture back = render(SEAHORSE_VIEW, "M 0 0\n- 0 0\nL 0 0\n- 0 0\n");
@@ -228,6 +229,13 @@ TEST_F(Window, AWheelNotchBacksOutOrDivesOneStep) {
   xdotool("click 4");
   EXPECT_TRUE(eventually(60s, [&] { return (got = shot()) == back; }))
       << "pixels unlike one step out and one in: " << got.differing(back);
+  // Two notches in a row are two gestures: Backspace takes back one of them.
+  const Picture again = render(SEAHORSE_VIEW, "M 0 0\n- 0 0\nL 0 0\n- 0 0\nM 0 0\n- 0 0\n");
+  xdotool("click --repeat 2 --delay 5 5");
+  ASSERT_TRUE(resting());
+  xdotool("key BackSpace");
+  EXPECT_TRUE(eventually(60s, [&] { return (got = shot()) == again; }))
+      << "pixels unlike two notches and one undone: " << got.differing(again);
   xdotool("click 3");
   expect_exit_0();
 }
@@ -337,8 +345,9 @@ TEST_F(Window, SigtermEndsADeepPictureThatWouldTakeHours) {
   EXPECT_EQ(app->wait(60s), std::optional<int>(0)) << slurp(dir / "err");
 }
 
-// A session with dives, a drag, pans, the wheel, Home and limit keys, as --record writes it,
-// replays to the last P position and the S picture; and P's command shows that picture.
+// A session with dives, a drag, pans, the wheel, Home and limit keys, undo and redo, as --record
+// writes it, replays to the last P position and the last picture; P's command shows the S
+// picture; undo and redo come back to exactly the P positions.
 TEST_F(Window, ARecordedSessionReplaysToItsLastPositionAndSavedPicture) {
   const std::string view = "0.80 0.70 -0.10 -0.025 200";
   start(view, "--record s.txt");
@@ -360,6 +369,14 @@ TEST_F(Window, ARecordedSessionReplaysToItsLastPositionAndSavedPicture) {
     xdotool(act);
   }
   keep("zoomdive-0002.png");
+  // Undone by either key: the pan, the limit key, the back-out; then redone by either pair.
+  xdotool("key BackSpace key ctrl+z key ctrl+z");
+  ASSERT_TRUE(resting());
+  const std::string back = press_p();
+  xdotool("key ctrl+shift+z key ctrl+y key ctrl+y");
+  ASSERT_TRUE(resting());
+  const std::string forth = press_p();
+  const Picture last = shot();
   xdotool("key q");
   expect_exit_0();
 
@@ -368,6 +385,8 @@ TEST_F(Window, ARecordedSessionReplaysToItsLastPositionAndSavedPicture) {
   std::string line[4];
   for (std::string& l : line) std::getline(out, l);
   for (int i : {0, 2}) ASSERT_EQ(line[i].rfind("zoomdive --view ", 0), 0u) << line[i];
+  EXPECT_EQ(back, line[0]);
+  EXPECT_EQ(forth, line[2]);
   // After a dive the position gives the picture exactly; after a pan all but the few pixels
   // at the computed strips' edges, which a fresh picture computes from their own points.
   EXPECT_EQ(render(line[0].substr(9)).differing(read_png(dir / line[1])), 0);
@@ -387,7 +406,7 @@ TEST_F(Window, ARecordedSessionReplaysToItsLastPositionAndSavedPicture) {
                              (dir / "summary").string();
   ASSERT_EQ(std::system(replay.c_str()), 0) << replay;
   EXPECT_EQ(slurp(dir / "summary").substr(0, 5 + position.size() + 1), "view " + position + "\n");
-  EXPECT_EQ(read_png(dir / "replay.png").differing(saved), 0);
+  EXPECT_EQ(read_png(dir / "replay.png").differing(last), 0);
 }
 
 // Needs no X server: it must work where there is none.

@@ -40,7 +40,7 @@ int row_shift(double abs_py, int height) {
   return cut_to_blocks(static_cast<int>(((abs_py * height) * ONE_THIRD) / 40.0));
 }
 
-void reuse_pan() {
+bool reuse_pan() {
   const int height = prog.YPTS, loy = prog.LOY, width = prog.XPTS, lox = prog.LOX;
 
   const double px = xmouse() - 240;
@@ -56,7 +56,7 @@ void reuse_pan() {
 
   if (width < cs || height < rs) {
     prog.calc = 1;
-    return;
+    return px != 0 || py != 0;
   }
 
   // Row by row, in the order that keeps every source row intact until it has been copied;
@@ -96,6 +96,7 @@ void reuse_pan() {
   }
   prog.XPTS = width;
   prog.YPTS = height;
+  return px != 0 || py != 0;
 }
 
 }  // namespace zd

@@ -10,7 +10,8 @@ int row_shift(double abs_py, int height);
 
 // One pan step of the navigation loop: reads the pointer offset, re-centres the pointer,
 // moves the view by the shift, moves the kept pixels and renders the exposed strips.
-// A shift larger than the picture sets calc instead (the buffer is left alone).
-void reuse_pan();
+// A shift larger than the picture sets calc instead (the buffer is left alone). Whether the
+// pointer had moved.
+bool reuse_pan();
 
 }  // namespace zd

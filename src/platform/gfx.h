@@ -53,6 +53,8 @@ enum Command : int {
   CMD_HOME = 1,          // back to the start view and limit
   CMD_MORE_ITERATIONS,   // the iteration limit doubled
   CMD_FEWER_ITERATIONS,  // ... halved
+  CMD_UNDO,              // back one gesture
+  CMD_REDO,              // forward one gesture
   CMD_RESIZE,            // the window has a new size (getsize)
 };
 // The command waiting for the loop, if any; take_command() also removes it.

@@ -65,6 +65,7 @@ struct SdlState {
   int command = NO_COMMAND;
 
   Since since;
+  bool notch_taken = false;  // the last line was a wheel notch: the next one lets go
   bool live = false;
   LiveInput hooks;
   LineClock clock;
@@ -168,7 +169,9 @@ void handle(const SDL_Event& e) {
       s.since.wheel += y;  // away from the user dives in
       break;
     }
-    case SDL_KEYDOWN:
+    case SDL_KEYDOWN: {
+      const bool ctrl = (e.key.keysym.mod & KMOD_CTRL) != 0;
+      const bool shift = (e.key.keysym.mod & KMOD_SHIFT) != 0;
       switch (e.key.keysym.sym) {
         case SDLK_ESCAPE:
         case SDLK_q:
@@ -182,6 +185,15 @@ void handle(const SDL_Event& e) {
           break;
         case SDLK_LEFTBRACKET:
           s.since.commands.push_back(CMD_FEWER_ITERATIONS);
+          break;
+        case SDLK_BACKSPACE:
+          s.since.commands.push_back(CMD_UNDO);
+          break;
+        case SDLK_z:
+          if (ctrl) s.since.commands.push_back(shift ? CMD_REDO : CMD_UNDO);
+          break;
+        case SDLK_y:
+          if (ctrl) s.since.commands.push_back(CMD_REDO);
           break;
         case SDLK_F11:
           toggle_full_screen();
@@ -207,6 +219,7 @@ void handle(const SDL_Event& e) {
           break;
       }
       break;
+    }
     default:
       break;
   }
@@ -315,13 +328,17 @@ void take_line(bool stall) {
     int b = down_now();
     if (s.since.pressed[SDL_BUTTON_LEFT]) b |= 1;
     if (s.since.pressed[SDL_BUTTON_MIDDLE]) b |= 2;
-    if (s.since.wheel != 0) b |= s.since.wheel > 0 ? 1 : 2;  // one notch, one step
+    // A notch is a click: one step, and a line that lets go before the next notch, so that
+    // each is a gesture of its own.
+    const bool notch = s.since.wheel != 0 && !s.notch_taken;
+    if (notch) b |= s.since.wheel > 0 ? 1 : 2;
     const bool news = b != s.buttons || s.since.dx != 0 || s.since.dy != 0;
     if (stall && !news) {
       wait_for_events(-1);
       continue;
     }
-    if (s.since.wheel != 0) s.since.wheel += s.since.wheel > 0 ? -1 : 1;
+    if (notch) s.since.wheel += s.since.wheel > 0 ? -1 : 1;
+    s.notch_taken = notch;
     s.buttons = b;
     s.mousex.set(640 + s.since.dx);
     s.mousey.set(512 + s.since.dy);
