@@ -178,15 +178,18 @@ TEST_F(Session, AReplayWithoutPicturesShowsTheViewsOfTheOneWithPictures) {
 
 // A picture that would take hours (limit 2e9, every point inside) must end at once when the
 // user leaves; a press keeps the coarse pass and drops the refinement.
+// Meanwhile a picture that takes more than a second shows in the window's title how far its pass
+// is, and gets its title back when shown. Its bottom rows lie beyond the escape radius, its top
+// rows in the set: their points are quickly done, these never.
 TEST_F(Session, PicturesAreAbandonedForAQuitOrAPress) {
   for (const int workers : {0, 3}) {
     SCOPED_TRACE(testing::Message() << workers << " workers");
     reset_state();
-    start({"0.1", "-0.1", "0.075", "-0.075", "2000000000"});
+    start({"0.1", "-0.1", "0.1", "-10", "2000000000"});
     prog.anz = workers;
     // The user leaves once the picture is well under way.
-    std::thread([] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::thread([workers] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(workers == 0 ? 1600 : 200));
       headless().interrupt = INTERRUPT_QUIT;
     }).detach();
     // On a thread of its own, the program's main thread for the while, so that a picture that
@@ -201,6 +204,15 @@ TEST_F(Session, PicturesAreAbandonedForAQuitOrAPress) {
       std::_Exit(1);
     }
     EXPECT_EQ(headless().writes, 1) << "the window is still written once";
+    if (workers > 0) continue;
+    const std::vector<std::string>& titles = headless().retitled;
+    ASSERT_GE(titles.size(), 2u);
+    int share = -1;
+    EXPECT_EQ(std::sscanf(titles.front().c_str(), "zoomdive — coarse pass %d %%", &share), 1)
+        << titles.front();
+    EXPECT_GT(share, 0);
+    EXPECT_LT(share, 100);
+    EXPECT_EQ(titles.back(), "zoomdive");
   }
 
   // A press: the coarse pass is whole, no refinement point was computed.

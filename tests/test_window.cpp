@@ -315,7 +315,9 @@ TEST_F(Window, HeldButtonsStepNoFasterThanTheRate) {
   }
 }
 
-// Esc ends the explorer at once even while a picture that would take hours is computed.
+// While a picture that would take hours is computed, its title tells how far its pass is, P
+// and S answer at once (the view being computed; what the window shows, black so far), and Esc
+// ends the explorer.
 TEST_F(Window, EscEndsAPictureThatWouldTakeHours) {
   launch("", "3 -2 1.875 -1.874 2000000000");
   // Shown (a key sent before the window is mapped goes elsewhere), and computing.
@@ -324,6 +326,14 @@ TEST_F(Window, EscEndsAPictureThatWouldTakeHours) {
     return (win != 0 && shot().width == 480) || app->wait(0ms);
   }));
   ASSERT_TRUE(eventually(20s, [&] { return ticks() > 0; }));
+  std::string title;
+  EXPECT_TRUE(eventually(30s, [&] {
+    return (title = xs->title(win)).rfind("zoomdive — coarse pass ", 0) == 0 && title.back() == '%';
+  })) << title;
+  EXPECT_EQ(press_p(), "zoomdive --view 0.5 0.00049999999999994493 -2.5 -1.8745000000000001 2000000000");
+  xdotool("key s");
+  EXPECT_TRUE(eventually(30s, [&] { return slurp(dir / "out").find("zoomdive-0001.png\n") != std::string::npos; }));
+  EXPECT_EQ(read_png(dir / "zoomdive-0001.png"), (Picture{480, 360, std::vector<unsigned char>(480 * 360 * 3)}));
   // A key that comes in the moment the window is first shown may never reach it; so Esc until
   // the explorer ends (a picture that goes on computing never does).
   EXPECT_TRUE(eventually(60s, [&] { return xs->xdotool("key Escape") && app->wait(500ms); }));

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <string>
 
 #include "control/view.h"
 #include "navigation/mouse.h"
@@ -17,9 +18,35 @@ using Clock = std::chrono::steady_clock;
 
 // What the poll keeps between its calls.
 struct Watch {
-  Clock::time_point last_poll{};
+  Clock::time_point last_poll{}, last_title{};
+  Clock::time_point since{};  // the picture in progress began
+  bool titled = false;        // the title shows a progress
 };
 Watch watch;
+
+// A picture that has taken more than a second says how far it is in the window's title.
+void tell_progress(Clock::time_point now) {
+  if (now - watch.since < std::chrono::seconds(1) ||
+      now - watch.last_title < std::chrono::milliseconds(250)) {
+    return;
+  }
+  watch.last_title = now;
+  std::string what;
+  const long long of = prog.reference_of.load(), done = prog.reference.load();
+  const WorkTally& t = prog.tally;
+  int pass = 2;
+  while (pass > 0 && t.queued[pass].load() == 0) --pass;
+  if (of > 0 && done < of) {  // the deep kernel's preparation
+    what = "reference orbit " + std::to_string(done * 100 / of) + " %";
+  } else {
+    const long long q = std::max(1LL, t.queued[pass].load());
+    const char* const passes[] = {"coarse pass", "refining blocks", "refining pixels"};
+    what = std::string(passes[pass]) + " " +
+           std::to_string(std::min(100LL, t.counted[pass].load() * 100 / q)) + " %";
+  }
+  wintitle(("zoomdive — " + what).c_str());
+  watch.titled = true;
+}
 
 // Asked now and then while a picture is computed: a quit abandons the picture, a press the
 // refinement in progress. The window system is asked at most every few milliseconds.
@@ -33,13 +60,20 @@ void poll_input() {
   } else if (i == INTERRUPT_PRESS && prog.stop.load() < STOP_REFINING) {
     prog.stop = STOP_REFINING;
   }
+  tell_progress(now);
 }
 
-void show_window() { show(prog.screen, prog.screenbak, prog.snap_long); }
+// The picture to the window; a title that showed its progress is the window's own again.
+void show_window() {
+  show(prog.screen, prog.screenbak, prog.snap_long);
+  if (watch.titled) wintitle("zoomdive");
+  watch.titled = false;
+}
 
-// A picture (or a strip of it) begins: the poll asks at once.
+// A picture (or a strip of it) begins: the poll asks at once, and times it afresh.
 void begin_picture() {
   watch.last_poll = {};
+  watch.since = Clock::now();
   prog.reference = prog.reference_of = 0;
 }
 

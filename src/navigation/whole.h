@@ -27,7 +27,7 @@ bool prepare_kernel(const View& pv);
 void whole_picture();
 
 // Whether the user wants to leave, asking the window system now and then (main thread): a long
-// preparation looks at it.
+// preparation looks at it. Also shows the progress of a long picture in the window's title.
 bool user_left();
 
 }  // namespace zd

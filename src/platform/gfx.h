@@ -23,6 +23,7 @@ void foreground();
 // Opens the one window, of the size prefposition gave, and makes it current. Returns -1 if no
 // window could be opened; gfx_error() then says why.
 int winopen(const char* title);
+void wintitle(const char* title);  // the window's title from now on
 // The window's size in pixels as the program is to take it: what it was opened with, or what a
 // CMD_RESIZE taken since said.
 void getsize(int* width, int* height);
@@ -74,6 +75,7 @@ struct GfxBackend {
   void (*prefposition)(int x1, int x2, int y1, int y2);
   void (*minsize)(int width, int height);
   int (*winopen)(const char* title);
+  void (*wintitle)(const char* title);
   void (*getsize)(int* width, int* height);
   void (*cursoff)();
   void (*clear)(std::uint32_t colour);

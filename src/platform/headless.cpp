@@ -42,6 +42,11 @@ int hl_winopen(const char* title) {
   return 1;
 }
 
+void hl_wintitle(const char* title) {
+  state->title = title;
+  state->retitled.push_back(title);
+}
+
 void hl_getsize(int* width, int* height) {
   *width = state->width;
   *height = state->height;
@@ -100,9 +105,9 @@ int hl_command(bool take) {
 int hl_interrupted() { return state->interrupt; }
 
 const GfxBackend backend = {
-    "headless",   hl_prefposition, hl_minsize,    hl_winopen,    hl_getsize, hl_cursoff,
-    hl_clear,     hl_lrectwrite,   hl_getbutton,  hl_getvaluator, hl_setvaluator,
-    hl_gexit,     hl_error,        hl_reset,      hl_command,     hl_interrupted,
+    "headless",     hl_prefposition, hl_minsize,     hl_winopen, hl_wintitle, hl_getsize,
+    hl_cursoff,     hl_clear,        hl_lrectwrite,  hl_getbutton, hl_getvaluator,
+    hl_setvaluator, hl_gexit,        hl_error,       hl_reset,   hl_command,  hl_interrupted,
 };
 
 }  // namespace

@@ -16,7 +16,8 @@ namespace zd {
 struct HeadlessState {
   // Window.
   bool open = false;
-  std::string title;
+  std::string title;                // as opened, or as wintitle set it
+  std::vector<std::string> retitled;  // each title wintitle set, in order
   bool cursor = true;  // cleared by cursoff
   int posx1 = 0, posx2 = 0, posy1 = 0, posy2 = 0;  // last prefposition
   int width = 0, height = 0;                      // as opened, or as a resize made it

@@ -433,6 +433,10 @@ int sdl_winopen(const char* title) {
   return 1;
 }
 
+void sdl_wintitle(const char* title) {
+  if (s.window) SDL_SetWindowTitle(s.window, title);
+}
+
 void sdl_getsize(int* width, int* height) {
   *width = s.width;
   *height = s.height;
@@ -493,6 +497,8 @@ int sdl_command(bool take) {
 
 int sdl_interrupted() {
   pump();
+  // P and S answer at once, also in the middle of a long picture: the view is whole there.
+  do_keys();
   if (s.since.quit) return INTERRUPT_QUIT;
   if (s.since.pressed[SDL_BUTTON_LEFT] || s.since.pressed[SDL_BUTTON_MIDDLE] ||
       s.since.wheel != 0) {
@@ -512,7 +518,7 @@ void sdl_gexit() {
 const char* sdl_error() { return s.error.c_str(); }
 
 const GfxBackend backend = {
-    "sdl2",         sdl_prefposition, sdl_minsize,     sdl_winopen,
+    "sdl2",         sdl_prefposition, sdl_minsize,     sdl_winopen, sdl_wintitle,
     sdl_getsize,    sdl_cursoff,      sdl_clear,       sdl_lrectwrite,
     sdl_getbutton,  sdl_getvaluator,  sdl_setvaluator, sdl_gexit,   sdl_error,
     sdl_gexit,      sdl_command,      sdl_interrupted,

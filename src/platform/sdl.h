@@ -23,7 +23,8 @@ struct LiveInput {
   // Each line as it takes effect (the session's script); keys and mouse lines alike. False:
   // it could not be kept, and the session ends instead (as a quit), without that line.
   std::function<bool(const ScriptLine&)> record;
-  // P and S, called where the view is whole (never halfway through a step's changes).
+  // P and S, called where the view is whole (never halfway through a step's changes): at a
+  // line, or while a picture is computed.
   std::function<void(char key)> key;
 };
 
