@@ -1,7 +1,9 @@
 // test_control.cpp — command line and start-up.
+#include <array>
 #include <cmath>
 #include <sstream>
 
+#include "control/location.h"
 #include "display/display.h"
 #include "program.h"
 
@@ -126,6 +128,70 @@ TEST(CommandLine, TheStartArgumentsStartTheSameViewAgain) {
       a.zoom_in();
       b.zoom_in();
     }
+  }
+}
+
+// Location files: the view of the equivalent --view numbers (the centre mirrored, half-height
+// 2/Zoom, half-width 4/3 of it, negative as in the default view); every digit of a long centre;
+// a view written out reads back to the same one; what cannot be used names its line.
+TEST(Locations, ReadAsTheirViewsAndWrittenBackTheSame) {
+  const auto view_of = [](const std::array<std::string, 5>& n) {
+    const char* p[5] = {n[0].c_str(), n[1].c_str(), n[2].c_str(), n[3].c_str(), n[4].c_str()};
+    Cmdline cmd;
+    std::string err;
+    EXPECT_TRUE(read_view_state(p, cmd, err)) << err;
+    return start_view(cmd);
+  };
+  const std::string digits(200, '7');
+  const struct {
+    std::string text;
+    std::array<std::string, 5> view;
+  } cases[] = {
+      {"Re: 0.25\nIm: 0.5\nZoom: 4\n", {"-0.25", "-0.5", "-0.66666666666666663", "-0.5", "50"}},
+      {"Re: 0.25\nIm: 0.5\nZoom: 2.718281828459045235360287e21\n",
+       {"-0.25", "-0.5", "-9.810118431238461e-22", "-7.3575888234288462e-22", "50"}},
+      {"# from elsewhere\r\nZoom: 4E0\r\nIterations: 1234\r\nIm: -5e-1\r\nRe:  -2.5e-1 \r\n",
+       {"0.25", "0.5", "-0.66666666666666663", "-0.5", "1234"}},
+      {"Re: -1." + digits + "\nIm: 0\nZoom: 2e300\n",
+       {"1." + digits, "-0", "-1.3333333333333333e-300", "-1e-300", "50"}},
+  };
+  for (const auto& c : cases) {
+    std::string err;
+    const auto n = location_numbers(c.text, "f", err);
+    ASSERT_TRUE(n) << err;
+    const View got = view_of(*n), want = view_of(c.view);
+    EXPECT_EQ(got.numbers(), want.numbers()) << c.text;
+    EXPECT_TRUE(got.cx == want.cx && got.xs == want.xs && got.ys == want.ys && got.maxit == want.maxit);
+    // Written out and read back: the same view, deep or shallow.
+    const auto back = location_numbers(location_text(got), "back", err);
+    ASSERT_TRUE(back) << err;
+    EXPECT_EQ(view_of(*back).numbers(), got.numbers()) << location_text(got);
+  }
+  const struct {
+    const char* text;
+    const char* error;
+  } bad[] = {
+      {"Re: 1\nZoom: 1\n", "f:1: no Im: line"},
+      {"Re: 1\nIm: x1\nZoom: 1\n", "f:2: Im: is not a number"},
+      {"Re: 1\nIm: 1\nZoom: 0\n", "f:3: Zoom: is not a positive"},
+      {"Re: 1\nIm: 1\nZoom: -2\n", "f:3: Zoom: is not a positive"},
+      {"Re: 1\nIm: 1\nZoom: 1e-300\n", ""},  // a view wider than any (the --view checks)
+      {"Re: 1\nIm: 1\nZoom: 3\nIterations: 0\n", "f:4: Iterations: is not a count"},
+      {"Re: 1\nIm: 1\nZoom: 3\nIterations: 2.5e9\n", "f:4: Iterations: is not a count"},
+      {"Re: 1\nRe: 2\nIm: 1\nZoom: 3\n", "f:2: a second Re: line"},
+  };
+  for (const auto& b : bad) {
+    std::string err;
+    const auto n = location_numbers(b.text, "f", err);
+    if (*b.error == '\0') {
+      ASSERT_TRUE(n);
+      const char* p[5] = {(*n)[0].c_str(), (*n)[1].c_str(), (*n)[2].c_str(), (*n)[3].c_str(), (*n)[4].c_str()};
+      Cmdline cmd;
+      EXPECT_FALSE(read_view_state(p, cmd, err)) << b.text;
+      continue;
+    }
+    EXPECT_FALSE(n) << b.text;
+    EXPECT_EQ(err.rfind(b.error, 0), 0u) << err;
   }
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "compute/counts.h"
+#include "compute/escape.h"
 #include "compute/kernel.h"
 
 namespace zd::test {
@@ -54,6 +55,11 @@ TEST(Counts, EveryTargetAgreesWithTheScalarKernel) {
   const int n = static_cast<int>(cx.size());
   const std::vector<std::int64_t> targets = counts_targets();
   ASSERT_FALSE(targets.empty());
+#if defined(__x86_64__)
+  // Every x86-64 runs SSSE3 and the portable targets: a list of one means the kernels were
+  // built for the baseline alone (and run at a fraction of their speed).
+  EXPECT_GE(targets.size(), 2u);
+#endif
   std::set<std::string> seen;
   struct Best {
     ~Best() { counts_use_target(0); }
@@ -91,6 +97,95 @@ TEST(Counts, EveryTargetAgreesWithTheScalarKernel) {
     int out[4];
     escape_counts(ex, ey, 4, INT_MAX, out);
     for (int i = 0; i < 4; ++i) EXPECT_EQ(out[i], escape_count(ex[i], ey[i], INT_MAX)) << i;
+  }
+}
+
+// The continuous count and the distance that the vector kernel gives with the counts are those
+// of the scalar kernel's point and escape_of, bit for bit, on every target; the continuous count
+// is the same whether distances are asked for or not.
+TEST(Counts, ContinuousCountsAndDistancesAreTheScalarKernelsOnEveryTarget) {
+  std::vector<double> cx, cy;
+  test_points(cx, cy);
+  const int n = static_cast<int>(cx.size()), limit = 3000;
+  const double pitch = 1.0 / 1024;
+  std::vector<double> want_nu(n), want_de(n);
+  for (int i = 0; i < n; ++i) {
+    double zx, zy, dx, dy;
+    const int k = escape_count(cx[i], cy[i], limit, pitch, &zx, &zy, &dx, &dy);
+    ASSERT_EQ(k, escape_count(cx[i], cy[i], limit));
+    const Escape e = k < limit ? escape_of(k, zx, zy, dx, dy, cx[i], cy[i], pitch) : Escape{double(k), 0.0};
+    want_nu[i] = e.nu;
+    want_de[i] = e.distance;
+  }
+  const auto same = [](double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); };
+  for (std::int64_t t : counts_targets()) {
+    counts_use_target(t);
+    for (const bool distances : {false, true}) {
+      SCOPED_TRACE(std::string(counts_target()) + (distances ? " with distances" : ""));
+      std::vector<int> out(n);
+      std::vector<double> nu(n, -1), de(n, -1);
+      CountJob job{cx.data(), cy.data(), out.data(), n, limit};
+      job.smooth = nu.data();
+      job.distance = distances ? de.data() : nullptr;
+      job.pitch = pitch;
+      std::thread helper([&] { escape_counts(job); });
+      escape_counts(job);
+      helper.join();
+      int wrong = 0;
+      for (int i = 0; i < n; ++i) {
+        wrong += !same(nu[i], want_nu[i]) || (distances && !same(de[i], want_de[i]));
+      }
+      EXPECT_EQ(wrong, 0);
+    }
+  }
+  counts_use_target(0);
+}
+
+// The continuous count does not jump where the count does, and does not depend on the limit;
+// the distance estimates the distance to the set within its factor of 4.
+TEST(Counts, ContinuousCountsAreContinuousAndDistancesNearTheTruth) {
+  // Along the real axis beyond the set's tip (at 2 here: z <- z^2 - c), counts fall by one
+  // many times; the continuous count moves by little between neighbours.
+  std::vector<double> cx, cy;
+  for (int i = 0; i <= 20000; ++i) {
+    cx.push_back(2.0005 + i * 5e-5);
+    cy.push_back(0.0);
+  }
+  const int n = static_cast<int>(cx.size());
+  for (const int limit : {60, 5000}) {
+    std::vector<int> out(n);
+    std::vector<double> nu(n), de(n);
+    CountJob job{cx.data(), cy.data(), out.data(), n, limit};
+    job.smooth = nu.data();
+    job.distance = de.data();
+    escape_counts(job);
+    // A step of the continuous count is never much more than its neighbours' (it changes
+    // smoothly, if fast near the tip), where the counts jump by one.
+    int jumps = 0, steep = 0;
+    for (int i = 2; i < n - 1; ++i) {
+      jumps += out[i] != out[i - 1];
+      const double here = std::fabs(nu[i] - nu[i - 1]);
+      const double around = std::max(std::fabs(nu[i - 1] - nu[i - 2]), std::fabs(nu[i + 1] - nu[i]));
+      steep += here > 2 * around + 1e-6;
+    }
+    EXPECT_GT(jumps, 5) << "the counts change along the line";
+    EXPECT_EQ(steep, 0) << "limit " << limit;
+    // The true distance of (x, 0) from the set is x - 2 here.
+    for (int i = 0; i < n; i += 997) {
+      if (out[i] >= limit) continue;
+      const double ratio = de[i] / (cx[i] - 2.0);
+      EXPECT_TRUE(ratio > 0.25 && ratio < 4.0) << cx[i] << ": " << de[i];
+    }
+    static std::vector<double> first;
+    if (first.empty()) {
+      first = nu;
+    } else {
+      for (int i = 0; i < n; ++i) {
+        if (out[i] < 60) {
+          ASSERT_EQ(nu[i], first[i]) << "the limit changed the continuous count at " << cx[i];
+        }
+      }
+    }
   }
 }
 

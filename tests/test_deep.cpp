@@ -18,6 +18,7 @@
 #include "compute/bla.h"
 #include "compute/counts.h"
 #include "compute/floatexp.h"
+#include "compute/minibrot.h"
 #include "compute/perturb.h"
 #include "compute/poster.h"
 #include "control/startup.h"
@@ -299,20 +300,21 @@ TEST(BlaTable, SkipsMatchTheirStepsInsideTheirRadius) {
 
 // A deep count is a function of the point and the prepared view alone: the same for any batch
 // and order of points, sharing of work between threads, vector width (one lane, every target),
-// with skips or without, at any limit, in double range, at its edge and beyond it. So are the
-// last |z|² and derivative, which differ in their last bits wherever the steps taken differ.
+// with skips or without, at any limit, in double range, at its edge and beyond it. So are its
+// continuous count and distance, which differ in their last bits wherever the steps taken
+// differ.
 TEST(DeepKernel, ACountDependsOnThePointAlone) {
   struct Result {
     std::vector<int> n;
-    std::vector<double> zz, dz;
+    std::vector<double> smooth, distance;
     bool operator==(const Result&) const = default;
   };
   const auto run = [](const DeepKernel& k, const std::vector<double>& u, const std::vector<double>& v,
                       int limit, bool helper) {
     Result r{std::vector<int>(u.size(), -1), std::vector<double>(u.size()), std::vector<double>(u.size())};
     CountJob job{u.data(), v.data(), r.n.data(), static_cast<int>(u.size()), limit};
-    job.zz = r.zz.data();
-    job.dz = r.dz.data();
+    job.smooth = r.smooth.data();
+    job.distance = r.distance.data();
     std::thread other;
     if (helper) other = std::thread([&] { k.count(job); });
     k.count(job);
@@ -343,8 +345,8 @@ TEST(DeepKernel, ACountDependsOnThePointAlone) {
         for (size_t i = 0; i < u.size(); ++i) {
           const Result one = run(k, {u[i]}, {v[i]}, limit, false);
           alone.n.push_back(one.n[0]);
-          alone.zz.push_back(one.zz[0]);
-          alone.dz.push_back(one.dz[0]);
+          alone.smooth.push_back(one.smooth[0]);
+          alone.distance.push_back(one.distance[0]);
         }
         EXPECT_TRUE(alone == want) << "each point alone, on one lane";
         k.use_scalar(false);
@@ -354,8 +356,8 @@ TEST(DeepKernel, ACountDependsOnThePointAlone) {
           Result back{std::vector<int>(u.size()), std::vector<double>(u.size()), std::vector<double>(u.size())};
           for (size_t i = 0; i < order.size(); ++i) {
             back.n[order[i]] = got.n[i];
-            back.zz[order[i]] = got.zz[i];
-            back.dz[order[i]] = got.dz[i];
+            back.smooth[order[i]] = got.smooth[i];
+            back.distance[order[i]] = got.distance[i];
           }
           EXPECT_TRUE(back == want) << "shuffled, two threads, on " << counts_target();
         }
@@ -363,6 +365,84 @@ TEST(DeepKernel, ACountDependsOnThePointAlone) {
       }
     }
   }
+}
+
+// The continuous count and the distance of a deep view's points, carried through perturbation
+// and skips, are those the double kernel gives the same points where doubles still reach
+// (half-height 1e-9: the points differ by their doubles' rounding, far below a pixel).
+TEST(DeepKernel, ContinuousCountsAndDistancesAreTheDoubleKernels) {
+  DeepParams p;
+  p.cx = *BigFloat::parse("0.7436438870371587", 64);
+  p.cy = *BigFloat::parse("-0.1318259042053120", 64);
+  p.sx = FloatExp(-1e-9 / 180);
+  p.sy = FloatExp(1e-9 / 180);
+  p.limit = 3000;
+  std::vector<double> u, v, x, y;
+  for (int r = -180; r < 180; r += 6) {
+    for (int c = -240; c < 240; c += 6) {
+      u.push_back(c);
+      v.push_back(r);
+      x.push_back(0.7436438870371587 + c * (-1e-9 / 180));
+      y.push_back(-0.1318259042053120 + r * (1e-9 / 180));
+    }
+  }
+  const int n = static_cast<int>(u.size());
+  std::vector<int> dn(n), sn(n);
+  std::vector<double> dnu(n), dde(n), snu(n), sde(n);
+  CountJob shallow{x.data(), y.data(), sn.data(), n, p.limit};
+  shallow.smooth = snu.data();
+  shallow.distance = sde.data();
+  shallow.pitch = 1e-9 / 180;
+  escape_counts(shallow);
+  for (const bool skips : {true, false}) {
+    p.bla = skips;
+    DeepKernel k;
+    ASSERT_TRUE(k.prepare(p));
+    CountJob deep{u.data(), v.data(), dn.data(), n, p.limit};
+    deep.smooth = dnu.data();
+    deep.distance = dde.data();
+    k.count(deep);
+    // Points a pixel or more from the set: the rounding of the double kernel's points moves
+    // them by 1e-5 of a pixel, which changes nothing visible there (nearer the set it does).
+    int far = 0, close = 0;
+    for (int i = 0; i < n; ++i) {
+      if (sn[i] >= p.limit || !(sde[i] > 1.0)) continue;
+      ++far;
+      close += dn[i] == sn[i] && std::fabs(dnu[i] - snu[i]) < 1e-4 && std::fabs(dde[i] / sde[i] - 1) < 1e-3;
+    }
+    EXPECT_GT(far, n / 4);
+    EXPECT_EQ(close, far) << (skips ? "with" : "without") << " skips";
+  }
+  // Deeper, where skips hold for long: what they carry is what the steps give.
+  p = view_at(kViews[3], 48, 36);  // 1e-20
+  const Picture pic(48, 36);
+  std::vector<double> with[2], without[2];
+  std::vector<int> nw(pic.size()), nwo(pic.size());
+  for (const bool skips : {true, false}) {
+    p.bla = skips;
+    DeepKernel k;
+    ASSERT_TRUE(k.prepare(p));
+    std::vector<double>* o = skips ? with : without;
+    o[0].resize(pic.size());
+    o[1].resize(pic.size());
+    CountJob job{pic.u.data(), pic.v.data(), (skips ? nw : nwo).data(), pic.size(), p.limit};
+    job.smooth = o[0].data();
+    job.distance = o[1].data();
+    k.count(job);
+  }
+  // The farther half of the points (these pixels are all near a small copy of the set).
+  std::vector<double> sorted = without[1];
+  std::sort(sorted.begin(), sorted.end());
+  const double median = sorted[sorted.size() / 2];
+  int far = 0, close = 0;
+  for (int i = 0; i < pic.size(); ++i) {
+    if (nwo[i] >= p.limit || !(without[1][i] > median)) continue;
+    ++far;
+    close += nw[i] == nwo[i] && std::fabs(with[0][i] - without[0][i]) < 1e-4 &&
+             std::fabs(with[1][i] / without[1][i] - 1) < 1e-3;
+  }
+  EXPECT_GT(far, pic.size() / 4);
+  EXPECT_EQ(close, far) << "skips against steps at 1e-20";
 }
 
 // Inside a small copy of the set every point runs to the limit: no skip may carry a count past
@@ -487,6 +567,62 @@ TEST(DeepKernel, AnAbsurdLimitIsBoundedAndCancellable) {
   for (const int n : counts(k, u, v, Reference::kMaxLength + 1000)) EXPECT_EQ(n, Reference::kMaxLength + 1000);
 }
 
+
+// Near the point the program sees as (0, -1) (c = i in the usual orientation, a Misiurewicz
+// point), views from 1e-10 to past 1e-300: the finder's copy is a nucleus of its period and of
+// no lower one (plain MPFR iteration), the one plain Newton's method finds for that period from
+// the view's centre, and smaller than the view.
+TEST(Minibrots, TheFinderLandsOnNucleiOfTheirPeriod) {
+  for (const char* depth : {"1e-10", "1e-100", "1e-300", "1e-1000"}) {
+    SCOPED_TRACE(depth);
+    const FloatExp r = *View::read_half_extent(depth);
+    const long prec = 256 - static_cast<long>(r.e) * 2;
+    BigFloat cx = *BigFloat::parse("0", prec), cy = *BigFloat::parse("-1", prec);
+    cx += BigFloat(r * FloatExp(0.37), 64);
+    cy += BigFloat(r * FloatExp(0.21), 64);
+    bool cancelled = false;
+    const auto m = find_minibrot(cx, cy, r, 100000, {}, &cancelled);
+    ASSERT_TRUE(m);
+    EXPECT_LT(m->size, r);
+    // Its orbit: z_p is 0 to far below its size, no earlier z is near 0.
+    const long bits = prec + 128;
+    MpComplex c(bits), z(bits);
+    mpfr_set(c.x, m->cx.get(), MPFR_RNDN);
+    mpfr_set(c.y, m->cy.get(), MPFR_RNDN);
+    Mp t(bits), u(bits), a(64);
+    double nearest = 1e9, last = 0;
+    for (int k = 1; k <= m->period; ++k) {
+      mpfr_mul(t.v, z.x, z.y, MPFR_RNDN);
+      mpfr_mul_2ui(t.v, t.v, 1, MPFR_RNDN);
+      mpfr_sqr(u.v, z.x, MPFR_RNDN);
+      mpfr_sqr(z.x, z.y, MPFR_RNDN);
+      mpfr_sub(z.x, u.v, z.x, MPFR_RNDN);
+      mpfr_sub(z.x, z.x, c.x, MPFR_RNDN);
+      mpfr_sub(z.y, t.v, c.y, MPFR_RNDN);
+      mpfr_hypot(a.v, z.x, z.y, MPFR_RNDN);
+      if (k < m->period) {
+        nearest = std::min(nearest, mpfr_get_d(a.v, MPFR_RNDN));
+      } else {
+        last = mpfr_get_d(a.v, MPFR_RNDN);
+      }
+    }
+    EXPECT_LT(last, 1e-12) << "period " << m->period;
+    EXPECT_GT(nearest, 1e-9) << "a lower period";
+    // Newton's method written apart, from the view's centre, for the same period.
+    MpComplex n(bits);
+    mpfr_set(n.x, cx.get(), MPFR_RNDN);
+    mpfr_set(n.y, cy.get(), MPFR_RNDN);
+    newton_root(n, 0, m->period, bits, 16);
+    Mp ex(bits), ey(bits);
+    mpfr_sub(ex.v, n.x, m->cx.get(), MPFR_RNDN);
+    mpfr_sub(ey.v, n.y, m->cy.get(), MPFR_RNDN);
+    mpfr_hypot(a.v, ex.v, ey.v, MPFR_RNDN);
+    Mp size(64);
+    set(size, m->size);
+    mpfr_div(a.v, a.v, size.v, MPFR_RNDN);
+    EXPECT_LT(mpfr_get_d(a.v, MPFR_RNDN), 1e-6) << "another nucleus than plain Newton's";
+  }
+}
 
 // The program's own pictures of deep views (start-up from --view's numbers, the walk, the
 // kernel chosen for the view): the colours of the anchors (every fourth row and column, which

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "compute/escape.h"
 #include "compute/kernel.h"
-#include "compute/targets.h"
 
 // Highway compiles this file once per target (AVX-512, AVX2, SSE4, NEON, ... and a portable
 // fallback) and dispatches to the best one the machine runs.
@@ -26,12 +26,21 @@ namespace HWY_NAMESPACE {
 
 // No vector unit to use: the scalar kernel itself. It looks for a stop between points only.
 void EscapeCounts(CountJob* job) {
+  const bool more = job->smooth || job->distance;
   for (;;) {
     const int first = job->next.fetch_add(16, std::memory_order_relaxed);
     if (first >= job->n) return;
     for (int i = first; i < std::min(first + 16, job->n); ++i) {
       if (job->poll) job->poll();
-      job->out[i] = job->stopped() ? -1 : escape_count(job->cx[i], job->cy[i], job->limit);
+      if (job->stopped()) {
+        job->out[i] = -1;
+      } else if (!more) {
+        job->out[i] = escape_count(job->cx[i], job->cy[i], job->limit);
+      } else {
+        double zx, zy, dx, dy;
+        job->out[i] = escape_count(job->cx[i], job->cy[i], job->limit, job->pitch, &zx, &zy, &dx, &dy);
+        record_escape(*job, i, zx, zy, dx, dy);
+      }
     }
   }
 }
@@ -86,11 +95,13 @@ class Lanes {
   static_assert(kMax <= 64, "lane sets are 64-bit words");
   static constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
 
-  explicit Lanes(CountJob& job)
+  // vectors: how many the loop steps together (at most K).
+  Lanes(CountJob& job, int vectors)
       : job_(job), cx_(job.cx), cy_(job.cy), n_(job.n), steps_(std::max(job.limit, 1)),
-        out_(job.out), L_(hn::Lanes(D())) {
-    for (size_t i = 0; i < K * L_; ++i) TakeNext(i, 0, Claim());
-    for (int k = 0; k < K; ++k) vec_deadline_[k] = EarliestDeadline(k);
+        out_(job.out), L_(hn::Lanes(D())), vectors_(vectors),
+        more_(job.smooth != nullptr || job.distance != nullptr) {
+    for (size_t i = 0; i < vectors_ * L_; ++i) TakeNext(i, 0, Claim());
+    for (int k = 0; k < K; ++k) vec_deadline_[k] = k < vectors_ ? EarliestDeadline(k) : kNever;
   }
 
   bool Done() const { return active_ == 0; }
@@ -98,7 +109,7 @@ class Lanes {
   // Leaves -1 for every point this call holds or has yet to start, and takes the rest of the
   // job so that nobody starts them.
   void Abandon() {
-    for (size_t i = 0; i < K * L_; ++i) {
+    for (size_t i = 0; i < vectors_ * L_; ++i) {
       if (point_[i] >= 0) out_[point_[i]] = -1;
     }
     claims_.abandon();
@@ -118,8 +129,9 @@ class Lanes {
   // afresh on new points. The new coordinates are blended into the registers lane by lane:
   // storing the vector, changing lanes in memory and loading it again would stall on the
   // failed store-to-load forwarding, and short orbits make this path frequent.
+  // u, v: the derivative, when the loop carries one (else unused).
   HWY_INLINE void Handover(int k, std::int64_t it, M inside, V& x, V& y, V& xx, V& yy, V& cx,
-                           V& cy) {
+                           V& cy, V& u, V& v) {
     const D d;
     if (hn::AllTrue(d, inside) && it < vec_deadline_[k]) return;
     const size_t o = k * L_;
@@ -130,17 +142,27 @@ class Lanes {
         if (deadline_[o + j] <= it) ended |= std::uint64_t{1} << j;
       }
     }
+    HWY_ALIGN double zx[kMax], zy[kMax], ux[kMax], vy[kMax];
+    if (more_) {
+      hn::Store(x, d, zx);
+      hn::Store(y, d, zy);
+      hn::Store(u, d, ux);
+      hn::Store(v, d, vy);
+    }
     const M fresh = Mask(ended);
     x = hn::IfThenZeroElse(fresh, x);
     y = hn::IfThenZeroElse(fresh, y);
     xx = hn::IfThenZeroElse(fresh, xx);
     yy = hn::IfThenZeroElse(fresh, yy);
+    u = hn::IfThenZeroElse(fresh, u);
+    v = hn::IfThenZeroElse(fresh, v);
     for (std::uint64_t e = ended; e != 0; e &= e - 1) {
       const size_t j = static_cast<size_t>(hwy::Num0BitsBelowLS1Bit_Nonzero64(e));
       const size_t i = o + j;
       // Left the radius at this step: the step was not counted. Otherwise the limit.
       const std::int64_t uncounted = static_cast<std::int64_t>((escaped >> j) & 1);
       out_[point_[i]] = static_cast<int>(it - start_[i] - uncounted);
+      if (more_) record_escape(job_, point_[i], zx[j], zy[j], ux[j], vy[j]);
       --active_;
       const M lane = Mask(std::uint64_t{1} << j);
       const int p = Claim();
@@ -190,7 +212,9 @@ class Lanes {
   const std::int64_t steps_;  // steps at which the count reaches the limit; at least one
   int* out_;
   const size_t L_;
-  int active_ = 0;  // lanes with a point
+  const int vectors_;
+  const bool more_;  // the job asks for continuous counts or distances
+  int active_ = 0;   // lanes with a point
   HWY_ALIGN double cx_lane_[K * kMax];
   HWY_ALIGN double cy_lane_[K * kMax];
   int point_[K * kMax];              // index of the lane's point, -1 when idle
@@ -204,19 +228,32 @@ class Lanes {
 // the comparison, and leave the multipliers idle.
 volatile double two_at_run_time = 2.0;
 
+// One step of a vector's lanes with the derivative D = dz/dc times the pitch alongside:
+// D <- 2 z D - pitch from the values before the step, then Step's own operations.
+HWY_INLINE M StepD(V& x, V& y, V& xx, V& yy, V& u, V& v, const V cx, const V cy, const V two,
+                   const V nine, const V pitch) {
+  const V un = hn::Sub(hn::Mul(two, hn::Sub(hn::Mul(x, u), hn::Mul(y, v))), pitch);
+  const V vn = hn::Mul(two, hn::Add(hn::Mul(x, v), hn::Mul(y, u)));
+  u = un;
+  v = vn;
+  return Step(x, y, xx, yy, cx, cy, two, nine);
+}
+
 void EscapeCounts(CountJob* job) {
   const D d;
-  Lanes lanes(*job);
+  // With distances the loop carries the derivative too: two vectors leave room for its
+  // registers.
+  const bool derivative = job->distance != nullptr;
+  Lanes lanes(*job, derivative ? 2 : K);
   if (lanes.Done()) return;  // other threads took every point
   if (job->stopped()) {
     lanes.Abandon();
     return;
   }
+  V none = hn::Zero(d);  // a derivative nobody steps
 #define ZD_START(k)                    \
   V x##k, y##k, xx##k, yy##k, cx##k, cy##k; \
   lanes.Load(k, x##k, y##k, xx##k, yy##k, cx##k, cy##k);
-  ZD_EACH_VECTOR(ZD_START)
-#undef ZD_START
   const V two = hn::Set(d, two_at_run_time);
   const V nine = hn::Set(d, 9.0);
   // A batch that may be abandoned looks at its stop every CHECK steps: folded into the
@@ -225,6 +262,28 @@ void EscapeCounts(CountJob* job) {
   const bool watched = job->stop || job->poll;
   std::int64_t next_check = watched ? CHECK : Lanes::kNever;
   std::int64_t soonest = std::min(lanes.Soonest(), next_check);
+  if (derivative) {
+    ZD_START(0)
+    ZD_START(1)
+    V u0 = hn::Zero(d), v0 = u0, u1 = u0, v1 = u0;
+    const V pitch = hn::Set(d, job->pitch);
+    for (std::int64_t it = 1;; ++it) {
+      const M in0 = StepD(x0, y0, xx0, yy0, u0, v0, cx0, cy0, two, nine, pitch);
+      const M in1 = StepD(x1, y1, xx1, yy1, u1, v1, cx1, cy1, two, nine, pitch);
+      if (HWY_LIKELY(hn::AllTrue(d, hn::And(in0, in1)) && it < soonest)) continue;
+      if (it >= next_check) {
+        next_check = it + CHECK;
+        if (job->poll) job->poll();
+        if (job->stopped()) return lanes.Abandon();
+      }
+      lanes.Handover(0, it, in0, x0, y0, xx0, yy0, cx0, cy0, u0, v0);
+      lanes.Handover(1, it, in1, x1, y1, xx1, yy1, cx1, cy1, u1, v1);
+      if (lanes.Done()) return;
+      soonest = std::min(lanes.Soonest(), next_check);
+    }
+  }
+  ZD_EACH_VECTOR(ZD_START)
+#undef ZD_START
   for (std::int64_t it = 1;; ++it) {
 #define ZD_STEP(k) const M in##k = Step(x##k, y##k, xx##k, yy##k, cx##k, cy##k, two, nine);
     ZD_EACH_VECTOR(ZD_STEP)
@@ -242,7 +301,7 @@ void EscapeCounts(CountJob* job) {
         return;
       }
     }
-#define ZD_HANDOVER(k) lanes.Handover(k, it, in##k, x##k, y##k, xx##k, yy##k, cx##k, cy##k);
+#define ZD_HANDOVER(k) lanes.Handover(k, it, in##k, x##k, y##k, xx##k, yy##k, cx##k, cy##k, none, none);
     ZD_EACH_VECTOR(ZD_HANDOVER)
 #undef ZD_HANDOVER
     if (lanes.Done()) return;
@@ -257,6 +316,7 @@ void EscapeCounts(CountJob* job) {
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
+#include "compute/targets.h"  // after highway.h: its list depends on HWY_TARGETS
 namespace zd {
 
 namespace {
@@ -327,6 +387,14 @@ const Target& current() {
 }  // namespace
 
 void escape_counts(CountJob& job) { current().counts(&job); }
+
+void record_escape(CountJob& job, int i, double zx, double zy, double dx, double dy) {
+  const int n = job.out[i];
+  Escape e{static_cast<double>(n), 0.0};
+  if (n >= 0 && n < std::max(job.limit, 1)) e = escape_of(n, zx, zy, dx, dy, job.cx[i], job.cy[i], job.pitch);
+  if (job.smooth) job.smooth[i] = e.nu;
+  if (job.distance) job.distance[i] = e.distance;
+}
 
 void escape_counts(const double* cx, const double* cy, int n, int limit, int* out) {
   CountJob job{cx, cy, out, n, limit};

@@ -21,11 +21,12 @@ struct CountJob {
   int n;
   int limit;
   std::atomic<int> next{0};  // first point nobody has taken
-  // Optional (the deep kernel fills them): per point, |z|² where its count ended (the first
-  // value at or beyond the escape radius, or the last one) and |dz/dc| times the pixel pitch
-  // there. They tell how far past the radius a point went and how near the set it lies.
-  double* zz = nullptr;
-  double* dz = nullptr;
+  // Optional, per point: its continuous count and its distance to the set in pixels of
+  // `pitch` (escape.h), for the colourings that show them; for a point at the limit its count
+  // and 0.
+  double* smooth = nullptr;
+  double* distance = nullptr;
+  double pitch = 1.0;  // the double kernel's pixel pitch (the deep kernel knows its own)
   // The batch may be abandoned: once *stop reaches stop_at, the calls return soon, leaving
   // -1 for the points they had not finished. poll, if set, is called now and then by the
   // calling thread meanwhile (it may raise *stop).
@@ -65,6 +66,10 @@ class Claims {
   CountJob& job_;
   int next_ = 0, end_ = 0;
 };
+
+// Point i of job ended at z with the derivative D (dz/dc times job.pitch; 0 when not carried)
+// after job.out[i] counted steps: its continuous count and distance, where the job asks for them.
+void record_escape(CountJob& job, int i, double zx, double zy, double dx, double dy);
 
 // The target escape_counts runs on now, such as "AVX3" (AVX-512), "AVX2" or "EMU128".
 const char* counts_target();

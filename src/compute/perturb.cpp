@@ -195,7 +195,7 @@ int Perturber::chain(const Point& q, State& s, int steps, const CountJob* job, b
     if (!plain && m >= 1 && ((m - 1) & grid) == 0) {
       // The skips that hold are those of the lowest levels up to the first that does not (radii
       // shrink with the length), so the longest is found without a branch per level.
-      const double dmax = std::max(std::fabs(dx), std::fabs(dy));
+      const double dmax = f.test(std::max(std::fabs(dx), std::fabs(dy)), m);
       const std::int64_t k = m - 1, room = steps - n;
       bool holds = true;
       for (int j = f.min_level; j <= f.max_level; ++j) {
@@ -271,12 +271,16 @@ Perturber::Outcome Perturber::outcome(int n, const State& s) const {
   o.n = n;
   if (n < 0) return o;
   if (s.dbl) {
-    const double zx = Zx[s.m] + s.dx, zy = Zy[s.m] + s.dy;
-    o.zz = zx * zx + zy * zy;
-    o.dz = std::sqrt(s.ddx * s.ddx + s.ddy * s.ddy);
+    o.zx = Zx[s.m] + s.dx;
+    o.zy = Zy[s.m] + s.dy;
+    o.dx = s.ddx;
+    o.dy = s.ddy;
   } else {
-    o.zz = (ref->z(s.m) + s.d).norm().to_double();
-    o.dz = std::sqrt(s.dd.norm().to_double());
+    const CFloatExp z = ref->z(s.m) + s.d;
+    o.zx = z.dx();
+    o.zy = z.dy();
+    o.dx = s.dd.dx();
+    o.dy = s.dd.dy();
   }
   return o;
 }
@@ -285,17 +289,18 @@ Perturber::Outcome Perturber::checked(double pixels, double u, double v, Outcome
                                       const CountJob* job) const {
   if (o.n < 0) return o;
   if (skipped) {
-    if (!(pixels * o.dz > kDoubtSkipped)) return o;
+    if (!(pixels * o.dz() > kDoubtSkipped)) return o;
     unskipped.fetch_add(1, std::memory_order_relaxed);
     State e;
     const Point q = point(u, v);
     o = outcome(plain(q, u, v, steps, job, e), e);
     if (o.n < 0) return o;
   }
-  if (!(pixels * o.dz > kDoubt)) return o;
-  const double dz = o.dz;
+  if (!(pixels * o.dz() > kDoubt)) return o;
+  const double dx = o.dx, dy = o.dy;
   o = recount(u, v, steps, job);
-  o.dz = dz;
+  o.dx = dx;
+  o.dy = dy;
   return o;
 }
 
@@ -339,7 +344,8 @@ Perturber::Outcome Perturber::recount(double u, double v, int steps, const Count
     ++m;
     const CDDExp z = Z(m) + d;
     const FloatExp zz = z.norm();
-    o.zz = zz.to_double();
+    o.zx = z.x.hi * FloatExp::make(1.0, z.e).to_double();
+    o.zy = z.y.hi * FloatExp::make(1.0, z.e).to_double();
     if (!(zz < FloatExp(9.0))) {
       o.n = n;
       return o;
@@ -355,7 +361,7 @@ Perturber::Outcome Perturber::recount(double u, double v, int steps, const Count
   }
 }
 
-void FlatSkips::build(const BlaTable& t) {
+void FlatSkips::build(const BlaTable& t, const Reference& ref, int end) {
   ax.clear();
   ay.clear();
   bx.clear();
@@ -382,6 +388,18 @@ void FlatSkips::build(const BlaTable& t) {
     for (auto* v : {&ax, &ay, &bx, &by, &rd}) v->push_back(0.0);
   }
   rd_max = *std::max_element(rd.begin(), rd.end());
+  // D_m = dZ_m/dc: D_0 = 0, D_(m+1) = 2 Z_m D_m - 1; a point that followed the reference from
+  // its start has δ_m = D_m δc to first order.
+  reach.clear();
+  const std::int64_t grid = (std::int64_t{1} << min_level) - 1;
+  const FloatExp bound = t.dc_max() * FloatExp(2.0 * 1.4142135623730951);
+  CFloatExp dz;
+  const CFloatExp one(1.0, 0.0);
+  for (int m = 0; m <= end; ++m) {
+    if (m >= 1 && ((m - 1) & grid) == 0) reach.push_back((dz.maxabs() * bound).to_double());
+    dz = (ref.z(m) * dz) * FloatExp(2.0) - one;
+  }
+  if (reach.empty()) reach.push_back(0.0);
 }
 
 }  // namespace deep
@@ -559,6 +577,8 @@ bool DeepKernel::prepare(const DeepParams& p, const CancelFn& cancelled, const P
   r->p.pitch = abs(p.sx) < abs(p.sy) || abs(p.sy).zero() ? abs(p.sx) : abs(p.sy);
   r->p.pitch_d = r->p.pitch.to_double();
   const auto normal = [](FloatExp x) { return x.zero() || (x.e > -900 && x.e < 900); };
+  r->p.ref_x = ref_->cx().to_double();
+  r->p.ref_y = ref_->cy().to_double();
   r->p.in_doubles = normal(ox) && normal(oy) && !p.sx.zero() && !p.sy.zero() && normal(p.sx) &&
                     normal(p.sy) && normal(r->p.pitch);
   r->p.offx_d = ox.to_double();
@@ -570,7 +590,7 @@ bool DeepKernel::prepare(const DeepParams& p, const CancelFn& cancelled, const P
     const auto t1 = std::chrono::steady_clock::now();
     if (!r->bla.build(*ref_, r->p.end, upper_abs(ox, oy) + radius, cancelled)) return false;
     r->p.bla = &r->bla;
-    r->p.flat.build(r->bla);
+    r->p.flat.build(r->bla, *ref_, r->p.end);
     r->p.dc_max_d = r->bla.dc_max().to_double();
     if (!normal(r->bla.dc_max())) r->p.in_doubles = false;
     stats_.bla_seconds = seconds_since(t1);

@@ -54,12 +54,22 @@ struct State {
 // The skips usable in doubles, one array per coefficient so that the vector loop can gather
 // each lane's own: level j's skip from m = 1 + i 2^j is entry first[j] + i. Entries whose
 // coefficients leave the double range have rd = 0 and are never taken in doubles.
+//
+// A skip from m is taken for max(|δ|, reach[i]) (m = 1 + i 2^min_level), not |δ| alone: reach
+// bounds |δ| at m of every point that has followed the reference from its start, 2 |dZ_m/dc|
+// |δc|max, so that such points, and the lanes that hold them, take the same skips at the same
+// indices and stay together (a skip for the larger value holds for the smaller).
 struct FlatSkips {
-  std::vector<double> ax, ay, bx, by, rd;
+  std::vector<double> ax, ay, bx, by, rd, reach;
   int min_level = 0, max_level = -1;  // none when max_level < min_level
   double rd_max = 0.0;                // the largest rd
   std::vector<std::int64_t> first, size;  // per level j, indexed j - min_level
-  void build(const BlaTable& t);
+  void build(const BlaTable& t, const Reference& ref, int end);
+  // What a point with max(|Re δ|, |Im δ|) = dmax at index m (on the grid) tests skips with.
+  double test(double dmax, std::int64_t m) const {
+    const double r = reach[static_cast<std::size_t>((m - 1) >> min_level)];
+    return dmax > r ? dmax : r;
+  }
 };
 
 // Everything a count needs, read-only while threads count.
@@ -112,6 +122,8 @@ struct Perturber {
     q.pixels = (c.maxabs() / pitch).to_double();
     return q;
   }
+  // The reference point as doubles (a point's c is near it plus δc).
+  double ref_x = 0.0, ref_y = 0.0;
   // Set by prepare: the view's offsets, pitch and bound on |δc| are normal doubles (exponents
   // within +-900), so that point() may compute in doubles.
   bool in_doubles = false;
@@ -142,10 +154,11 @@ struct Perturber {
   // The count n that a point's life ended with in state s, or its count again where it is in
   // doubt: without skips where skips it took may have moved it, in double-double where the
   // rounding of doubles may have.
-  // What a point's life ended with: its count (or kStopped), |z|² and |dz/dc| times the pitch.
+  // What a point's life ended with: its count (or kStopped), z there and dz/dc times the pitch.
   struct Outcome {
     int n = kStopped;
-    double zz = 0.0, dz = 0.0;
+    double zx = 0.0, zy = 0.0, dx = 0.0, dy = 0.0;
+    double dz() const { return std::sqrt(dx * dx + dy * dy); }
   };
   // The outcome of a count n that ended in state s.
   Outcome outcome(int n, const State& s) const;

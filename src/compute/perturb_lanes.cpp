@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "compute/escape.h"
 #include "compute/perturb_impl.h"
-#include "compute/targets.h"
 
 // Compiled once per target, as counts.cpp; the target is the one escape_counts runs on.
 #undef HWY_TARGET_INCLUDE
@@ -23,14 +23,18 @@ namespace HWY_NAMESPACE {
 
 namespace hn = hwy::HWY_NAMESPACE;
 
-// Every lane runs its own point through the steps of Perturber::run_extended's loop in doubles:
-//   δ <- (Z_m + z) δ - δc (the same value as 2 Z_m δ + δ² - δc, one operation fewer), m <- m + 1;
-//   z = Z_m + δ; stop when |z|² >= 9 or at the limit; rebase (δ <- z, m <- 0) when |z| < |δ|
-//   or m reaches the end of the orbit;
-// and the derivative D <- 2 z D - pitch. Skips (Perturber::chain) and extended range
-// (Perturber::run_extended) are taken one point at a time, outside the vector loop: at a point's
-// start, after a rebase where a skip may hold next, and when δ is tiny. Nothing a lane does
-// depends on another lane: the counts are those of one lane at a time.
+// Every lane runs its own point through Perturber::chain's loop in doubles: at each index of the
+// shortest skips' grid the longest skip that holds for the lane's own δ and index,
+//   δ <- A δ + B δc, D <- A D + B pitch, m <- m + 2^j,
+// and else a step,
+//   δ <- (Z_m + z) δ - δc (the same value as 2 Z_m δ + δ² - δc, one operation fewer),
+//   D <- 2 z D - pitch, m <- m + 1;
+// then z = Z_m + δ; stop when |z|² >= 9 or at the limit; rebase (δ <- z, m <- 0) when |z| < |δ|
+// or m reaches the end of the orbit. The same rule, operation for operation, as the chain of
+// one point: a point's count does not depend on where it runs. Extended range
+// (Perturber::run_extended) and the start of a point are scalar; while every lane of a vector
+// is at one index (points that shadow the reference alike, as in smooth bands), the orbit and
+// the skips are read once for all of them.
 template <class D, int K>
 class LaneLoop {
   using DI = hn::RebindToSigned<D>;
@@ -48,10 +52,15 @@ class LaneLoop {
     V dx, dy, zx, zy, Zx, Zy, dcx, dcy;
     V ddx, ddy;  // the derivative dz/dc times the pitch
     VI m, n;
+    MI skips;            // the lane's point may take skips
+    MI took;             // the lane's point took a skip
+    bool same = false;   // every lane at index mk
+    std::int64_t mk = 0;
   };
 
   LaneLoop(const Perturber& p, CountJob& job)
-      : p_(p), job_(job), steps_(std::max(job.limit, 1)), L_(hn::Lanes(D())) {}
+      : p_(p), job_(job), steps_(std::max(job.limit, 1)), L_(hn::Lanes(D())), f_(p.flat),
+        skips_(p.bla != nullptr && f_.max_level >= f_.min_level) {}
 
   // Every point of the job (shared with other threads), until none is left or a stop.
   void Run() {
@@ -96,26 +105,117 @@ class LaneLoop {
     v.dx = v.dy = v.zx = v.zy = v.Zx = v.Zy = v.dcx = v.dcy = v.ddx = v.ddy = hn::Zero(d);
     v.m = hn::Zero(di);
     v.n = hn::Set(di, kIdle);
+    v.skips = v.took = hn::FirstN(di, 0);
     for (size_t j = 0; j < L_; ++j) Next(k * L_ + j, v);
+    Settle(v);
     return v;
   }
 
-  // One step of every lane. Returns the lanes that need nothing more: still inside, below the
-  // limit, no rebase.
+  HWY_INLINE M Iterate(Vec& v, M& in, M& done, M& rebase) const {
+    return v.same ? Iterate<true>(v, in, done, rebase) : Iterate<false>(v, in, done, rebase);
+  }
+
+  // One step or skip of every lane. Returns the lanes that need nothing more: still inside,
+  // below the limit, no rebase.
+  template <bool kSame>
   HWY_INLINE M Iterate(Vec& v, M& in, M& done, M& rebase) const {
     const D d;
     const DI di;
-    const V two = hn::Set(d, 2.0);
-    const V wx = hn::Add(v.Zx, v.zx), wy = hn::Add(v.Zy, v.zy);
-    const V nx = hn::Sub(hn::Sub(hn::Mul(wx, v.dx), hn::Mul(wy, v.dy)), v.dcx);
-    const V ny = hn::Sub(hn::Add(hn::Mul(wx, v.dy), hn::Mul(wy, v.dx)), v.dcy);
-    const V mx = hn::Sub(hn::Mul(two, hn::Sub(hn::Mul(v.zx, v.ddx), hn::Mul(v.zy, v.ddy))), hn::Set(d, p_.pitch_d));
-    const V my = hn::Mul(two, hn::Add(hn::Mul(v.zx, v.ddy), hn::Mul(v.zy, v.ddx)));
+    const V two = hn::Set(d, 2.0), pitch = hn::Set(d, p_.pitch_d);
     const VI one = hn::Set(di, 1);
-    v.m = hn::Add(v.m, one);
-    v.n = hn::Add(v.n, one);
-    v.Zx = hn::GatherIndex(d, p_.Zx, v.m);
-    v.Zy = hn::GatherIndex(d, p_.Zy, v.m);
+    V nx, ny, mx, my;
+    {
+      const V wx = hn::Add(v.Zx, v.zx), wy = hn::Add(v.Zy, v.zy);
+      nx = hn::Sub(hn::Sub(hn::Mul(wx, v.dx), hn::Mul(wy, v.dy)), v.dcx);
+      ny = hn::Sub(hn::Add(hn::Mul(wx, v.dy), hn::Mul(wy, v.dx)), v.dcy);
+      mx = hn::Sub(hn::Mul(two, hn::Sub(hn::Mul(v.zx, v.ddx), hn::Mul(v.zy, v.ddy))), pitch);
+      my = hn::Mul(two, hn::Add(hn::Mul(v.zx, v.ddy), hn::Mul(v.zy, v.ddx)));
+    }
+    VI l = one;
+    std::int64_t common = 1;  // while kSame: the one length every lane moves by, else 0
+    if (skips_) {
+      const VI zero = hn::Zero(di);
+      V dmax = hn::Max(hn::Abs(v.dx), hn::Abs(v.dy));
+      MI want = hn::And(v.skips, hn::RebindMask(di, hn::Lt(dmax, hn::Set(d, f_.rd_max))));
+      const std::int64_t grid = (std::int64_t{1} << f_.min_level) - 1;
+      if (kSame) {
+        if (v.mk < 1 || ((v.mk - 1) & grid) != 0) want = hn::FirstN(di, 0);
+      } else {
+        const VI mm1 = hn::Sub(v.m, one);
+        want = hn::And(want, hn::And(hn::Gt(v.m, zero), hn::Eq(hn::And(mm1, hn::Set(di, grid)), zero)));
+      }
+      if (HWY_UNLIKELY(!hn::AllFalse(di, want))) {
+        // FlatSkips::test, lane by lane.
+        if (kSame) {
+          dmax = hn::Max(dmax, hn::Set(d, f_.reach[static_cast<size_t>((v.mk - 1) >> f_.min_level)]));
+        } else {
+          const VI at = hn::IfThenElseZero(want, hn::ShiftRightSame(hn::Sub(v.m, one), f_.min_level));
+          dmax = hn::Max(dmax, hn::GatherIndex(d, f_.reach.data(), at));
+        }
+        const VI room = hn::Sub(hn::Set(di, steps_), v.n);
+        VI len = zero;
+        V ax = hn::Zero(d), ay = ax, bx = ax, by = ax;
+        for (int j = f_.min_level; j <= f_.max_level; ++j) {
+          const std::int64_t span = std::int64_t{1} << j;
+          const size_t level = static_cast<size_t>(j - f_.min_level);
+          want = hn::And(want, hn::Not(hn::Gt(hn::Set(di, span), room)));
+          if (kSame) {
+            // One entry for every lane: scalar tests, broadcast radius and coefficients.
+            const std::int64_t k = v.mk - 1, i = k >> j;
+            if ((k & (span - 1)) != 0 || i >= f_.size[level]) break;
+            const std::int64_t e = f_.first[level] + i;
+            want = hn::And(want, hn::RebindMask(di, hn::Lt(dmax, hn::Set(d, f_.rd[e]))));
+            if (hn::AllFalse(di, want)) break;
+            const M w = hn::RebindMask(d, want);
+            ax = hn::IfThenElse(w, hn::Set(d, f_.ax[e]), ax);
+            ay = hn::IfThenElse(w, hn::Set(d, f_.ay[e]), ay);
+            bx = hn::IfThenElse(w, hn::Set(d, f_.bx[e]), bx);
+            by = hn::IfThenElse(w, hn::Set(d, f_.by[e]), by);
+          } else {
+            const VI mm1 = hn::Sub(v.m, one);
+            const VI i = hn::ShiftRightSame(mm1, j);
+            want = hn::And(want, hn::Eq(hn::And(mm1, hn::Set(di, span - 1)), zero));
+            want = hn::And(want, hn::Lt(i, hn::Set(di, f_.size[level])));
+            if (hn::AllFalse(di, want)) break;
+            const VI at = hn::IfThenElseZero(want, hn::Add(i, hn::Set(di, f_.first[level])));
+            want = hn::And(want, hn::RebindMask(di, hn::Lt(dmax, hn::GatherIndex(d, f_.rd.data(), at))));
+            if (hn::AllFalse(di, want)) break;
+            const M w = hn::RebindMask(d, want);
+            ax = hn::IfThenElse(w, hn::GatherIndex(d, f_.ax.data(), at), ax);
+            ay = hn::IfThenElse(w, hn::GatherIndex(d, f_.ay.data(), at), ay);
+            bx = hn::IfThenElse(w, hn::GatherIndex(d, f_.bx.data(), at), bx);
+            by = hn::IfThenElse(w, hn::GatherIndex(d, f_.by.data(), at), by);
+          }
+          len = hn::IfThenElse(want, hn::Set(di, span), len);
+        }
+        const MI skip = hn::Gt(len, zero);
+        if (!hn::AllFalse(di, skip)) {
+          const V sx = hn::Add(hn::Sub(hn::Mul(ax, v.dx), hn::Mul(ay, v.dy)), hn::Sub(hn::Mul(bx, v.dcx), hn::Mul(by, v.dcy)));
+          const V sy = hn::Add(hn::Add(hn::Mul(ax, v.dy), hn::Mul(ay, v.dx)), hn::Add(hn::Mul(bx, v.dcy), hn::Mul(by, v.dcx)));
+          const V tx = hn::Add(hn::Sub(hn::Mul(ax, v.ddx), hn::Mul(ay, v.ddy)), hn::Mul(bx, pitch));
+          const V ty = hn::Add(hn::Add(hn::Mul(ax, v.ddy), hn::Mul(ay, v.ddx)), hn::Mul(by, pitch));
+          const M s = hn::RebindMask(d, skip);
+          nx = hn::IfThenElse(s, sx, nx);
+          ny = hn::IfThenElse(s, sy, ny);
+          mx = hn::IfThenElse(s, tx, mx);
+          my = hn::IfThenElse(s, ty, my);
+          l = hn::IfThenElse(skip, len, one);
+          v.took = hn::Or(v.took, skip);
+          common = hn::AllTrue(di, hn::Eq(l, hn::Set(di, hn::GetLane(l)))) ? hn::GetLane(l) : 0;
+        }
+      }
+    }
+    v.m = hn::Add(v.m, l);
+    v.n = hn::Add(v.n, l);
+    if (kSame && common != 0) {
+      v.mk += common;
+      v.Zx = hn::Set(d, p_.Zx[v.mk]);
+      v.Zy = hn::Set(d, p_.Zy[v.mk]);
+    } else {
+      v.same = false;
+      v.Zx = hn::GatherIndex(d, p_.Zx, v.m);
+      v.Zy = hn::GatherIndex(d, p_.Zy, v.m);
+    }
     v.zx = hn::Add(v.Zx, nx);
     v.zy = hn::Add(v.Zy, ny);
     v.dx = nx;
@@ -126,7 +226,12 @@ class LaneLoop {
     const V dd = hn::Add(hn::Mul(nx, nx), hn::Mul(ny, ny));
     in = hn::Lt(zz, hn::Set(d, 9.0));
     done = hn::RebindMask(d, hn::Not(hn::Gt(hn::Set(di, steps_), v.n)));
-    rebase = hn::Or(hn::Lt(zz, dd), hn::RebindMask(d, hn::Eq(v.m, hn::Set(di, p_.end))));
+    rebase = hn::Lt(zz, dd);
+    if (kSame && v.same) {
+      if (v.mk == p_.end) rebase = hn::Not(hn::FirstN(d, 0));
+    } else {
+      rebase = hn::Or(rebase, hn::RebindMask(d, hn::Eq(v.m, hn::Set(di, p_.end))));
+    }
     return hn::AndNot(hn::Or(rebase, done), in);
   }
 
@@ -134,6 +239,30 @@ class LaneLoop {
   static M Mask(std::uint64_t w) { return zd::HWY_NAMESPACE::LaneMask(D(), w); }
   static M One(size_t j) { return hn::RebindMask(D(), hn::Eq(hn::Iota(DI(), 0), hn::Set(DI(), static_cast<std::int64_t>(j)))); }
 
+  // After lanes changed: one index again if every lane with a point is at it (idle lanes follow
+  // the reference itself, at any index).
+  void Settle(Vec& v) const {
+    const DI di;
+    HWY_ALIGN std::int64_t m[kMax], n[kMax];
+    hn::Store(v.m, di, m);
+    hn::Store(v.n, di, n);
+    std::int64_t at = -1;
+    bool same = true;
+    for (size_t j = 0; j < L_ && same; ++j) {
+      if (n[j] <= kIdle / 2) continue;  // idle
+      if (at < 0) at = m[j];
+      same = m[j] == at;
+    }
+    if (!same || at < 0) {
+      v.same = false;
+      return;
+    }
+    v.same = true;
+    v.mk = at;
+    v.m = hn::Set(di, at);
+    v.Zx = hn::Set(D(), p_.Zx[at]);
+    v.Zy = hn::Set(D(), p_.Zy[at]);
+  }
   // Vector k's lanes that escaped, reached the limit or must rebase after an Iterate. The
   // vector goes in and out by value: its registers must not have an address in the loop.
   HWY_NOINLINE Vec Events(int k, Vec v, M in, M done, M rebase) {
@@ -166,7 +295,11 @@ class LaneLoop {
       v.Zy = hn::IfThenZeroElse(now, v.Zy);
       v.m = hn::IfThenZeroElse(hn::RebindMask(di, now), v.m);
     }
-    if ((ended | scalar) == 0) return v;
+    if ((ended | scalar) == 0) {
+      Settle(v);
+      return v;
+    }
+    const std::uint64_t took = Bits(hn::RebindMask(d, v.took));
     HWY_ALIGN std::int64_t n[kMax];
     HWY_ALIGN double ddx[kMax], ddy[kMax], zx[kMax], zy[kMax];
     hn::Store(v.n, di, n);
@@ -181,9 +314,11 @@ class LaneLoop {
         const int count = static_cast<int>(n[j] - static_cast<std::int64_t>((escaped >> j) & 1));
         Perturber::Outcome out;
         out.n = count;
-        out.zz = zx[j] * zx[j] + zy[j] * zy[j];
-        out.dz = std::sqrt(ddx[j] * ddx[j] + ddy[j] * ddy[j]);
-        Finish(point_[o + j], pixels_[o + j], out, ((skipped_[k] >> j) & 1) != 0);
+        out.zx = zx[j];
+        out.zy = zy[j];
+        out.dx = ddx[j];
+        out.dy = ddy[j];
+        Finish(point_[o + j], pixels_[o + j], out, ((took >> j) & 1) != 0);
         point_[o + j] = -1;
         --active_;
       }
@@ -195,7 +330,7 @@ class LaneLoop {
       if (pt < 0) continue;
       State s;
       s.n = static_cast<int>(n[j]);
-      s.skipped = ((skipped_[k] >> j) & 1) != 0;
+      s.skipped = ((took >> j) & 1) != 0;
       const bool tiny = ((low_[k] >> j) & 1) != 0 && std::fabs(zx[j]) < kSmallDelta && std::fabs(zy[j]) < kSmallDelta;
       if (tiny) {
         s.d = CFloatExp(zx[j], zy[j]);
@@ -209,6 +344,7 @@ class LaneLoop {
       }
       Start(o + j, pt, s, v);
     }
+    Settle(v);
     return v;
   }
 
@@ -261,17 +397,25 @@ class LaneLoop {
     v.ddy = hn::IfThenZeroElse(lane, v.ddy);
     v.m = hn::IfThenZeroElse(lanei, v.m);
     v.n = hn::IfThenElse(lanei, hn::Set(di, kIdle), v.n);
+    v.skips = hn::AndNot(lanei, v.skips);
+    v.took = hn::AndNot(lanei, v.took);
     low_[i / L_] &= ~(std::uint64_t{1} << j);
     allowed_[i / L_] &= ~(std::uint64_t{1} << j);
-    skipped_[i / L_] &= ~(std::uint64_t{1} << j);
   }
 
   // Point pt's outcome (its count kStopped: abandoned), checked for doubt.
   void Finish(int pt, double pixels, Perturber::Outcome o, bool skipped) {
     o = p_.checked(pixels, job_.cx[pt], job_.cy[pt], o, skipped, steps_, &job_);
     job_.out[pt] = o.n < 0 ? -1 : o.n;
-    if (job_.zz) job_.zz[pt] = o.zz;
-    if (job_.dz) job_.dz[pt] = o.dz;
+    if (job_.smooth || job_.distance) {
+      Escape e{static_cast<double>(o.n), 0.0};
+      if (o.n >= 0 && o.n < steps_) {
+        const Perturber::Point q = p_.point(job_.cx[pt], job_.cy[pt]);
+        e = escape_of(o.n, o.zx, o.zy, o.dx, o.dy, p_.ref_x + q.dcx, p_.ref_y + q.dcy, p_.pitch_d);
+      }
+      if (job_.smooth) job_.smooth[pt] = e.nu;
+      if (job_.distance) job_.distance[pt] = e.distance;
+    }
   }
 
   // Slot i continues point pt (q) from state s (in doubles).
@@ -301,8 +445,8 @@ class LaneLoop {
     low = q.low ? low | bit : low & ~bit;
     std::uint64_t& allowed = allowed_[i / L_];
     allowed = q.skips ? allowed | bit : allowed & ~bit;
-    std::uint64_t& skipped = skipped_[i / L_];
-    skipped = s.skipped ? skipped | bit : skipped & ~bit;
+    v.skips = q.skips ? hn::Or(v.skips, lanei) : hn::AndNot(lanei, v.skips);
+    v.took = s.skipped ? hn::Or(v.took, lanei) : hn::AndNot(lanei, v.took);
   }
 
   // Leaves -1 for every point this call holds or has yet to start, and takes the rest of the
@@ -320,12 +464,13 @@ class LaneLoop {
   Claims claims_{job_};
   const std::int64_t steps_;
   const size_t L_;
+  const FlatSkips& f_;
+  const bool skips_;  // the view has skips
   int active_ = 0;
   int point_[kSlots] = {};
   double pixels_[kSlots] = {};     // the lane's Point::pixels
   std::uint64_t low_[K] = {};      // per vector, lanes whose δc is below the double range
   std::uint64_t allowed_[K] = {};  // per vector, lanes whose point may take skips
-  std::uint64_t skipped_[K] = {};  // per vector, lanes whose point took a skip
 };
 
 // Independent vectors stepped together, so that one's gathers and multiplies run while
@@ -344,6 +489,7 @@ void CountOneLane(const Perturber* p, CountJob* job) { LaneLoop<hn::CappedTag<do
 HWY_AFTER_NAMESPACE();
 
 #if HWY_ONCE
+#include "compute/targets.h"  // after highway.h: its list depends on HWY_TARGETS
 namespace zd::deep {
 
 namespace {

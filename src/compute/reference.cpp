@@ -118,14 +118,14 @@ std::unique_ptr<Reference> Reference::periodic_prefix(int p) const {
 std::unique_ptr<Reference> find_nucleus(const BigFloat& cx, const BigFloat& cy, int p,
                                         long precision, FloatExp reach, FloatExp tolerance,
                                         const CancelFn& cancel, const ProgressFn& progress,
-                                        long long base, bool* cancelled) {
+                                        long long base, bool* cancelled, int steps) {
   *cancelled = false;
   BigFloat x = cx, y = cy;
   x.set_precision(precision);
   y.set_precision(precision);
   const FloatExp reach2 = reach * reach, tol2 = tolerance * tolerance;
   long long made = 0;
-  for (int step = 0; step < 24; ++step) {
+  for (int step = 0; step < steps; ++step) {
     auto ref = std::make_unique<Reference>(x, y, precision);
     if (!ref->extend(p, cancel, progress, base + made)) {
       *cancelled = true;

@@ -87,12 +87,12 @@ class Reference {
 // Newton's method for the nucleus of period p (Z_p(c) = 0) from the start c0 = (cx, cy), at the
 // given precision. It stops when a correction is below `tolerance` and gives that nucleus's
 // periodic orbit, or nothing when the orbit escapes before p, an iterate strays farther than
-// `reach` from c0, it does not converge in 24 steps, or it is cancelled (then *cancelled is
+// `reach` from c0, it does not converge in `steps` steps, or it is cancelled (then *cancelled is
 // set). The derivative is carried in doubles with a wide exponent, not in MPFR: each step
 // then costs one orbit, and still gains about 40 bits.
 std::unique_ptr<Reference> find_nucleus(const BigFloat& cx, const BigFloat& cy, int p,
                                         long precision, FloatExp reach, FloatExp tolerance,
                                         const CancelFn& cancel, const ProgressFn& progress,
-                                        long long base, bool* cancelled);
+                                        long long base, bool* cancelled, int steps = 24);
 
 }  // namespace zd

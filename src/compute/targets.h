@@ -1,7 +1,13 @@
 // targets.h — the vector targets the kernels are compiled for, best first: one list for every
-// kernel that Highway compiles once per target. Used in a file's HWY_ONCE part.
+// kernel that Highway compiles once per target. Included in a file's HWY_ONCE part, after
+// hwy/highway.h: the list is made from Highway's HWY_TARGETS.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+
+#ifndef HWY_TARGETS
+#error "include compute/targets.h after hwy/highway.h"
+#endif
 
 namespace zd {
 

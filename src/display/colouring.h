@@ -1,0 +1,65 @@
+// colouring.h — how a point becomes a colour word: the design's table of 256 colours by its count,
+// or a palette run through by its continuous count (smooth), shaded by its distance to the set.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zd {
+
+enum class Colours { Design, Smooth, Distance };
+
+// The colourings' names as --colour and the recordings give them, in the order C goes through.
+const char* colours_name(Colours c);
+std::optional<Colours> colours_of(const std::string& name);
+Colours next_colours(Colours c);
+// "design, smooth, distance", for messages.
+std::string colours_names();
+
+struct Rgb {
+  std::uint8_t r, g, b;
+};
+
+// The colours the smooth and distance colourings run through, blended in between.
+struct Palette {
+  std::vector<Rgb> colours;
+  std::string file;  // where it was read from; empty for the built-in one
+  static Palette builtin();
+};
+// Reads a palette file: one colour a line as #rrggbb (blanks around it allowed, blank lines
+// ignored). Nothing, with err = "FILE:LINE: what is wrong", if it cannot be used.
+std::optional<Palette> read_palette(const std::string& path, std::string& err);
+
+// A colouring, ready for a picture: everything a point's colour needs but the point.
+class Colouring {
+ public:
+  Colouring() = default;
+  // design: the table (256 words, entry 0 black) the design's colouring takes.
+  Colouring(Colours kind, const std::uint32_t* design, Palette palette = Palette::builtin());
+
+  Colours kind() const { return kind_; }
+  const Palette& palette() const { return palette_; }
+  // What the kernels must give beside the counts.
+  bool wants_smooth() const { return kind_ != Colours::Design; }
+  bool wants_distance() const { return kind_ == Colours::Distance; }
+
+  // The colour word of a point (red in the low byte) that counted n steps at this limit, with
+  // its continuous count nu and distance de in pixels where asked for. A point that reached the
+  // limit is black in every colouring; in the smooth and distance ones no other point is, and
+  // an escaping point's colour does not depend on the limit.
+  std::uint32_t colour(int n, int limit, double nu, double de) const {
+    if (kind_ == Colours::Design) return design_[(static_cast<unsigned>(limit) - static_cast<unsigned>(n)) & 255u];
+    return n >= (limit > 1 ? limit : 1) ? 0u : escaped(nu, de);
+  }
+
+ private:
+  std::uint32_t escaped(double nu, double de) const;
+
+  Colours kind_ = Colours::Design;
+  const std::uint32_t* design_ = nullptr;
+  Palette palette_;
+  std::vector<double> rgb_;  // the palette as doubles, the first colour again at the end
+};
+
+}  // namespace zd
