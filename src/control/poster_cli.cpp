@@ -35,9 +35,9 @@ const char* const poster_usage =
 const char* const poster_help =
     "\n"
     "Posters and films:\n"
-    "  --size WxH       compute the view at W x H pixels (1 to 65536 each) instead of\n"
-    "                   the 480 x 360 window: the window's region, at least, with\n"
-    "                   pixels of the window's shape (more of the view shows on the\n"
+    "  --size WxH       compute the view at W x H pixels (1 to 65536 each), as the\n"
+    "                   explorer's window of that size shows it: the view's region, at\n"
+    "                   least, with pixels of its shape (more of the view shows on the\n"
     "                   longer side when the aspect is not 4:3), at full quality;\n"
     "                   -o writes it. With --replay: one picture per view the window\n"
     "                   showed, in order (a film); --frames writes them as PNG files,\n"
