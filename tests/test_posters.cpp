@@ -119,6 +119,33 @@ TEST_F(Posters, TheWindowAtAnySizeIsThePosterOfItsView) {
   }
 }
 
+// A large window's frames while a button is held are coarser, so that they cost about what the
+// design's do: 8 x 8 blocks at 1280 x 720, each the colour of its bottom-left point. A drag let go
+// at rest, its picture is the poster of its view all the same, computed afresh.
+TEST_F(Posters, ALargeWindowDivesInCoarserFramesAndRestsOnThePoster) {
+  std::ofstream(dir / "s.txt") << "LM 0 0\nLM 20 0\n- 0 0\n- 0 0\n";
+  const Result r = ok("--window 1280x720 --replay s.txt --frames f --summary -o w.png -- " +
+                      std::string("0.7436938870 0.7435938870 -0.1317884043 -0.1318634043 500"));
+  ok("--size 1280x720 -o p.png --view " + r.out.substr(5, r.out.find('\n') - 5));
+  const Picture coarse = png("f/frame-000001.png"), w = png("w.png"), p = png("p.png");
+  ASSERT_EQ(coarse.width * coarse.height, 1280 * 720);
+  int mixed = 0, colours = 0;
+  for (int by = 0; by < 720; by += 8) {
+    for (int bx = 0; bx + 8 <= 1280 - 124; bx += 8) {  // the logo aside
+      const unsigned first = coarse.px(bx, 719 - by);
+      colours += first != coarse.px(bx > 0 ? bx - 8 : 8, 719 - by);
+      for (int i = 0; i < 64; ++i) mixed += coarse.px(bx + i % 8, 719 - by - i / 8) != first;
+    }
+  }
+  EXPECT_EQ(mixed, 0);
+  EXPECT_GT(colours, 100);
+  int differ = 0;
+  for (int i = 0; i < 1280 * 720; ++i) {
+    differ += (i % 1280 < 1280 - 124 || i / 1280 < 720 - 18) && w.px(i % 1280, i / 1280) != p.px(i % 1280, i / 1280);
+  }
+  EXPECT_EQ(differ, 0);
+}
+
 // A supersampled pixel is the rounded mean, per channel, of the N x N pixels of the N times
 // larger poster; odd sizes included (the walk runs over one more column, not shown).
 TEST_F(Posters, SupersamplingAveragesTheFinerPoster) {

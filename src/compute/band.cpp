@@ -106,7 +106,7 @@ class Batch {
       CountJob job{q_.cx.data() + at, q_.cy.data() + at, q_.count.data() + at, part, rec_.limit};
       // A press abandons the refinement, leaving the coarse picture; leaving abandons it all.
       job.stop = r_.stop;
-      job.stop_at = pass == Pass::Coarse ? STOP_ALL : STOP_REFINING;
+      job.stop_at = pass == Pass::Coarse && !r_.refining ? STOP_ALL : STOP_REFINING;
       if (rec_.polls) job.poll = r_.poll;
       if (job.poll) job.poll();
       if (crew_()) {
@@ -162,8 +162,10 @@ thread_local Batch::Queue Batch::queue;
 }  // namespace
 
 WalkBand walk_band(const bandrec& b) {
-  return WalkBand{b.first,       b.first + b.rows, b.own, b.x0, b.dx, b.y0, b.dy,
-                  !b.no_firstpass, b.highq != 0 && b.buttons == 0};
+  WalkBand w{b.first,         b.first + b.rows, b.own, b.x0, b.dx, b.y0, b.dy,
+             !b.no_firstpass, b.highq != 0 && b.buttons == 0};
+  if (b.with) w.preview = b.with->preview;
+  return w;
 }
 
 void smandel(void* arg) {

@@ -76,6 +76,12 @@ struct Rendering {
   int pid = 0;           // the calling process, whom the workers' wake-ups go to
   int highq = 1;         // 0: coarse passes only
   int no_firstpass = 0;  // the coarse colours are in screen already: refine only
+  // The blocks of a coarse pass that no refinement follows (WalkBand::preview). Above 4, such a
+  // pass leaves no 4 x 4 colours to refine, and no_firstpass is not taken.
+  int preview = 4;
+  // The picture refines one whose coarse colours a press may leave: a press abandons its
+  // coarse pass too (else only a quit does).
+  bool refining = false;
   // Nothing is computed: the window is written and the buttons read as always, so that a
   // session's lines take effect at the same moments and its views are the same.
   bool views_only = false;

@@ -55,6 +55,8 @@ void mandel(const Rendering& r, int first, int rows, double x0, double dx, doubl
   }
   // Rows past the region (an odd count rounded up, the last blocks' reach) are not its own.
   const int top = first + rows;
+  // Coarse frames of more than 4 x 4 leave no colours to refine: refining is computing afresh.
+  const int no_firstpass = r.preview == 4 ? r.no_firstpass : 0;
 
   if (r.views_only) {
     // Nothing to compute: what follows (the window write, the buttons read, the refinement)
@@ -63,14 +65,14 @@ void mandel(const Rendering& r, int first, int rows, double x0, double dx, doubl
     // The whole region in this thread. Its wake-up goes to ourselves: take it at once, so that
     // the count is back where it was after every call, as it is with workers.
     const int even = rows % 2 != 0 ? rows + 1 : rows;
-    tab[0] = bandrec{first, even, x0, dx, y0, dy, limit, r.no_firstpass, r.highq, m, top,
+    tab[0] = bandrec{first, even, x0, dx, y0, dy, limit, no_firstpass, r.highq, m, top,
                      nullptr, &r, true};
     smandel(&tab[0]);
     blockproc(r.pid);
   } else if (r.anz > 0) {
     Crew crew(r.anz, (r.kernel ? r.kernel : double_kernel())->count);
     for (int i = 0; i < r.anz; ++i) {
-      tab[i] = band_for(i, r.anz, first, rows, x0, dx, y0, dy, limit, r.no_firstpass, r.highq, m);
+      tab[i] = band_for(i, r.anz, first, rows, x0, dx, y0, dy, limit, no_firstpass, r.highq, m);
     }
     // A row that several bands cover is stored by the last of them alone.
     int next_first = top;
@@ -115,6 +117,7 @@ void mandel(const Rendering& r, int first, int rows, double x0, double dx, doubl
   if ((m & 3) != 0 && r.buttons() == 0 && r.highq != 0) {
     Rendering again = r;
     again.no_firstpass = 1;
+    again.refining = true;
     mandel(again, first, rows, x0, dx, y0, dy, limit);
   }
 }

@@ -90,6 +90,16 @@ void picture_size(int width, int height) {
 
 View picture_view() { return prog.view.fitted(prog.screen.width, prog.screen.height); }
 
+int preview_block(int width, int height) {
+  // At most twice the design's 120 x 90 coarse blocks.
+  int s = 4;
+  while (static_cast<long long>((width + s - 1) / s) * ((height + s - 1) / s) >
+         2LL * (DESIGN_W / 4) * (DESIGN_H / 4)) {
+    s *= 2;
+  }
+  return s;
+}
+
 Rendering rendering(const Region& direct) {
   Rendering r;
   r.screen = &prog.screen;
@@ -102,6 +112,8 @@ Rendering rendering(const Region& direct) {
   r.pid = prog.pid;
   r.highq = prog.highq;
   r.no_firstpass = prog.no_firstpass;
+  r.preview = preview_block(prog.screen.width, prog.screen.height);
+  r.refining = prog.no_firstpass != 0;  // what a held button left
   r.views_only = prog.views_only;
   r.say_to = prog.say_to;
   r.buttons = mygetbutton;

@@ -14,6 +14,11 @@ void picture_size(int width, int height);
 // The view of the window's picture (View::fitted at its size).
 View picture_view();
 
+// The blocks of a dive's coarse frame for a width x height picture: 4, as the design's, or as
+// many times 2 more as keep the frame within twice the design's number of points (8 at
+// 1280 x 720), so that a held button steps at the same pace at any size.
+int preview_block(int width, int height);
+
 // The renderer's orders for the picture's columns LOX .. LOX+XPTS-1, from the program's state.
 // direct: the whole picture's region (picture_view().region(0, 0, width, height)), which the
 // points are taken from at every size but the design's; it must outlive the call.
