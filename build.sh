@@ -6,6 +6,8 @@
 #   ./build.sh test            build and run every test, plain and under ASan+UBSan and TSan
 #   ./build.sh bench [ARGS...] build Release and run zoomdive-bench (ARGS go to it); results
 #                              also in bench-results.json
+#   ./build.sh install [PREFIX] build Release and install both programs, the desktop entry, its
+#                              icon and the man pages under PREFIX (default ~/.local)
 set -euo pipefail
 caller=$PWD  # the program runs where it was asked from, so relative paths mean what they say
 cd "$(dirname "$0")"
@@ -87,8 +89,20 @@ case "$cmd" in
       --benchmark_display_aggregates_only=true \
       --benchmark_out=bench-results.json --benchmark_out_format=json "$@"
     ;;
+  install)
+    install_missing
+    build build -DZD_TESTS=OFF
+    prefix=${1:-$HOME/.local}
+    case $prefix in /*) ;; *) prefix=$caller/$prefix ;; esac
+    # A prefix the user cannot write (such as /usr/local) is written through sudo.
+    mkdir -p "$prefix" 2>/dev/null || true
+    sudo=()
+    [ -w "$prefix" ] || [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    "${sudo[@]}" cmake --install build --prefix "$prefix"
+    echo "build.sh: installed under $prefix (programs in $prefix/bin)" >&2
+    ;;
   *)
-    echo "usage: ./build.sh run|render|bench [ARGS...] | ./build.sh test" >&2
+    echo "usage: ./build.sh run|render|bench [ARGS...] | ./build.sh test | ./build.sh install [PREFIX]" >&2
     exit 2
     ;;
 esac

@@ -46,7 +46,7 @@ const View views[] = {
     {"deep", {0.743643887037151, 0.743643887036151, -0.131825904205330, -0.131825904206080, 30000}},
 };
 constexpr int VIEWS = static_cast<int>(std::size(views));
-constexpr int PIXELS = WINWORDS;  // 172800
+constexpr int PIXELS = DESIGN_W * DESIGN_H;  // 172800
 
 // The explorer's state after start-up with this view and worker count, on an in-memory window.
 void start(const View& v, int workers) {
@@ -61,23 +61,32 @@ void start(const View& v, int workers) {
 
 // The renderer's arguments for the whole picture of the current view.
 bandrec whole_record(int buttons) {
-  return bandrec{LOY,
-                 YPTS,
-                 xmit - xstep,
-                 (xstep * 2.0) / XPTS,
-                 ymit + ystep,
-                 (ystep * 2.0) / YPTS,
-                 limit_of(maxit),
+  const zd::View& v = prog.view;
+  return bandrec{prog.LOY,
+                 prog.YPTS,
+                 v.xmit - v.xstep,
+                 (v.xstep * 2.0) / prog.XPTS,
+                 v.ymit + v.ystep,
+                 (v.ystep * 2.0) / prog.YPTS,
+                 limit_of(v.maxit),
                  0,
-                 highq,
+                 prog.highq,
                  buttons,
-                 LOY + YPTS,
-                 nullptr};
+                 prog.LOY + prog.YPTS,
+                 nullptr,
+                 nullptr,
+                 false};
 }
 
+// The band workers' running totals.
+struct Work {
+  long long points, iterations;
+};
+Work work_done() { return {prog.tally.points.load(), prog.tally.iterations.load()}; }
+
 // Work counters per picture, from the band workers' running totals.
-void count_work(benchmark::State& state, const work_tally& before) {
-  const work_tally after = work_done();
+void count_work(benchmark::State& state, const Work& before) {
+  const Work after = work_done();
   const double n = static_cast<double>(state.iterations());
   state.counters["points"] = static_cast<double>(after.points - before.points) / n;
   state.counters["points_share"] = static_cast<double>(after.points - before.points) / n / PIXELS;
@@ -94,9 +103,9 @@ Points anchors(const View& v) {
   const bandrec b = whole_record(0);
   Points p{{}, {}, b.limit};
   double cy = b.y0;
-  for (int r = 0; r < YPTS; r += 4) {
+  for (int r = 0; r < prog.YPTS; r += 4) {
     double cx = b.x0;
-    for (int c = 0; c < XPTS; c += 4) {
+    for (int c = 0; c < prog.XPTS; c += 4) {
       p.cx.push_back(cx);
       p.cy.push_back(cy);
       cx += 4 * b.dx;
@@ -145,7 +154,7 @@ void BM_PeakVectorOps(benchmark::State& state, int mode) {
 // A whole full-quality picture through the renderer, as the explorer's first frame of a view.
 void BM_Picture(benchmark::State& state, int view, int workers) {
   start(views[view], workers);
-  const work_tally before = work_done();
+  const Work before = work_done();
   for (auto _ : state) whole_picture();
   count_work(state, before);
 }
@@ -154,7 +163,7 @@ void BM_Picture(benchmark::State& state, int view, int workers) {
 void BM_CoarseFrame(benchmark::State& state, int view, int workers) {
   start(views[view], workers);
   headless().buttons[LEFTMOUSE - RIGHTMOUSE] = 1;
-  const work_tally before = work_done();
+  const Work before = work_done();
   for (auto _ : state) whole_picture();
   count_work(state, before);
 }
@@ -163,23 +172,23 @@ void BM_CoarseFrame(benchmark::State& state, int view, int workers) {
 // subdivision without the vector kernel.
 void BM_PictureScalarPasses(benchmark::State& state, int view) {
   start(views[view], 0);
-  const work_tally before = work_done();
+  const Work before = work_done();
   const bandrec b = whole_record(0);
-  const Canvas cv = screen_canvas();
+  const Canvas cv = prog.screen.canvas(0, prog.XPTS);
   const WalkBand wb = walk_band(b);
   long long points = 0, its = 0;
   auto colour = [&](double cx, double cy) {
     const int n = escape_count(cx, cy, b.limit);
     ++points;
     its += n;
-    return mycoltab[(static_cast<unsigned>(b.limit) - static_cast<unsigned>(n)) & 255u];
+    return colour_of(prog.mycoltab, n, b.limit);
   };
   for (auto _ : state) {
     PointByPoint<decltype(colour)> v{cv, wb, colour};
     walk(cv, wb, v);
   }
-  prog.points_done += points;
-  prog.iterations_done += its;
+  prog.tally.points += points;
+  prog.tally.iterations += its;
   count_work(state, before);
 }
 
@@ -189,16 +198,16 @@ void BM_Naive(benchmark::State& state, int view) {
   const bandrec b = whole_record(0);
   long long its = 0;
   for (auto _ : state) {
-    for (int r = 0; r < YPTS; ++r) {
+    for (int r = 0; r < prog.YPTS; ++r) {
       const double cy = b.y0 - r * b.dy;
-      for (int c = 0; c < XPTS; ++c) {
+      std::uint32_t* row = prog.screen.row(prog.LOY + r) + prog.LOX;
+      for (int c = 0; c < prog.XPTS; ++c) {
         const int n = escape_count(b.x0 + c * b.dx, cy, b.limit);
         its += n;
-        screen[(LOY + r) * WINW + LOX + c] =
-            mycoltab[(static_cast<unsigned>(b.limit) - static_cast<unsigned>(n)) & 255u];
+        row[c] = colour_of(prog.mycoltab, n, b.limit);
       }
     }
-    benchmark::DoNotOptimize(screen[0]);
+    benchmark::DoNotOptimize(prog.screen.words[0]);
   }
   const double n = static_cast<double>(state.iterations());
   state.counters["points"] = PIXELS;
@@ -211,7 +220,7 @@ void BM_Naive(benchmark::State& state, int view) {
 void BM_PanStep(benchmark::State& state, int view, int workers) {
   start(views[view], workers);
   whole_picture();
-  const work_tally before = work_done();
+  const Work before = work_done();
   for (auto _ : state) {
     headless().mousex.value = 651;  // grid column 244; the pan puts it back at 640
     reuse_pan();
@@ -222,9 +231,9 @@ void BM_PanStep(benchmark::State& state, int view, int workers) {
 // Starting anz workers that do nothing but report, and waiting for them: the renderer's cost
 // per region beyond the computing. pooled: on threads kept ready (sproc); else on a new thread
 // each, as sproc did before.
-void report(void*) { unblockproc(pid); }
+void report(void*) { unblockproc(prog.pid); }
 void BM_WorkerStart(benchmark::State& state, int n, bool pooled) {
-  pid = getpid();
+  prog.pid = getpid();
   for (auto _ : state) {
     for (int i = 0; i < n; ++i) {
       if (pooled) {
@@ -234,7 +243,7 @@ void BM_WorkerStart(benchmark::State& state, int n, bool pooled) {
         std::thread(report, nullptr).detach();
       }
     }
-    for (int i = 0; i < n; ++i) blockproc(pid);
+    for (int i = 0; i < n; ++i) blockproc(prog.pid);
   }
   state.SetLabel(pooled ? "threads kept ready" : "new thread per worker");
 }
@@ -367,9 +376,9 @@ void rates(benchmark::State& state, double pixels, double points) {
 void BM_WindowPicture(benchmark::State& state, int view, bool deep) {
   start(views[view], 0);
   if (deep) prog.view = poster_view_of(view, true);
-  const work_tally before = work_done();
+  const Work before = work_done();
   for (auto _ : state) whole_picture();
-  const work_tally after = work_done();
+  const Work after = work_done();
   rates(state, static_cast<double>(state.iterations()) * PIXELS,
         static_cast<double>(after.points - before.points));
 }
@@ -377,7 +386,7 @@ void BM_WindowPicture(benchmark::State& state, int view, bool deep) {
 void BM_Poster(benchmark::State& state, int view, bool deep, int width, int height, int threads,
                bool png) {
   const zd::View v = poster_view_of(view, deep);
-  build_coltab();
+  build_coltab(prog.mycoltab);
   const PosterShape shape{width, height, 1, threads, 0};
   PosterSink sink;
   if (png) {
@@ -390,7 +399,7 @@ void BM_Poster(benchmark::State& state, int view, bool deep, int width, int heig
   double points = 0;
   for (auto _ : state) {
     PosterTally t;
-    render_poster(v, shape, sink, {}, &t);
+    render_poster(v, shape, prog.mycoltab, sink, {}, &t);
     points += static_cast<double>(t.points);
   }
   rates(state, static_cast<double>(state.iterations()) * width * height, points);

@@ -25,13 +25,13 @@ mkdir -p "$tree" "$log"
 
 # Copies only the files that differ, so that the build recompiles only what a break touches.
 sync_tree() {
-  (cd "$root" && find CMakeLists.txt src tests -type f) | while read -r f; do
+  (cd "$root" && find CMakeLists.txt src tests data docs -type f) | while read -r f; do
     if ! cmp -s "$root/$f" "$tree/$f"; then
       mkdir -p "$(dirname "$tree/$f")"
       cp "$root/$f" "$tree/$f"
     fi
   done
-  (cd "$tree" && find CMakeLists.txt src tests -type f) | while read -r f; do
+  (cd "$tree" && find CMakeLists.txt src tests data docs -type f) | while read -r f; do
     [ -e "$root/$f" ] || rm -f "$tree/$f"
   done
 }

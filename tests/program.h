@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "compute/bandrec.h"
+#include "compute/kernel.h"
 #include "control/startup.h"
 #include "control/view.h"
 #include "navigation/whole.h"
@@ -19,6 +20,11 @@ namespace zd::test {
 inline const std::vector<const char*> FAR_VIEW = {"4", "6", "-1", "1", "50"};
 // A view with detail everywhere, for tests that look at pixels.
 inline const std::vector<const char*> DETAIL_VIEW = {"-0.9", "-0.6", "0.35", "0.125", "120"};
+
+// The colour word of the point in the program's colours.
+inline std::uint32_t point_colour(double cx, double cy, int limit) {
+  return colour_of(prog.mycoltab, escape_count(cx, cy, limit), limit);
+}
 
 class Program : public ::testing::Test {
  protected:
@@ -39,22 +45,22 @@ class Program : public ::testing::Test {
     ASSERT_TRUE(startup(cmd));
   }
 
-  static std::vector<std::uint32_t> picture() { return {screen, screen + WINWORDS}; }
+  static std::vector<std::uint32_t> picture() { return prog.screen.shown(); }
 
-  // The full-quality whole picture of the current view, computed point by point in a buffer
-  // of its own: the program's state is left alone.
+  // The full-quality whole picture of the current (shallow) view at the design's size, computed
+  // point by point in a picture of its own: the program's state is left alone.
   static std::vector<std::uint32_t> fresh_picture() {
-    std::vector<std::uint32_t> words(walk_words(WINH, WINW));
-    const Canvas cv{words.data(), WINW, 0, WINW, words.size()};
-    const WalkBand b{0,    WINH, WINH, xmit - xstep, (xstep * 2.0) / WINW, ymit + ystep,
-                     (ystep * 2.0) / WINH, true, true};
-    auto colour = [limit = limit_of(maxit)](double cx, double cy) {
+    Picture fresh(DESIGN_W, DESIGN_H);
+    const Canvas cv = fresh.canvas(0, DESIGN_W);
+    const View& v = prog.view;
+    const WalkBand b{0,    DESIGN_H, DESIGN_H, v.xmit - v.xstep, (v.xstep * 2.0) / DESIGN_W,
+                     v.ymit + v.ystep, (v.ystep * 2.0) / DESIGN_H, true, true};
+    auto colour = [limit = limit_of(v.maxit)](double cx, double cy) {
       return point_colour(cx, cy, limit);
     };
-    PointByPoint<decltype(colour)> v{cv, b, colour};
-    walk(cv, b, v);
-    words.resize(WINWORDS);
-    return words;
+    PointByPoint<decltype(colour)> p{cv, b, colour};
+    walk(cv, b, p);
+    return fresh.shown();
   }
 };
 

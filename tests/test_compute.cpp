@@ -14,7 +14,7 @@ namespace zd::test {
 namespace {
 
 TEST(Kernel, EscapeCountsAndColours) {
-  build_coltab();
+  build_coltab(prog.mycoltab);
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
   const struct { double cx, cy; int limit, count, entry; } cases[] = {
@@ -29,14 +29,14 @@ TEST(Kernel, EscapeCountsAndColours) {
   for (const auto& p : cases) {
     SCOPED_TRACE(testing::Message() << "c = (" << p.cx << ", " << p.cy << "), limit " << p.limit);
     EXPECT_EQ(escape_count(p.cx, p.cy, p.limit), p.count);
-    EXPECT_EQ(point_colour(p.cx, p.cy, p.limit), mycoltab[p.entry]);
+    EXPECT_EQ(point_colour(p.cx, p.cy, p.limit), prog.mycoltab[p.entry]);
   }
   // The ramp: black, then through its control points.
   const std::pair<int, std::uint32_t> entries[] = {
       {0, 0x000000},  {1, 0x50a078},   {2, 0x589874},   {11, 0xa06460},
       {22, 0xfc2848}, {100, 0xb4509c}, {198, 0xfcfcfc}, {255, 0x50a078},
   };
-  for (auto [i, w] : entries) EXPECT_EQ(mycoltab[i], w) << "entry " << i;
+  for (auto [i, w] : entries) EXPECT_EQ(prog.mycoltab[i], w) << "entry " << i;
 }
 
 // Stores the walk's points of blocks of at least `least` pixels as they are visited.
@@ -57,7 +57,7 @@ struct Stores {
 // band's coarse and block passes from the top band down, then every band's pixel passes from
 // the bottom band up.
 void bands_in_one_thread(const std::vector<bandrec>& bands) {
-  const Canvas cv = screen_canvas();
+  const Canvas cv = prog.screen.canvas(prog.LOX, prog.LOX + prog.XPTS);
   for (int least : {2, 1}) {
     for (std::size_t k = 0; k < bands.size(); ++k) {
       const bandrec& r = least == 2 ? bands[bands.size() - 1 - k] : bands[k];
@@ -73,12 +73,19 @@ void bands_in_one_thread(const std::vector<bandrec>& bands) {
 class Band : public Program {
  protected:
   void SetUp() override { start(); }
-  // A record for rows first.. of the default view's whole picture.
-  static bandrec rec(int first, int rows, int own) {
-    const double dx = (xstep * 2.0) / XPTS, dy = (ystep * 2.0) / YPTS;
-    return {first, rows, xmit - xstep, dx, (ymit + ystep) - first * dy, dy, 50, 0, 1, 0, own,
-            nullptr};
+  // A record for rows first.. of the default view's whole picture, over the columns LOX and
+  // XPTS give now.
+  bandrec rec(int first, int rows, int own) {
+    with = rendering(region);
+    const View& v = prog.view;
+    const double dx = (v.xstep * 2.0) / prog.XPTS, dy = (v.ystep * 2.0) / prog.YPTS;
+    return {first, rows, v.xmit - v.xstep, dx, (v.ymit + v.ystep) - first * dy, dy, 50, 0, 1, 0,
+            own,   nullptr, &with, false};
   }
+  static void fill_screen(std::uint32_t w) { std::fill(prog.screen.words.begin(), prog.screen.words.end(), w); }
+  static std::vector<std::uint32_t> all_words() { return prog.screen.words; }
+  Region region{};
+  Rendering with;
 };
 
 TEST_F(Band, StoresItsOwnRowsOnlyAndSignalsOnce) {
@@ -90,19 +97,20 @@ TEST_F(Band, StoresItsOwnRowsOnlyAndSignalsOnce) {
       {100, 0, 100, 0, 480},  {100, 8, 108, 0, 0},
   };
   const std::uint32_t mark = 0x12345678;  // no colour: the table's words have a zero top byte
+  const std::vector<std::uint32_t>& words = prog.screen.words;
   for (const auto& k : cases) {
     SCOPED_TRACE(testing::Message() << k.first << "+" << k.rows << ", " << k.own << ", " << k.xpts);
-    std::fill(screen, screen + BUFWORDS, mark);
-    LOX = k.lox;
-    XPTS = k.xpts;
+    fill_screen(mark);
+    prog.LOX = k.lox;
+    prog.XPTS = k.xpts;
     bandrec b = rec(k.first, k.rows, k.own);
     smandel(&b);
     EXPECT_EQ(proctest::wakeups(), 1);
-    blockproc(pid);
-    for (int i = 0; i < BUFWORDS; ++i) {
-      const int r = i / WINW, c = i % WINW;
+    blockproc(prog.pid);
+    for (std::size_t i = 0; i < words.size(); ++i) {
+      const int r = static_cast<int>(i) / DESIGN_W, c = static_cast<int>(i) % DESIGN_W;
       const bool own = r >= k.first && r < k.own && c >= k.lox && c < k.lox + k.xpts;
-      ASSERT_EQ(screen[i] != mark, own) << "row " << r << ", column " << c;
+      ASSERT_EQ(words[i] != mark, own) << "row " << r << ", column " << c;
     }
   }
 }
@@ -113,15 +121,15 @@ TEST_F(Band, StoresItsOwnRowsOnlyAndSignalsOnce) {
 TEST_F(Band, RightEdgeTestsReadTheNextRowsFirstWord) {
   const std::uint32_t flat = 0x00abcdef;  // not a colour of the table
   for (const std::uint32_t next_row_first : {flat, 0x00fedcbau}) {
-    std::fill(screen, screen + BUFWORDS, flat);
-    screen[1 * 480 + 0] = next_row_first;
+    fill_screen(flat);
+    prog.screen.row(1)[0] = next_row_first;
     bandrec b = rec(0, 4, 4);
     b.x0 = -478 * 5.0, b.dx = 5, b.y0 = 0, b.no_firstpass = 1;
     smandel(&b);
-    blockproc(pid);
+    blockproc(prog.pid);
     const bool refined = next_row_first != flat;
-    EXPECT_EQ(screen[478], refined ? point_colour(0, 0, 50) : flat);
-    EXPECT_EQ(screen[479], refined ? point_colour(5, 0, 50) : flat);
+    EXPECT_EQ(prog.screen.row(0)[478], refined ? point_colour(0, 0, 50) : flat);
+    EXPECT_EQ(prog.screen.row(0)[479], refined ? point_colour(5, 0, 50) : flat);
   }
 }
 
@@ -134,14 +142,14 @@ TEST_F(Band, ABandStoresItsPixelPassAfterTheBandBelowHasTestedIt) {
   bandrec bands[2] = {rec(0, 356, 356), rec(356, 4, 360)};
   for (bandrec& b : bands) b.no_firstpass = 1, b.crew = &crew;
   for (int run = 0; run < 20; ++run) {
-    std::fill(screen, screen + BUFWORDS, flat);
-    screen[358 * WINW] = other;  // the band above refines the pixel below it, (357, 0)
+    fill_screen(flat);
+    prog.screen.row(358)[0] = other;  // the band above refines the pixel below it, (357, 0)
     std::thread above(smandel, &bands[1]);
     smandel(&bands[0]);
     above.join();
     const auto got = picture();
-    std::fill(screen, screen + BUFWORDS, flat);
-    screen[358 * WINW] = other;
+    fill_screen(flat);
+    prog.screen.row(358)[0] = other;
     bands_in_one_thread({bands[0], bands[1]});
     ASSERT_EQ(got, picture()) << "run " << run;
   }
@@ -166,32 +174,33 @@ TEST_F(Band, BatchedPassesStoreWhatThePointByPointPassesStore) {
   };
   std::mt19937_64 rng(11);
   std::uniform_int_distribution<int> pick(0, 2);
-  std::vector<std::uint32_t> start_words(BUFWORDS);
+  std::vector<std::uint32_t> start_words(prog.screen.words.size());
   for (const auto& v : views) {
     for (const auto& sh : shapes) {
       for (int flags = 0; flags < 4; ++flags) {
         SCOPED_TRACE(testing::Message() << v.what << ", rows " << sh.first << "+" << sh.rows
                                         << ", cols " << sh.lox << "+" << sh.xpts << ", " << flags);
-        LOX = sh.lox;
-        XPTS = sh.xpts;
-        bandrec b{sh.first, sh.rows,  v.x0, v.dx, v.y0, v.dy, v.limit, flags & 1, 1, flags >> 1,
-                  sh.first + sh.rows, nullptr};
+        prog.LOX = sh.lox;
+        prog.XPTS = sh.xpts;
+        bandrec b = rec(sh.first, sh.rows, sh.first + sh.rows);
+        b.x0 = v.x0, b.dx = v.dx, b.y0 = v.y0, b.dy = v.dy, b.limit = v.limit;
+        b.no_firstpass = flags & 1, b.buttons = flags >> 1;
         // Few colours of the table, so that tests find both equal and different neighbours;
         // without a coarse pass they stand in for its colours.
-        for (auto& w : start_words) w = mycoltab[pick(rng) * 7];
+        for (auto& w : start_words) w = prog.mycoltab[pick(rng) * 7];
 
-        std::copy(start_words.begin(), start_words.end(), screen);
-        const Canvas cv = screen_canvas();
+        prog.screen.words = start_words;
+        const Canvas cv = prog.screen.canvas(prog.LOX, prog.LOX + prog.XPTS);
         const WalkBand wb = walk_band(b);
         Stores one{cv, wb, v.limit, 1};
         walk(cv, wb, one);
-        const std::vector<std::uint32_t> expected(screen, screen + BUFWORDS);
-        std::copy(start_words.begin(), start_words.end(), screen);
-        const long long before = work_done().points;
+        const std::vector<std::uint32_t> expected = all_words();
+        prog.screen.words = start_words;
+        const long long before = prog.tally.points;
         smandel(&b);
-        blockproc(pid);
-        ASSERT_TRUE(std::equal(expected.begin(), expected.end(), screen));
-        EXPECT_EQ(work_done().points - before, one.points);
+        blockproc(prog.pid);
+        ASSERT_EQ(expected, prog.screen.words);
+        EXPECT_EQ(prog.tally.points - before, one.points);
       }
     }
   }
@@ -207,13 +216,13 @@ TEST(BandTable, SplitsOfTheRegion) {
   };
   for (const auto& k : cases) {
     for (int i = 0; i < k.n; ++i) {
-      const bandrec b = band_for(i, k.n, 0, k.rows, 1.0, 0.5, 2.0, 0.25, 50, 0);
+      const bandrec b = band_for(i, k.n, 0, k.rows, 1.0, 0.5, 2.0, 0.25, 50, 0, 1, 0);
       EXPECT_EQ(std::make_pair(b.first, b.rows), k.bands[i]) << k.n << " workers, band " << i;
       EXPECT_EQ(b.y0, 2.0 - b.first * 0.25);
     }
   }
   // Rows and y are counted from the region's first row.
-  const bandrec b = band_for(1, 4, 100, 360, 1.0, 0.5, 2.0, 0.25, 50, 3);
+  const bandrec b = band_for(1, 4, 100, 360, 1.0, 0.5, 2.0, 0.25, 50, 0, 1, 3);
   EXPECT_EQ(b.first, 190);
   EXPECT_EQ(b.y0, 2.0 - 90 * 0.25);
   EXPECT_EQ(b.buttons, 3);
@@ -229,10 +238,13 @@ class Renderer : public Program {
     started.clear();
   }
   // The whole picture's region, or rows first.. of it.
-  static void render(int first = 0, int rows = WINH) {
-    const double dx = (xstep * 2.0) / XPTS, dy = (ystep * 2.0) / YPTS;
-    mandel(first, rows, xmit - xstep, dx, (ymit + ystep) - first * dy, dy, limit_of(maxit));
+  static void render(int first = 0, int rows = DESIGN_H) {
+    const View& v = prog.view;
+    const double dx = (v.xstep * 2.0) / prog.XPTS, dy = (v.ystep * 2.0) / prog.YPTS;
+    mandel(rendering(Region{}), first, rows, v.xmit - v.xstep, dx, (v.ymit + v.ystep) - first * dy,
+           dy, limit_of(v.maxit));
   }
+  static void fill_screen(std::uint32_t w) { std::fill(prog.screen.words.begin(), prog.screen.words.end(), w); }
   static inline int sleeps = 0;
   static inline std::vector<bandrec> started;  // the workers' records, as sproc saw them
 };
@@ -246,10 +258,10 @@ TEST_F(Renderer, WorkersMakeTheirBandsPictureEveryTime) {
   const std::uint32_t mark = 0x00abcdef;  // no colour of the table
   for (const auto& k : cases) {
     SCOPED_TRACE(testing::Message() << k.workers << " workers, rows " << k.first << "+" << k.rows);
-    anz = k.workers;
+    prog.anz = k.workers;
     std::vector<std::vector<std::uint32_t>> runs;
     for (int run = 0; run < 3; ++run) {
-      std::fill(screen, screen + BUFWORDS, mark);
+      fill_screen(mark);
       started.clear();
       render(k.first, k.rows);
       EXPECT_EQ(proctest::wakeups(), 0) << "every wake-up taken";
@@ -262,14 +274,14 @@ TEST_F(Renderer, WorkersMakeTheirBandsPictureEveryTime) {
                 1)
           << "row " << r;
     }
-    std::fill(screen, screen + BUFWORDS, mark);
+    fill_screen(mark);
     bands_in_one_thread(started);
     for (const auto& p : runs) EXPECT_EQ(p, picture());
   }
 }
 
 TEST_F(Renderer, FailedStartsAreRetriedAfterASecond) {
-  anz = 1;
+  prog.anz = 1;
   proctest::fail_sproc(2);
   testing::internal::CaptureStdout();
   render();
@@ -285,9 +297,10 @@ TEST_F(Renderer, ShownPictureCarriesTheLogoButScreenDoesNot) {
   for (int r = 0; r < 360; ++r) {
     for (int c = 0; c < 480; ++c) {
       const int d = r + 2, x = c - 356;  // the logo's block rows 2..19 at the bottom right
-      const std::uint32_t logo = r < 18 && x >= 0 ? snap_long[d * LOGOW + x] : 0;
-      ASSERT_EQ(win[r * 480 + c], logo ? logo : screen[r * 480 + c]) << r << ", " << c;
-      ASSERT_NE(screen[r * 480 + c], LOGO_COLOUR);
+      const std::uint32_t logo = r < 18 && x >= 0 ? prog.snap_long[d * LOGOW + x] : 0;
+      const std::uint32_t word = prog.screen.row(r)[c];
+      ASSERT_EQ(win[r * 480 + c], logo ? logo : word) << r << ", " << c;
+      ASSERT_NE(word, LOGO_COLOUR);
     }
   }
 }
@@ -325,30 +338,32 @@ TEST_F(Renderer, CoarsePictureAndItsFollowUpRefinement) {
   for (const auto& k : cases) {
     SCOPED_TRACE(k.what);
     SetUp();
-    highq = k.hq;
-    anz = k.workers;
+    prog.highq = k.hq;
+    prog.anz = k.workers;
     headless().buttons[k.dev - RIGHTMOUSE] = 1;
     std::vector<std::vector<std::uint32_t>> frames;
     headless().on_write = [&](const HeadlessState& h) {
-      frames.emplace_back(h.pixels, h.pixels + WINWORDS);
+      frames.push_back(h.pixels);
       if (k.release) std::fill(headless().buttons, headless().buttons + 3, 0);
     };
-    const long long before = work_done().points;
+    const long long before = prog.tally.points;
     render();
     ASSERT_EQ(frames.size(), static_cast<std::size_t>(k.writes));
-    EXPECT_EQ(no_firstpass, 0);
-    EXPECT_EQ(picture_coarse, k.writes == 1);
+    EXPECT_EQ(prog.no_firstpass, 0);
+    EXPECT_EQ(prog.picture_coarse, k.writes == 1);
     EXPECT_EQ(proctest::wakeups(), 0) << "every wake-up taken";
     if (k.writes == 2) {
       EXPECT_NE(frames[0], frames[1]);
       EXPECT_EQ(picture(), fresh_picture());
       continue;
     }
-    EXPECT_EQ(work_done().points - before, 90 * 120);
-    for (int i = 0; i < WINWORDS; ++i) {
-      const int r = (i / WINW) & ~3, c = (i % WINW) & ~3;
-      const double x = (xmit - xstep) + c * (xstep / 240), y = (ymit + ystep) - r * (ystep / 180);
-      ASSERT_EQ(screen[i], point_colour(x, y, limit_of(maxit))) << i / WINW << ", " << i % WINW;
+    EXPECT_EQ(prog.tally.points - before, 90 * 120);
+    const View& v = prog.view;
+    const auto got = picture();
+    for (int i = 0; i < DESIGN_W * DESIGN_H; ++i) {
+      const int r = (i / DESIGN_W) & ~3, c = (i % DESIGN_W) & ~3;
+      const double x = (v.xmit - v.xstep) + c * (v.xstep / 240), y = (v.ymit + v.ystep) - r * (v.ystep / 180);
+      ASSERT_EQ(got[i], point_colour(x, y, limit_of(v.maxit))) << i / DESIGN_W << ", " << i % DESIGN_W;
     }
   }
 }

@@ -31,21 +31,23 @@ TEST_F(StartUp, EveryFormSetsTheViewAndWorkers) {
   for (const auto& f : forms) {
     SCOPED_TRACE(testing::PrintToString(f.args));
     start(f.args);
-    EXPECT_EQ(anz, f.anz);
-    EXPECT_EQ((std::vector<double>{xmit, ymit, xstep, ystep, maxit}), f.view);
+    const View& v = prog.view;
+    EXPECT_EQ(prog.anz, f.anz);
+    EXPECT_EQ((std::vector<double>{v.xmit, v.ymit, v.xstep, v.ystep, v.maxit}), f.view);
   }
 }
 
 TEST_F(StartUp, PreparesGeometryPointerDisplayAndLogo) {
   start();
-  EXPECT_EQ((std::vector<int>{XPTS, YPTS, LOX, LOY, calc, highq, no_firstpass, pid}),
+  EXPECT_EQ((std::vector<int>{prog.XPTS, prog.YPTS, prog.LOX, prog.LOY, prog.calc, prog.highq,
+                              prog.no_firstpass, prog.pid}),
             (std::vector<int>{480, 360, 0, 0, 1, 1, 0, static_cast<int>(::getpid())}));
   const HeadlessState& h = headless();
   EXPECT_EQ((std::vector<int>{h.mousex.value, h.mousex.vmax, h.mousey.value, h.mousey.vmax}),
             (std::vector<int>{640, 1279, 512, 1023}));
   EXPECT_TRUE(h.open && !h.cursor && h.title == "zoomdive");
   EXPECT_EQ(h.writes, 0) << "nothing drawn before the first computation";
-  EXPECT_NE(std::count(snap_long, snap_long + LOGOW * LOGOH, LOGO_COLOUR), 0);
+  EXPECT_NE(std::count(std::begin(prog.snap_long), std::end(prog.snap_long), LOGO_COLOUR), 0);
 }
 
 TEST(CommandLine, UnusableViewNumbersAreErrorsNamingTheArgument) {
@@ -70,6 +72,8 @@ TEST(CommandLine, UnusableViewNumbersAreErrorsNamingTheArgument) {
         "the view is too wide: (x2 - x1) / 2 = 1e+300 is above 1e+290"},
       {{"-2", "1", "1e300", "-1e300", "50"},
         "the view is too high: (y2 - y1) / 2 = -1e+300 is above 1e+290"},
+      {{"--window", "64x47", "-2", "1", "50"},
+       "--window \"64x47\" is not WxH with W from 64 to 65536 and H from 48 to 65536"},
   };
   Cmdline cmd;
   std::string err;
@@ -91,13 +95,14 @@ TEST(CommandLine, UnusableViewNumbersAreErrorsNamingTheArgument) {
   EXPECT_EQ(parse_explorer_args(6, close, cmd, err), Parsed::Run) << err;
 }
 
-// What a recording's head gives as the start view starts the same view: every digit of a centre
-// that a dive keeps, shallow or deep, and the default view's own doubles.
+// What a recording's head gives as the start view starts the same view in a window of the same
+// size: every digit of a centre that a dive keeps, shallow or deep, and the default view's own
+// doubles.
 TEST(CommandLine, TheStartArgumentsStartTheSameViewAgain) {
   const std::vector<const char*> forms[] = {
       {},
-      {"--view", "0.743643887037158704752191506114774", "-0.131825904205311970493132056385139",
-       "-1.3333333333333333e-10", "-1e-10", "300"},
+      {"--window", "801x450", "--view", "0.743643887037158704752191506114774",
+       "-0.131825904205311970493132056385139", "-1.3333333333333333e-10", "-1e-10", "300"},
       {"--", " 0.7436438870371587047521915061147", "0.7436438870371587047521915061149",
        "-0.1318259042053119704931320563851", "-0.1318259042053119704931320563853 ", "300"},
   };
@@ -115,6 +120,7 @@ TEST(CommandLine, TheStartArgumentsStartTheSameViewAgain) {
     args.clear();
     for (const std::string& w : words) args.push_back(w.c_str());
     ASSERT_EQ(parse_explorer_args(static_cast<int>(args.size()), args.data(), again, err), Parsed::Run);
+    EXPECT_EQ(std::make_pair(again.width, again.height), std::make_pair(first.width, first.height));
     // Views are equal when every step from them is: dive far below the doubles.
     View a = start_view(first), b = start_view(again);
     for (int step = 0; step < 400; ++step) {

@@ -660,7 +660,7 @@ TEST(DeepProgram, AnchorColoursAgreeWithMpfrIteration) {
       mpfr_set(pt.x, x.get(), MPFR_RNDN);
       mpfr_set(pt.y, y.get(), MPFR_RNDN);
       const int want = oracle_count(pt.x, pt.y, dc.limit, prec);
-      agree += screen[r * WINW + c] == mycoltab[(dc.limit - want) & 255];
+      agree += prog.screen.row(r)[c] == colour_of(prog.mycoltab, want, dc.limit);
     }
     EXPECT_GE(agree, tried * 99 / 100) << agree << " of " << tried;
   }
@@ -683,7 +683,7 @@ TEST(DeepProgram, PicturesAreTheSameForAnyWorkersBandsAndThreads) {
     ASSERT_TRUE(startup(cmd));
     ASSERT_TRUE(prog.view.deep);
     whole_picture();
-    const std::vector<std::uint32_t> words(screen, screen + WINWORDS);
+    const std::vector<std::uint32_t> words = prog.screen.shown();
     if (first.empty()) {
       first = words;
     } else {
@@ -703,7 +703,7 @@ TEST(DeepProgram, PicturesAreTheSameForAnyWorkersBandsAndThreads) {
       rgb.insert(rgb.end(), b.rgb, b.rgb + static_cast<size_t>(b.rows) * w * 3);
       return std::string();
     };
-    EXPECT_EQ(render_poster(v, shape, sink), "");
+    EXPECT_EQ(render_poster(v, shape, prog.mycoltab, sink), "");
     return rgb;
   };
   const std::vector<std::uint8_t> p480 = poster(480, 360, 4, 1);
@@ -711,7 +711,7 @@ TEST(DeepProgram, PicturesAreTheSameForAnyWorkersBandsAndThreads) {
   int differ = 0;
   for (int y = 0; y < 360; ++y) {
     for (int x = 0; x < 480; ++x) {
-      const std::uint32_t w = first[(359 - y) * WINW + x];
+      const std::uint32_t w = first[(359 - y) * 480 + x];
       const std::uint8_t* q = &p480[3 * (y * 480 + x)];
       differ += (w & 0xffffff) != static_cast<std::uint32_t>(q[0] | q[1] << 8 | q[2] << 16);
     }
@@ -762,12 +762,13 @@ TEST(DeepProgram, DeepExcursionsAndPrintedNumbersLoseNothing) {
   for (int i = 0; i < 50; ++i) xs = xs * 0.9, ys = ys * 0.9, m = m < 64250.0 ? m * 1.02 : m;
   EXPECT_TRUE(View::of_doubles(0.5, 0.0004999999999999449, xs, ys, m).deep) << "the dive goes deep";
   for (int i = 0; i < 50; ++i) xs = xs / 0.9, ys = ys / 0.9, m = m / 1.02;
-  EXPECT_FALSE(prog.view.deep);
-  EXPECT_EQ(xmit, 0.5);
-  EXPECT_EQ(ymit, 0.0004999999999999449);
-  EXPECT_EQ(xstep, xs);
-  EXPECT_EQ(ystep, ys);
-  EXPECT_EQ(maxit, m);
+  const View& back_out = prog.view;
+  EXPECT_FALSE(back_out.deep);
+  EXPECT_EQ(back_out.xmit, 0.5);
+  EXPECT_EQ(back_out.ymit, 0.0004999999999999449);
+  EXPECT_EQ(back_out.xstep, xs);
+  EXPECT_EQ(back_out.ystep, ys);
+  EXPECT_EQ(back_out.maxit, m);
 
   for (const char* depth : {"1e-30", "1e-400", "3e-5000"}) {
     SCOPED_TRACE(depth);

@@ -31,7 +31,10 @@ class Navigation : public Program {
     kinds.clear();
     headless().on_write = [this](const HeadlessState& hs) {
       const bool button = hs.buttons[0] || hs.buttons[1] || hs.buttons[2];
-      kinds += XPTS != WINW || YPTS != WINH ? 's' : no_firstpass ? 'r' : button ? 'c' : 'f';
+      kinds += prog.XPTS != prog.screen.stride || prog.YPTS != prog.screen.height ? 's'
+               : prog.no_firstpass                                               ? 'r'
+               : button                                                          ? 'c'
+                                                                                 : 'f';
     };
   }
   // The loop, driven by the script until the right button.
@@ -49,12 +52,14 @@ TEST(Script, ParsesLinesAndNamesTheFaultyLine) {
   std::vector<ScriptLine> lines;
   int bad = 0;
   std::string what;
-  const char* text = "# dive\n\nL 0 0\r\n  ML -5 +7\n\t-\t1280\t-2147483648\nRLM 1 2";
+  const char* text = "# dive\n\nL 0 0\r\n  ML -5 +7\n\t-\t1280\t-2147483648\nRLM 1 2\nwindow 65536x1";
   ASSERT_TRUE(parse_script(text, lines, bad, what)) << what;
-  std::vector<std::array<int, 3>> got;
-  for (const ScriptLine& l : lines) got.push_back({l.buttons, l.dx, l.dy});
-  using Lines = std::vector<std::array<int, 3>>;
-  EXPECT_EQ(got, (Lines{{1, 0, 0}, {3, -5, 7}, {0, 1280, INT_MIN}, {7, 1, 2}}));
+  std::vector<std::array<int, 5>> got;
+  for (const ScriptLine& l : lines) got.push_back({l.buttons, l.dx, l.dy, l.width, l.height});
+  using Lines = std::vector<std::array<int, 5>>;
+  EXPECT_EQ(got, (Lines{{1, 0, 0, 0, 0}, {3, -5, 7, 0, 0}, {0, 1280, INT_MIN, 0, 0}, {7, 1, 2, 0, 0},
+                        {0, 0, 0, 65536, 1}}));
+  EXPECT_EQ(lines.back().command, CMD_RESIZE);
   const struct { std::string_view text; int line; const char* what; } faults[] = {
       {"L 0 0\n\n# x\nLL 0 0\n", 4, "buttons \"LL\": 'L' given twice"},
       {"l 0 0", 1, "buttons \"l\": 'l' is not one of L, M, R"},
@@ -64,6 +69,9 @@ TEST(Script, ParsesLinesAndNamesTheFaultyLine) {
       {"L 1.5 0", 1, "DX \"1.5\" is not an integer"},
       {"L 0 -", 1, "DY \"-\" is not an integer"},
       {{"L 0 0\nL 0\0 0", 12}, 2, "a NUL byte in the line"},
+      {"window 640x0", 1, "expected window WxH, W and H from 1 to 65536"},
+      {"window 640 480", 1, "expected window WxH"},
+      {"window", 1, "expected window WxH"},
   };
   for (const auto& f : faults) {
     EXPECT_FALSE(parse_script(f.text, lines, bad, what)) << f.text;
@@ -118,7 +126,7 @@ TEST_F(Navigation, ScriptLinesTakeEffectAtWarpsStallsAndEnd) {
   EXPECT_EQ(mygetbutton(), 1);
   // A window write starts the count again; then 999 reads keep the line and the 1000th is
   // answered by the next one, clamped to the screen.
-  lrectwrite(0, 0, 479, 359, screenbak);
+  lrectwrite(0, 0, 479, 359, prog.screenbak.data());
   for (int i = 0; i < 999; ++i) ASSERT_EQ(getbutton(LEFTMOUSE), 1) << i;
   EXPECT_EQ(pointer(), std::make_pair(1279, 0));
   EXPECT_EQ(mygetbutton(), 0);
@@ -185,18 +193,19 @@ TEST_F(Navigation, LoopSteps) {
   for (const auto& k : cases) {
     SCOPED_TRACE(k.script);
     start(FAR_VIEW);
-    highq = k.highq;
-    xstep = k.xs0;
-    ystep = k.ys0;
-    maxit = k.maxit0;
+    View& v = prog.view;
+    prog.highq = k.highq;
+    v.xstep = k.xs0;
+    v.ystep = k.ys0;
+    v.maxit = k.maxit0;
     play(k.script);
     EXPECT_EQ(kinds, k.frames);
-    EXPECT_EQ(xstep, k.xstep);
-    EXPECT_DOUBLE_EQ(ystep, k.xstep * (k.ys0 / k.xs0));
-    EXPECT_EQ(maxit, k.maxit);
+    EXPECT_EQ(v.xstep, k.xstep);
+    EXPECT_DOUBLE_EQ(v.ystep, k.xstep * (k.ys0 / k.xs0));
+    EXPECT_EQ(v.maxit, k.maxit);
     // Within a millionth of a pixel.
-    EXPECT_NEAR(xmit, k.xmit, std::fabs(xstep) * 1e-8);
-    EXPECT_NEAR(ymit, k.ymit, std::fabs(ystep) * 1e-8);
+    EXPECT_NEAR(v.xmit, k.xmit, std::fabs(v.xstep) * 1e-8);
+    EXPECT_NEAR(v.ymit, k.ymit, std::fabs(v.ystep) * 1e-8);
   }
 }
 
@@ -216,7 +225,7 @@ TEST_F(Navigation, AShallowSessionIsTheDesignsBitForBit) {
   EXPECT_EQ(prog.view.numbers(),
             "0.74358900000000039 -0.1318628 -4.4999999999995043e-05 -3.1500000000006525e-05 3060");
   EXPECT_EQ(headless().writes, 38);
-  EXPECT_EQ(fnv1a_words(screen, WINWORDS), 0xac79db25aadd23c5u);
+  EXPECT_EQ(fnv1a_words(picture().data(), picture().size()), 0xac79db25aadd23c5u);
 }
 
 TEST_F(Navigation, CoarsePictureLeftByALateReleaseIsRefinedWhenIdle) {
@@ -238,7 +247,7 @@ TEST_F(Navigation, CoarsePictureLeftByALateReleaseIsRefinedWhenIdle) {
     };
     paint_mandel();
     EXPECT_EQ(kinds, frames);
-    EXPECT_FALSE(picture_coarse);
+    EXPECT_FALSE(prog.picture_coarse);
     if (dx == 0) {
       EXPECT_EQ(picture(), fresh_picture());
     }
@@ -260,7 +269,9 @@ class Pan : public Program {
     EXPECT_EQ(xmouse() - 240, px);
     EXPECT_EQ(ymouse() - 180, py);
     std::vector<std::array<int, 4>> strips;
-    headless().on_write = [&](const HeadlessState&) { strips.push_back({LOX, LOY, XPTS, YPTS}); };
+    headless().on_write = [&](const HeadlessState&) {
+      strips.push_back({prog.LOX, prog.LOY, prog.XPTS, prog.YPTS});
+    };
     reuse_pan();
     headless().on_write = nullptr;
     return strips;
@@ -292,26 +303,29 @@ TEST_F(Pan, StripsKeptPixelsAndView) {
   long long differ = 0;
   for (const auto& k : cases) {
     SCOPED_TRACE(testing::Message() << "px " << k.px << ", py " << k.py);
-    const double x = xmit, y = ymit, colstep = (xstep * 2.0) / 480, rowstep = (ystep * 2.0) / 360;
+    const View& v = prog.view;
+    const double x = v.xmit, y = v.ymit, colstep = (v.xstep * 2.0) / 480, rowstep = (v.ystep * 2.0) / 360;
     const auto old = picture();
-    calc = 0;
+    prog.calc = 0;
     EXPECT_EQ(pan_by(k.px, k.py), k.strips);
-    EXPECT_EQ((std::array<int, 4>{LOX, LOY, XPTS, YPTS}), (std::array<int, 4>{0, 0, 480, 360}));
-    EXPECT_NEAR(xmit, x + k.dc * colstep, 1e-15);
-    EXPECT_NEAR(ymit, y + k.dr * rowstep, 1e-15);
-    EXPECT_EQ(calc, k.dr == 364);
-    if (calc) {
-      EXPECT_EQ(picture(), old);
+    EXPECT_EQ((std::array<int, 4>{prog.LOX, prog.LOY, prog.XPTS, prog.YPTS}),
+              (std::array<int, 4>{0, 0, 480, 360}));
+    EXPECT_NEAR(v.xmit, x + k.dc * colstep, 1e-15);
+    EXPECT_NEAR(v.ymit, y + k.dr * rowstep, 1e-15);
+    EXPECT_EQ(prog.calc, k.dr == 364);
+    const auto now = picture();
+    if (prog.calc) {
+      EXPECT_EQ(now, old);
       continue;
     }
     // New row r, column c shows what old row r - dr, column c + dc showed.
     for (int r = std::max(0, k.dr); r < std::min(360, 360 + k.dr); ++r) {
       for (int c = std::max(0, -k.dc); c < std::min(480, 480 - k.dc); ++c) {
-        ASSERT_EQ(screen[r * WINW + c], old[(r - k.dr) * WINW + c + k.dc]) << r << ", " << c;
+        ASSERT_EQ(now[r * 480 + c], old[(r - k.dr) * 480 + c + k.dc]) << r << ", " << c;
       }
     }
     const auto fresh = fresh_picture();
-    for (int i = 0; i < WINWORDS; ++i) differ += screen[i] != fresh[i];
+    for (std::size_t i = 0; i < now.size(); ++i) differ += now[i] != fresh[i];
   }
   // Strip coordinates are rounded differently from the whole picture's, so refinement decisions
   // at strip edges may differ: measured, 6 pixels in all.

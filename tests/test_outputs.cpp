@@ -265,6 +265,8 @@ TEST_F(Outputs, UnusableArgumentsExit2AndPrintNothingOnStandardOutput) {
       {{"-2", "1", "-1"}, "give all five view numbers or none (got 3)"},
       {{"-2", "1", "-1", "1", "1e12"}, "limit \"1e12\" does not fit an int"},
       {{"1", "1", "-1", "1", "50"}, "x1 and x2 are equal: the view has no width"},
+      {{"--window", "63x48"}, "--window \"63x48\" is not WxH with W from 64 to 65536"},
+      {{"--window", "640x"}, "--window \"640x\" is not WxH"},
       // Posters and films.
       {{"--size", "0x5"}, "--size \"0x5\" is not WxH"},
       {{"--size", "99999999x2"}, "--size \"99999999x2\" is not WxH"},
@@ -284,7 +286,7 @@ TEST_F(Outputs, UnusableArgumentsExit2AndPrintNothingOnStandardOutput) {
       {{"--size", "63x48", "--replay", "s.txt", "--video", "f.mp4"}, "even width and height"},
       {{"--size", "64x48", "--replay", "s.txt", "--video", "f.mp4", "--frames", "f"},
        "--video and --frames"},
-      {{"--size", "64x48", "--screen", "w.bin"}, "--screen writes the 480 x 360 window's words"},
+      {{"--size", "64x48", "--screen", "w.bin"}, "--screen writes the window's words"},
       {{"--size", "64x48", "--replay", "s.txt", "--frames", "f", "--frame-range", "5:6"},
        "the film has 4 frames"},
   };
@@ -376,15 +378,16 @@ TEST_F(Outputs, WhatARunComputesIsWhatItWrites) {
   in.attach(headless());
   paint_mandel();
   char want[512];
+  const std::vector<std::uint32_t> screen = prog.screen.shown();
   std::snprintf(want, sizeof want, "view %s\nframes %lld\nscreen %016" PRIx64 "\n",
-                prog.view.numbers().c_str(), headless().writes, fnv1a_words(screen, WINWORDS));
+                prog.view.numbers().c_str(), headless().writes, fnv1a_words(screen.data(), screen.size()));
   EXPECT_EQ(r.out, want);
   const std::string words = slurp(dir / "last.bin");
-  ASSERT_EQ(words.size(), WINWORDS * 4u);
-  EXPECT_EQ(std::memcmp(words.data(), screen, words.size()), 0);  // little-endian machines
+  ASSERT_EQ(words.size(), screen.size() * 4u);
+  EXPECT_EQ(std::memcmp(words.data(), screen.data(), words.size()), 0);  // little-endian machines
   const Picture last = read_png(dir / "last.png");
-  ASSERT_EQ(last.width * last.height, WINWORDS);
-  for (int i = 0; i < WINWORDS; ++i) {  // the PNG is top row first
+  ASSERT_EQ(last.width * last.height, 480 * 360);
+  for (int i = 0; i < 480 * 360; ++i) {  // the PNG is top row first
     ASSERT_EQ(last.px(i % 480, i / 480), headless().pixels[(359 - i / 480) * 480 + i % 480] & 0xffffff) << i;
   }
   const auto frames = listing(dir / "f" / "g");

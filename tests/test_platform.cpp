@@ -24,7 +24,7 @@ struct Meeting {
     Meeting& m = *static_cast<Meeting*>(arg);
     m.arrived.fetch_add(1);
     if (wait_for([&] { return m.arrived.load() >= m.n; })) m.met.fetch_add(1);
-    unblockproc(pid);
+    unblockproc(prog.pid);
   }
   // Starts n workers and takes their n wake-ups; true if all of them met.
   bool hold(int workers) {
@@ -33,7 +33,7 @@ struct Meeting {
     for (int i = 0; i < n; ++i) {
       if (sproc(&Meeting::attend, 0, this) == -1) return false;
     }
-    for (int i = 0; i < n; ++i) blockproc(pid);
+    for (int i = 0; i < n; ++i) blockproc(prog.pid);
     return met.load() == n;
   }
 };
@@ -46,7 +46,7 @@ int settled() {
 }
 
 TEST_F(Program, WorkersRunAtTheSameTimeOnThreadsKeptReady) {
-  pid = getpid();
+  prog.pid = getpid();
   Meeting m;
   const int before = settled();
   ASSERT_TRUE(m.hold(3));

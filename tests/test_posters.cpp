@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "compute/bandrec.h"
 #include "compute/poster.h"
 #include "display/display.h"
+#include "program.h"
 #include "render_run.h"
 
 namespace zd::test {
@@ -69,7 +69,7 @@ TEST_F(Posters, LargerPostersAgreeAtSharedPointsWithDirectCounts) {
   const char* view = " -- 0.779296875 0.720703125 0.14697265625 0.10302734375 300";
   ok(std::string("--size 480x360 -o w.png") + view);
   const Picture w = png("w.png");
-  build_coltab();
+  build_coltab(prog.mycoltab);
   const struct { int width, height, scale, column, row; } cases[] = {
       {960, 720, 2, 0, 0}, {960, 360, 1, 240, 0}, {480, 720, 1, 0, 180}, {1440, 720, 2, 240, 0}};
   for (const auto& k : cases) {
@@ -92,6 +92,58 @@ TEST_F(Posters, LargerPostersAgreeAtSharedPointsWithDirectCounts) {
     EXPECT_EQ(differ, 0);
     EXPECT_EQ(direct, 0);
   }
+}
+
+// The explorer's window at any size shows at rest the poster of its view at that size, the logo
+// (124 x 18 at the bottom right) aside: after dives, pans and a resize to an odd size that is
+// taller than 4:3, where the points come from their rows and columns. Deep, to the last pixel:
+// pans move the centre by exactly the pixels the picture moves. Shallow, but for a few pixels a
+// pan leaves (the centre rounded to doubles, refinements at the strips' edges: 40 measured).
+TEST_F(Posters, TheWindowAtAnySizeIsThePosterOfItsView) {
+  std::ofstream(dir / "s.txt") << "L 0 0\nL 30 -20\n- 0 0\n- 17 9\n- 0 0\nwindow 201x163\n"
+                                  "L -12 5\n- 0 0\n- 9 -7\n- 0 0\n";
+  for (const bool deep : {false, true}) {
+    SCOPED_TRACE(deep ? "deep" : "shallow");
+    const Result r = ok(std::string("--window 160x90 --replay s.txt --summary -o w.png ") +
+                        (deep ? "--view 0.74364388703715 -0.13182590420533 -1e-13 -0.75e-13 1000"
+                              : "-- 0.7436938870 0.7435938870 -0.1317884043 -0.1318634043 500"));
+    ok("--size 201x163 -o p.png --view " + r.out.substr(5, r.out.find('\n') - 5));
+    const Picture w = png("w.png"), p = png("p.png");
+    ASSERT_EQ(w.width * w.height, 201 * 163);
+    int differ = 0;
+    for (int i = 0; i < 201 * 163; ++i) {
+      const int x = i % 201, y = i / 201;
+      differ += (x < 201 - 124 || y < 163 - 18) && w.px(x, y) != p.px(x, y);
+    }
+    EXPECT_LE(differ, deep ? 0 : 100);
+  }
+}
+
+// A large window's frames while a button is held are coarser, so that they cost about what the
+// design's do: 8 x 8 blocks at 1280 x 720, each the colour of its bottom-left point. A drag let go
+// at rest, its picture is the poster of its view all the same, computed afresh.
+TEST_F(Posters, ALargeWindowDivesInCoarserFramesAndRestsOnThePoster) {
+  std::ofstream(dir / "s.txt") << "LM 0 0\nLM 20 0\n- 0 0\n- 0 0\n";
+  const Result r = ok("--window 1280x720 --replay s.txt --frames f --summary -o w.png -- " +
+                      std::string("0.7436938870 0.7435938870 -0.1317884043 -0.1318634043 500"));
+  ok("--size 1280x720 -o p.png --view " + r.out.substr(5, r.out.find('\n') - 5));
+  const Picture coarse = png("f/frame-000001.png"), w = png("w.png"), p = png("p.png");
+  ASSERT_EQ(coarse.width * coarse.height, 1280 * 720);
+  int mixed = 0, colours = 0;
+  for (int by = 0; by < 720; by += 8) {
+    for (int bx = 0; bx + 8 <= 1280 - 124; bx += 8) {  // the logo aside
+      const unsigned first = coarse.px(bx, 719 - by);
+      colours += first != coarse.px(bx > 0 ? bx - 8 : 8, 719 - by);
+      for (int i = 0; i < 64; ++i) mixed += coarse.px(bx + i % 8, 719 - by - i / 8) != first;
+    }
+  }
+  EXPECT_EQ(mixed, 0);
+  EXPECT_GT(colours, 100);
+  int differ = 0;
+  for (int i = 0; i < 1280 * 720; ++i) {
+    differ += (i % 1280 < 1280 - 124 || i / 1280 < 720 - 18) && w.px(i % 1280, i / 1280) != p.px(i % 1280, i / 1280);
+  }
+  EXPECT_EQ(differ, 0);
 }
 
 // A supersampled pixel is the rounded mean, per channel, of the N x N pixels of the N times

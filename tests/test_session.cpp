@@ -1,6 +1,7 @@
 // test_session.cpp — what a session keeps and how it is cut short: view keys through the loop,
 // scripts as the recorder writes them, and pictures abandoned for a press or a quit.
 #include <future>
+#include <set>
 
 #include "navigation/loop.h"
 #include "platform/script.h"
@@ -11,13 +12,17 @@ namespace {
 
 class Session : public Program {
  protected:
-  // Start-up at the view, then the script through the navigation loop.
-  void play(std::vector<const char*> view, const char* text) {
+  // Start-up at the view, then the script through the navigation loop, with pictures or their
+  // views only; shown, if given, gets the view of every window write.
+  void play(std::vector<const char*> view, const char* text, bool views_only = false,
+            std::vector<std::string>* shown = nullptr) {
     start(std::move(view));
+    prog.views_only = views_only;
     std::vector<ScriptLine> lines;
     int bad = 0;
     std::string what;
     ASSERT_TRUE(parse_script(text, lines, bad, what)) << bad << ": " << what;
+    if (shown) headless().on_write = [shown](const HeadlessState&) { shown->push_back(prog.view.numbers()); };
     ScriptedInput in(lines);
     in.attach(headless());
     paint_mandel();
@@ -48,19 +53,75 @@ TEST_F(Session, ViewKeysActThroughTheLoopBetweenSteps) {
     SCOPED_TRACE(c.script);
     reset_state();
     play({"-2", "1", "-1", "1", "100"}, c.script);
-    EXPECT_EQ(xmit, c.xmit);
-    EXPECT_EQ(xstep, c.xstep);
-    EXPECT_EQ(ystep, c.xstep / 1.5);
-    EXPECT_EQ(maxit, c.maxit);
-    EXPECT_EQ(ymit, 0.0);
+    const View& v = prog.view;
+    EXPECT_EQ(v.xmit, c.xmit);
+    EXPECT_EQ(v.xstep, c.xstep);
+    EXPECT_EQ(v.ystep, c.xstep / 1.5);
+    EXPECT_EQ(v.maxit, c.maxit);
+    EXPECT_EQ(v.ymit, 0.0);
     EXPECT_EQ(headless().writes, c.writes);
   }
+}
+
+// Undo goes back a gesture at a time to exactly the view before it, redo forward again: a dive
+// steered from press to release, a pan between rests, a drag, a key, a back-out, wheel notches
+// (a click each). A new gesture ends what could be redone. Shallow and deep, views only (the
+// views do not depend on the pictures).
+TEST_F(Session, UndoAndRedoGoBackAndForthAGestureAtATime) {
+  const std::string gestures[] = {"L 0 0\nL 10 5\nL 0 0\n- 0 0\n",
+                                  "- 16 8\n- 9 0\n- 0 0\n",
+                                  "- -5 3\n- 0 0\n",
+                                  "LM 0 0\nLM 12 9\nLM -4 0\n- 0 0\n",
+                                  "limit*2\n",
+                                  "M 0 0\nM 0 0\nM 0 0\n- 0 0\n",
+                                  "L 0 0\n- 0 0\n",
+                                  "L 0 0\n- 0 0\n"};
+  constexpr int G = static_cast<int>(std::size(gestures));
+  const std::vector<const char*> views[] = {
+      FAR_VIEW, {"--view", "0.743643887037158704752191506114774", "-0.131825904205311970493132056385139",
+                 "-1.3e-25", "-1e-25", "300"}};
+  for (const auto& view : views) {
+    SCOPED_TRACE(view.back());
+    // The view after each number of gestures.
+    std::vector<std::string> after;
+    std::string text;
+    for (int g = 0; g <= G; ++g) {
+      play(view, text.c_str(), true);
+      after.push_back(prog.view.numbers());
+      if (g < G) text += gestures[g];
+    }
+    ASSERT_EQ(std::set<std::string>(after.begin(), after.end()).size(), after.size()) << testing::PrintToString(after);
+    // Undone one by one (one more than there is), then redone; each shows its view.
+    std::vector<std::string> want;
+    for (int g = G - 1; g >= 0; --g) text += "undo\n", want.push_back(after[g]);
+    for (int g = 1; g <= G + 1; ++g) text += g == 1 ? "undo\nredo\n" : "redo\n";
+    for (int g = 1; g <= G; ++g) want.push_back(after[g]);
+    std::vector<std::string> shown;
+    play(view, text.c_str(), true, &shown);
+    ASSERT_GE(shown.size(), want.size());
+    EXPECT_EQ(std::vector<std::string>(shown.end() - 2 * G, shown.end()), want);
+    // A gesture after undoing: nothing left to redo.
+    play(view, (text + "undo\nundo\n- 8 0\n- 0 0\nredo\n").c_str(), true);
+    const std::string moved = prog.view.numbers();
+    play(view, (text + "undo\nundo\n- 8 0\n- 0 0\n").c_str(), true);
+    EXPECT_EQ(moved, prog.view.numbers());
+    EXPECT_NE(moved, after[G - 2]);
+  }
+  // At least 1000 gestures back.
+  std::string text;
+  for (int g = 0; g < 1003; ++g) text += "L 0 0\n- 0 0\n";
+  for (int g = 0; g < 1003; ++g) text += "undo\n";
+  play(FAR_VIEW, text.c_str(), true);
+  const double xstep = prog.view.xstep;
+  play(FAR_VIEW, "L 0 0\n- 0 0\nL 0 0\n- 0 0\nL 0 0\n- 0 0\n", true);
+  EXPECT_EQ(xstep, prog.view.xstep) << "the 1000 gestures after the first three undone";
 }
 
 TEST_F(Session, RecordedLinesReadBackAsTheyWereWritten) {
   const ScriptLine lines[] = {{0, 0, 0}, {1, -5, 7}, {3, 2147483647, -2147483647 - 1},
                               {7, 0, 0}, {0, 0, 0, CMD_HOME}, {3, 0, 0, CMD_MORE_ITERATIONS},
-                              {0, 0, 0, CMD_FEWER_ITERATIONS}};
+                              {0, 0, 0, CMD_FEWER_ITERATIONS}, {0, 0, 0, CMD_RESIZE, 641, 48},
+                              {0, 0, 0, CMD_UNDO}, {0, 0, 0, CMD_REDO}};
   std::string text;
   for (const ScriptLine& l : lines) text += format_line(l) + "\n";
   std::vector<ScriptLine> back;
@@ -71,6 +132,8 @@ TEST_F(Session, RecordedLinesReadBackAsTheyWereWritten) {
   for (std::size_t i = 0; i < back.size(); ++i) {
     SCOPED_TRACE(format_line(lines[i]));
     EXPECT_EQ(back[i].command, lines[i].command);
+    EXPECT_EQ(back[i].width, lines[i].width);
+    EXPECT_EQ(back[i].height, lines[i].height);
     if (lines[i].command == NO_COMMAND) {
       EXPECT_EQ(back[i].buttons, lines[i].buttons);
       EXPECT_EQ(back[i].dx, lines[i].dx);
@@ -105,7 +168,7 @@ TEST_F(Session, AReplayWithoutPicturesShowsTheViewsOfTheOneWithPictures) {
       ScriptedInput in(lines);
       in.attach(headless());
       paint_mandel();
-      EXPECT_EQ(work_done().points > 0, pictures);
+      EXPECT_EQ(prog.tally.points > 0, pictures);
       EXPECT_EQ(prog.kernel != nullptr, pictures) << "no kernel prepared, no reference orbit";
     }
     EXPECT_EQ(shown[0], shown[1]);
@@ -115,22 +178,24 @@ TEST_F(Session, AReplayWithoutPicturesShowsTheViewsOfTheOneWithPictures) {
 
 // A picture that would take hours (limit 2e9, every point inside) must end at once when the
 // user leaves; a press keeps the coarse pass and drops the refinement.
+// Meanwhile a picture that takes more than a second shows in the window's title how far its pass
+// is, and gets its title back when shown. Its bottom rows lie beyond the escape radius, its top
+// rows in the set: their points are quickly done, these never.
 TEST_F(Session, PicturesAreAbandonedForAQuitOrAPress) {
   for (const int workers : {0, 3}) {
     SCOPED_TRACE(testing::Message() << workers << " workers");
     reset_state();
-    start({"0.1", "-0.1", "0.075", "-0.075", "2000000000"});
-    anz = workers;
+    start({"0.1", "-0.1", "0.1", "-10", "2000000000"});
+    prog.anz = workers;
     // The user leaves once the picture is well under way.
-    std::thread([] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::thread([workers] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(workers == 0 ? 1600 : 200));
       headless().interrupt = INTERRUPT_QUIT;
     }).detach();
     // On a thread of its own, the program's main thread for the while, so that a picture that
     // is not abandoned fails the test instead of holding it up for hours.
     std::promise<void> finished;
     std::thread([&] {
-      prog.main_thread = std::this_thread::get_id();
       whole_picture();
       finished.set_value();
     }).detach();
@@ -139,6 +204,15 @@ TEST_F(Session, PicturesAreAbandonedForAQuitOrAPress) {
       std::_Exit(1);
     }
     EXPECT_EQ(headless().writes, 1) << "the window is still written once";
+    if (workers > 0) continue;
+    const std::vector<std::string>& titles = headless().retitled;
+    ASSERT_GE(titles.size(), 2u);
+    int share = -1;
+    EXPECT_EQ(std::sscanf(titles.front().c_str(), "zoomdive — coarse pass %d %%", &share), 1)
+        << titles.front();
+    EXPECT_GT(share, 0);
+    EXPECT_LT(share, 100);
+    EXPECT_EQ(titles.back(), "zoomdive");
   }
 
   // A press: the coarse pass is whole, no refinement point was computed.
@@ -149,10 +223,10 @@ TEST_F(Session, PicturesAreAbandonedForAQuitOrAPress) {
   const auto coarse = picture();
   headless().buttons[LEFTMOUSE - RIGHTMOUSE] = 0;
   headless().interrupt = INTERRUPT_PRESS;
-  const work_tally before = work_done();
+  const long long before = prog.tally.points;
   whole_picture();
   EXPECT_EQ(picture(), coarse);
-  EXPECT_EQ(work_done().points - before.points, 120 * 90);
+  EXPECT_EQ(prog.tally.points - before, 120 * 90);
   // And without the press the same picture is refined.
   headless().interrupt = NO_INTERRUPT;
   prog.stop = STOP_NONE;

@@ -28,9 +28,11 @@ class Window : public ::testing::Test {
     if (!HasFailure()) fs::remove_all(dir);
   }
 
-  // What zoomdive-render shows for the view (the explorer's arguments), after a recorded session.
-  Picture render(const std::string& view, const std::string& session = "") {
-    std::string cmd = std::string(ZD_RENDER_BIN) + " -o " + (dir / "want.png").string();
+  // What zoomdive-render shows for the view (the explorer's arguments), after a recorded
+  // session; options go before the view (a window's size, a poster's).
+  Picture render(const std::string& view, const std::string& session = "",
+                 const std::string& options = "") {
+    std::string cmd = std::string(ZD_RENDER_BIN) + " " + options + " -o " + (dir / "want.png").string();
     if (!session.empty()) {
       std::ofstream(dir / "session") << session;
       cmd += " --replay " + (dir / "session").string();
@@ -51,7 +53,9 @@ class Window : public ::testing::Test {
   // Starts the explorer and waits until its window shows the renderer's first picture.
   Picture start(const std::string& view, const std::string& options = "",
                 const std::string& shell = "") {
-    const Picture want = render(view);
+    // The renderer takes the window's size, if given, as the explorer does.
+    const std::size_t at = options.find("--window ");
+    const Picture want = render(view, "", at == std::string::npos ? "" : options.substr(at, options.find(' ', at + 9) - at));
     launch(options, view, shell);
     // SDL may replace its first window by another: look again until one shows the picture.
     Picture got;
@@ -61,6 +65,17 @@ class Window : public ::testing::Test {
     });
     EXPECT_EQ(got.differing(want), 0) << "pixels unlike the renderer's; " << slurp(dir / "err");
     return want;
+  }
+  // The line P prints, once the explorer has printed it.
+  std::string press_p() {
+    const std::size_t before = slurp(dir / "out").size();
+    std::string out;
+    xdotool("key p");
+    EXPECT_TRUE(eventually(30s, [&] {
+      out = slurp(dir / "out");
+      return out.size() > before && out.back() == '\n';
+    }));
+    return out.substr(before, out.size() - before - 1);
   }
   // The explorer's user and system time, in clock ticks.
   long ticks() const {
@@ -92,30 +107,76 @@ class Window : public ::testing::Test {
   ::Window win = 0;
 };
 
-// Resized, the window shows the picture scaled to fill it, its aspect kept, black around it.
-TEST_F(Window, FirstPictureIsTheRenderersAndResizingScalesItWithItsAspectKept) {
-  // The window's size and where the picture, twice as large, goes in it.
-  const struct { int w, h, x, y; } sizes[] = {{960, 720, 0, 0}, {1040, 720, 40, 0}, {960, 900, 0, 90}};
-  for (const std::string view : {"", SEAHORSE_VIEW}) {
-    SCOPED_TRACE(view);
-    const Picture want = start(view);
-    const std::string id = std::to_string(win);
-    for (const auto& z : sizes) {
-      SCOPED_TRACE(testing::Message() << z.w << " x " << z.h);
-      // Moved to where the screen has room for it.
-      xdotool("windowmove " + id + " 0 0 windowsize " + id + " " + std::to_string(z.w) + " " +
-              std::to_string(z.h));
-      Picture scaled{z.w, z.h, std::vector<unsigned char>(z.w * z.h * 3, 0)}, got;
-      for (int i = 0; i < 960 * 720 * 3; ++i) {
-        const int y = i / (960 * 3), x = i % (960 * 3) / 3, c = i % 3;
-        scaled.rgb[((y + z.y) * z.w + x + z.x) * 3 + c] = want.rgb[(y / 2 * 480 + x / 2) * 3 + c];
-      }
-      EXPECT_TRUE(eventually(30s, [&] { return (got = shot()) == scaled; }))
-          << got.width << " x " << got.height << ", pixels unlike: " << got.differing(scaled);
+// Pixels of a and b that differ, outside the logo's corner (124 x 18 at the bottom right).
+int differing_outside_logo(const Picture& a, const Picture& b) {
+  if (a.width != b.width || a.height != b.height || a.width == 0) return -1;
+  int n = 0;
+  for (int y = 0; y < a.height; ++y) {
+    for (int x = 0; x < a.width; ++x) {
+      n += (y < a.height - 18 || x < a.width - 124) && a.px(x, y) != b.px(x, y);
     }
-    xdotool("click 3");
-    expect_exit_0();
   }
+  return n;
+}
+
+// The smallest shift s > 0 for which the picture shows the old one moved left by s columns
+// (above the logo; at least half of it kept); 0 if there is none.
+int shift_of(const Picture& after, const Picture& before) {
+  const int w = after.width;
+  for (int s = 1; s <= w / 2 && w == before.width; ++s) {
+    bool kept = true;
+    for (int i = 0; i < (after.height - 18) * w && kept; ++i) {
+      kept = i % w + s >= w || after.px(i % w, i / w) == before.px(i % w + s, i / w);
+    }
+    if (kept) return s;
+  }
+  return 0;
+}
+
+// The window at any size, 4:3 or not, odd or even, from the command line, the window manager or
+// F11, shows at rest what zoomdive-render --size writes for its P line's view (the logo aside);
+// pans move it by whole blocks of its own pixels, and the session replays to the last view.
+TEST_F(Window, AtAnySizeItShowsThePosterOfItsPView) {
+  start(SEAHORSE_VIEW, "--window 800x450 --record s.txt");
+  const std::string id = std::to_string(win);
+  std::string last;
+  // At rest at width x height: P names the size, and the poster of its view is the window.
+  auto same_as_poster = [&](int width, int height) {
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    SCOPED_TRACE(size);
+    Picture got;
+    ASSERT_TRUE(eventually(60s, [&] { return (got = shot()).width == width && got.height == height; }))
+        << got.width << " x " << got.height;
+    ASSERT_TRUE(resting());
+    last = press_p();
+    ASSERT_EQ(last.rfind("zoomdive --window " + size + " --view ", 0), 0u) << last;
+    const Picture poster = render(last.substr(last.find("--view")), "", "--size " + size);
+    EXPECT_EQ(differing_outside_logo(shot(), poster), 0);
+  };
+  same_as_poster(800, 450);
+  // Resized: an odd size, taller than 4:3; then one dive step and a pan there.
+  xdotool("windowmove " + id + " 0 0 windowsize " + id + " 601 501");
+  same_as_poster(601, 501);
+  xdotool("click 1");
+  same_as_poster(601, 501);
+  const Picture before = shot();
+  xdotool("mousemove_relative 40 0");  // 15 grid columns: 601 / 240 pixels each, cut to 36
+  int shift = 0;
+  EXPECT_TRUE(eventually(30s, [&] { return (shift = shift_of(shot(), before)) == 36; })) << shift;
+  // F11: the whole screen (no window manager here).
+  xdotool("key F11");
+  same_as_poster(1280, 1024);
+  xdotool("key q");
+  expect_exit_0();
+  const std::string script = slurp(dir / "s.txt");
+  EXPECT_NE(script.find("\n# START: --window 800x450 -- " + std::string(SEAHORSE_VIEW) + "\n"),
+            std::string::npos) << script;
+  const std::string replay = std::string(ZD_RENDER_BIN) + " --summary --window 800x450 --replay " +
+                             (dir / "s.txt").string() + " -- " + SEAHORSE_VIEW + " > " +
+                             (dir / "summary").string();
+  ASSERT_EQ(std::system(replay.c_str()), 0) << replay;
+  EXPECT_EQ(slurp(dir / "summary").substr(0, slurp(dir / "summary").find('\n')),
+            "view " + last.substr(last.find("--view") + 7));
 }
 
 // Blocks of 4 x 4 pixels (the logo's rows aside) that are not all one colour. A picture left
@@ -155,20 +216,8 @@ TEST_F(Window, AShortClickDivesOneStepAndAHeldDiveEndsRefined) {
   expect_exit_0();
 }
 
-// The smallest shift s > 0 for which the picture shows the old one moved left by s columns
-// (above the logo; at least half of it kept); 0 if there is none.
-int shift_of(const Picture& after, const Picture& before) {
-  for (int s = 1; s <= 240 && after.width == 480; ++s) {
-    bool kept = true;
-    for (int i = 0; i < (360 - 18) * 480 && kept; ++i) {
-      kept = i % 480 + s >= 480 || after.px(i % 480, i / 480) == before.px(i % 480 + s, i / 480);
-    }
-    if (kept) return s;
-  }
-  return 0;
-}
-
-// Each notch of the wheel is a step: towards the user a back-out, away from the user a dive.
+// Each notch of the wheel is a step, and a gesture of its own: towards the user a back-out, away
+// from the user a dive.
 TEST_F(Window, AWheelNotchBacksOutOrDivesOneStep) {
   const Picture out = render(SEAHORSE_VIEW, "M 0 0\n- 0 0\n");
   const Picture back = render(SEAHORSE_VIEW, "M 0 0\n- 0 0\nL 0 0\n- 0 0\n");
@@ -180,6 +229,13 @@ TEST_F(Window, AWheelNotchBacksOutOrDivesOneStep) {
   xdotool("click 4");
   EXPECT_TRUE(eventually(60s, [&] { return (got = shot()) == back; }))
       << "pixels unlike one step out and one in: " << got.differing(back);
+  // Two notches in a row are two gestures: Backspace takes back one of them.
+  const Picture again = render(SEAHORSE_VIEW, "M 0 0\n- 0 0\nL 0 0\n- 0 0\nM 0 0\n- 0 0\n");
+  xdotool("click --repeat 2 --delay 5 5");
+  ASSERT_TRUE(resting());
+  xdotool("key BackSpace");
+  EXPECT_TRUE(eventually(60s, [&] { return (got = shot()) == again; }))
+      << "pixels unlike two notches and one undone: " << got.differing(again);
   xdotool("click 3");
   expect_exit_0();
 }
@@ -259,7 +315,9 @@ TEST_F(Window, HeldButtonsStepNoFasterThanTheRate) {
   }
 }
 
-// Esc ends the explorer at once even while a picture that would take hours is computed.
+// While a picture that would take hours is computed, its title tells how far its pass is, P
+// and S answer at once (the view being computed; what the window shows, black so far), and Esc
+// ends the explorer.
 TEST_F(Window, EscEndsAPictureThatWouldTakeHours) {
   launch("", "3 -2 1.875 -1.874 2000000000");
   // Shown (a key sent before the window is mapped goes elsewhere), and computing.
@@ -268,6 +326,14 @@ TEST_F(Window, EscEndsAPictureThatWouldTakeHours) {
     return (win != 0 && shot().width == 480) || app->wait(0ms);
   }));
   ASSERT_TRUE(eventually(20s, [&] { return ticks() > 0; }));
+  std::string title;
+  EXPECT_TRUE(eventually(30s, [&] {
+    return (title = xs->title(win)).rfind("zoomdive — coarse pass ", 0) == 0 && title.back() == '%';
+  })) << title;
+  EXPECT_EQ(press_p(), "zoomdive --view 0.5 0.00049999999999994493 -2.5 -1.8745000000000001 2000000000");
+  xdotool("key s");
+  EXPECT_TRUE(eventually(30s, [&] { return slurp(dir / "out").find("zoomdive-0001.png\n") != std::string::npos; }));
+  EXPECT_EQ(read_png(dir / "zoomdive-0001.png"), (Picture{480, 360, std::vector<unsigned char>(480 * 360 * 3)}));
   // A key that comes in the moment the window is first shown may never reach it; so Esc until
   // the explorer ends (a picture that goes on computing never does).
   EXPECT_TRUE(eventually(60s, [&] { return xs->xdotool("key Escape") && app->wait(500ms); }));
@@ -289,8 +355,9 @@ TEST_F(Window, SigtermEndsADeepPictureThatWouldTakeHours) {
   EXPECT_EQ(app->wait(60s), std::optional<int>(0)) << slurp(dir / "err");
 }
 
-// A session with dives, a drag, pans, the wheel, Home and limit keys, as --record writes it,
-// replays to the last P position and the S picture; and P's command shows that picture.
+// A session with dives, a drag, pans, the wheel, Home and limit keys, undo and redo, as --record
+// writes it, replays to the last P position and the last picture; P's command shows the S
+// picture; undo and redo come back to exactly the P positions.
 TEST_F(Window, ARecordedSessionReplaysToItsLastPositionAndSavedPicture) {
   const std::string view = "0.80 0.70 -0.10 -0.025 200";
   start(view, "--record s.txt");
@@ -312,6 +379,14 @@ TEST_F(Window, ARecordedSessionReplaysToItsLastPositionAndSavedPicture) {
     xdotool(act);
   }
   keep("zoomdive-0002.png");
+  // Undone by either key: the pan, the limit key, the back-out; then redone by either pair.
+  xdotool("key BackSpace key ctrl+z key ctrl+z");
+  ASSERT_TRUE(resting());
+  const std::string back = press_p();
+  xdotool("key ctrl+shift+z key ctrl+y key ctrl+y");
+  ASSERT_TRUE(resting());
+  const std::string forth = press_p();
+  const Picture last = shot();
   xdotool("key q");
   expect_exit_0();
 
@@ -320,6 +395,8 @@ TEST_F(Window, ARecordedSessionReplaysToItsLastPositionAndSavedPicture) {
   std::string line[4];
   for (std::string& l : line) std::getline(out, l);
   for (int i : {0, 2}) ASSERT_EQ(line[i].rfind("zoomdive --view ", 0), 0u) << line[i];
+  EXPECT_EQ(back, line[0]);
+  EXPECT_EQ(forth, line[2]);
   // After a dive the position gives the picture exactly; after a pan all but the few pixels
   // at the computed strips' edges, which a fresh picture computes from their own points.
   EXPECT_EQ(render(line[0].substr(9)).differing(read_png(dir / line[1])), 0);
@@ -339,7 +416,7 @@ TEST_F(Window, ARecordedSessionReplaysToItsLastPositionAndSavedPicture) {
                              (dir / "summary").string();
   ASSERT_EQ(std::system(replay.c_str()), 0) << replay;
   EXPECT_EQ(slurp(dir / "summary").substr(0, 5 + position.size() + 1), "view " + position + "\n");
-  EXPECT_EQ(read_png(dir / "replay.png").differing(saved), 0);
+  EXPECT_EQ(read_png(dir / "replay.png").differing(last), 0);
 }
 
 // Needs no X server: it must work where there is none.

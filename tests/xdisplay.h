@@ -117,18 +117,26 @@ class XServer {
     Process xdotool("DISPLAY=" + name_ + " exec xdotool " + args + " >>" + log + " 2>&1");
     return xdotool.wait(30s) == 0;
   }
-  // The newest top-level window with this title, or 0.
+  // The newest top-level window whose title begins with this one, or 0.
   Window window(const std::string& title) const {
     Window root, parent, *kids = nullptr, found = 0;
     unsigned n = 0;
     XQueryTree(x_, DefaultRootWindow(x_), &root, &parent, &kids, &n);
     for (unsigned i = 0; i < n; ++i) {
       char* name = nullptr;
-      if (XFetchName(x_, kids[i], &name) && title == name) found = kids[i];
+      if (XFetchName(x_, kids[i], &name) && std::string(name).rfind(title, 0) == 0) found = kids[i];
       XFree(name);
     }
     XFree(kids);
     return found;
+  }
+  // The window's title (UTF-8), or "".
+  std::string title(Window w) const {
+    XTextProperty p{};
+    std::string t;
+    if (XGetWMName(x_, w, &p) && p.value) t.assign(reinterpret_cast<char*>(p.value), p.nitems);
+    XFree(p.value);
+    return t;
   }
   // What the window shows; empty if it is gone or not mapped.
   Picture shot(Window w) const {

@@ -7,21 +7,18 @@
 
 #include "compute/bandrec.h"
 #include "compute/counts.h"
-#include "compute/kernel.h"
 #include "compute/walk.h"
-#include "control/view.h"
 #include "platform/proc.h"
 
 namespace zd {
 
 namespace {
 
-inline std::uint32_t colour_of(int n, int limit) {
-  return mycoltab[(static_cast<unsigned>(limit) - static_cast<unsigned>(n)) & 255u];
-}
-
 // Batches smaller than this are not worth offering to the others.
 constexpr int SHARE_MIN = 64;
+// A pass's points go to the kernel in parts of this many, so that the progress of a long
+// picture can be told as it goes.
+constexpr int PART = 1024;
 
 }  // namespace
 
@@ -79,12 +76,16 @@ namespace {
 // together by the vector kernel (with the crew's help), then stored in that order.
 class Batch {
  public:
-  Batch(const Canvas& cv, const WalkBand& b, int limit, Crew* crew)
-      : cv_(cv), b_(b), limit_(limit), crew_(crew), q_(queue) {
+  Batch(const Canvas& cv, const WalkBand& b, const bandrec& rec)
+      : cv_(cv), b_(b), rec_(rec), r_(*rec.with), q_(queue) {
     q_.clear();
   }
 
   void point(double cx, double cy, int r, int c, int s) {
+    if (r_.direct) {
+      cx = r_.direct->x0 + static_cast<double>(c) * r_.direct->dx;
+      cy = r_.direct->y0 - static_cast<double>(r) * r_.direct->dy;
+    }
     q_.cx.push_back(cx);
     q_.cy.push_back(cy);
     q_.at.push_back({r, c, s});
@@ -95,31 +96,39 @@ class Batch {
     // after the stores that later tests read: so every test sees what the earlier passes left.
     const bool tested = pass == Pass::Blocks || pass == Pass::Pixels;
     const bool read_later = b_.refine && (pass == Pass::Coarse || pass == Pass::Blocks);
-    if (crew_ && tested) crew_->meet();
+    if (crew_() && tested) crew_()->meet();
     const int n = static_cast<int>(q_.cx.size());
     q_.count.resize(q_.cx.size());
-    CountJob job{q_.cx.data(), q_.cy.data(), q_.count.data(), n, limit_};
-    // A press abandons the refinement, leaving the coarse picture; leaving abandons it all.
-    job.stop = &prog.stop;
-    job.stop_at = pass == Pass::Coarse ? STOP_ALL : STOP_REFINING;
-    if (std::this_thread::get_id() == prog.main_thread) job.poll = prog.poll;
-    if (job.poll) job.poll();
-    if (crew_) {
-      crew_->compute(job);
-    } else {
-      current_kernel().count(job);
+    const int p = std::min(static_cast<int>(pass), 2);  // the late tests are the pixel pass's
+    if (r_.tally) r_.tally->queued[p] += n;
+    for (int at = 0; at < n; at += PART) {
+      const int part = std::min(PART, n - at);
+      CountJob job{q_.cx.data() + at, q_.cy.data() + at, q_.count.data() + at, part, rec_.limit};
+      // A press abandons the refinement, leaving the coarse picture; leaving abandons it all.
+      job.stop = r_.stop;
+      job.stop_at = pass == Pass::Coarse && !r_.refining ? STOP_ALL : STOP_REFINING;
+      if (rec_.polls) job.poll = r_.poll;
+      if (job.poll) job.poll();
+      if (crew_()) {
+        crew_()->compute(job);
+      } else {
+        (r_.kernel ? r_.kernel : double_kernel())->count(job);
+      }
+      if (r_.tally) r_.tally->counted[p] += part;
     }
     long long points = 0, iterations = 0;
     for (int i = 0; i < n; ++i) {
       if (q_.count[i] < 0) continue;  // abandoned: the word keeps what it had
       points += 1;
       iterations += q_.count[i];
-      fill(cv_, b_, q_.at[i].r, q_.at[i].c, q_.at[i].s, colour_of(q_.count[i], limit_));
+      fill(cv_, b_, q_.at[i].r, q_.at[i].c, q_.at[i].s, colour_of(r_.coltab, q_.count[i], rec_.limit));
     }
-    prog.points_done.fetch_add(points, std::memory_order_relaxed);
-    prog.iterations_done.fetch_add(iterations, std::memory_order_relaxed);
+    if (r_.tally) {
+      r_.tally->points.fetch_add(points, std::memory_order_relaxed);
+      r_.tally->iterations.fetch_add(iterations, std::memory_order_relaxed);
+    }
     q_.clear();
-    if (crew_ && read_later) crew_->meet();
+    if (crew_() && read_later) crew_()->meet();
   }
 
  private:
@@ -139,10 +148,12 @@ class Batch {
   // Kept from band to band: a worker allocates only while its batches grow.
   static thread_local Queue queue;
 
+  Crew* crew_() const { return rec_.crew; }
+
   const Canvas& cv_;
   const WalkBand& b_;
-  const int limit_;
-  Crew* const crew_;
+  const bandrec& rec_;
+  const Rendering& r_;
   Queue& q_;
 };
 
@@ -150,36 +161,21 @@ thread_local Batch::Queue Batch::queue;
 
 }  // namespace
 
-// The window's walk reads up to WALK_REACH_ROWS rows above the picture and past its last column.
-static_assert(BUFWORDS >= walk_words(WINH, WINW), "the window's buffer is smaller than its walk's reach");
-
-Canvas screen_canvas() {
-  return Canvas{screen, WINW, LOX, LOX + XPTS, static_cast<std::size_t>(BUFWORDS)};
-}
-
 WalkBand walk_band(const bandrec& b) {
-  return WalkBand{b.first,       b.first + b.rows, b.own, b.x0, b.dx, b.y0, b.dy,
-                  !b.no_firstpass, b.highq != 0 && b.buttons == 0};
-}
-
-const PointKernel& current_kernel() { return prog.kernel ? *prog.kernel : *double_kernel(); }
-
-work_tally work_done() {
-  return {prog.points_done.load(std::memory_order_relaxed),
-          prog.iterations_done.load(std::memory_order_relaxed)};
-}
-
-std::uint32_t point_colour(double cx, double cy, int limit) {
-  return colour_of(escape_count(cx, cy, limit), limit);
+  WalkBand w{b.first,         b.first + b.rows, b.own, b.x0, b.dx, b.y0, b.dy,
+             !b.no_firstpass, b.highq != 0 && b.buttons == 0};
+  if (b.with) w.preview = b.with->preview;
+  return w;
 }
 
 void smandel(void* arg) {
   const bandrec& b = *static_cast<const bandrec*>(arg);
-  const Canvas cv = screen_canvas();
+  const Rendering& r = *b.with;
+  const Canvas cv = r.screen->canvas(r.LOX, r.LOX + r.XPTS);
   const WalkBand wb = walk_band(b);
-  Batch batch(cv, wb, b.limit, b.crew);
+  Batch batch(cv, wb, b);
   walk(cv, wb, batch);
-  unblockproc(pid);
+  unblockproc(r.pid);
 }
 
 }  // namespace zd

@@ -2,7 +2,7 @@
 #include "compute/kernels.h"
 
 #include "compute/perturb.h"
-#include "navigation/viewpoint.h"
+#include "compute/viewpoint.h"
 
 namespace zd {
 

@@ -11,9 +11,8 @@
 #endif
 
 #include "compute/kernels.h"
+#include "compute/picture.h"
 #include "compute/walk.h"
-#include "control/view.h"
-#include "navigation/whole.h"
 
 namespace zd {
 
@@ -42,10 +41,11 @@ struct Queue {
 // reach 1e-4 of a pixel and change the counts of some points near the set.
 class PosterPoints {
  public:
-  PosterPoints(const Canvas& cv, const WalkBand& b, void (*count)(CountJob&), int limit, int keep,
-               const Region* direct, int row0, Queue& q)
-      : cv_(cv), b_(b), count_(count), limit_(limit), keep_(keep), direct_(direct), row0_(row0),
-        q_(q) {
+  PosterPoints(const Canvas& cv, const WalkBand& b, void (*count)(CountJob&),
+               const std::uint32_t* coltab, int limit, int keep, const Region* direct, int row0,
+               Queue& q)
+      : cv_(cv), b_(b), count_(count), coltab_(coltab), limit_(limit), keep_(keep),
+        direct_(direct), row0_(row0), q_(q) {
     q_.cx.clear();
     q_.cy.clear();
     q_.at.clear();
@@ -75,8 +75,7 @@ class PosterPoints {
     count_(job);
     for (int i = 0; i < n; ++i) {
       const int k = q_.count[i];
-      const std::uint32_t w = mycoltab[(static_cast<unsigned>(limit_) - static_cast<unsigned>(k)) & 255u];
-      fill(cv_, b_, q_.at[3 * i], q_.at[3 * i + 1], q_.at[3 * i + 2], w);
+      fill(cv_, b_, q_.at[3 * i], q_.at[3 * i + 1], q_.at[3 * i + 2], colour_of(coltab_, k, limit_));
       iterations += k;
     }
     points += n;
@@ -88,6 +87,7 @@ class PosterPoints {
   const Canvas& cv_;
   const WalkBand& b_;
   void (*const count_)(CountJob&);
+  const std::uint32_t* const coltab_;
   const int limit_, keep_;
   const Region* const direct_;
   const int row0_;
@@ -103,12 +103,13 @@ struct Poster {
   bool direct;              // points from their rows and columns (PosterPoints)
   int limit;
   void (*count)(CountJob&);
+  const std::uint32_t* coltab;
   std::vector<WalkOrigin> origins;  // per band
 };
 
 // Computes band i (pixel rows i*band up) into rgb, top row first; returns its pixel rows.
-int compute_band(const Poster& p, int i, std::vector<std::uint32_t>& words,
-                 std::vector<std::uint8_t>& rgb, Queue& q, PosterTally& tally) {
+int compute_band(const Poster& p, int i, Picture& words, std::vector<std::uint8_t>& rgb, Queue& q,
+                 PosterTally& tally) {
   const int rows = std::min(p.band, p.height - i * p.band);
   const int keep = rows * p.n;
   // Below the top band the walk goes on over the next band's first two rows: the tests of this
@@ -116,13 +117,14 @@ int compute_band(const Poster& p, int i, std::vector<std::uint32_t>& words,
   // the word after the last column, the first of the row above.
   const bool top = (i + 1) * p.band >= p.height;
   const int own = top ? keep : keep + 2;
-  // Zero past the rows walked, as in the window's buffer: the top band's tests read them.
-  words.assign(walk_words(own, p.stride), 0);
-  const Canvas cv{words.data(), p.stride, 0, p.stride, words.size()};
+  // Zero past the rows walked, as in the window's picture: the top band's tests read them.
+  words.resize(p.stride, own);
+  const Canvas cv = words.canvas(0, p.stride);
   const WalkOrigin& o = p.origins[i];
   const WalkBand b{0, own, own, p.region.x0, p.region.dx, o.y0, p.region.dy, true, true,
                    o.y0_pixels};
-  PosterPoints v(cv, b, p.count, p.limit, keep, p.direct ? &p.region : nullptr, i * p.band * p.n, q);
+  PosterPoints v(cv, b, p.count, p.coltab, p.limit, keep, p.direct ? &p.region : nullptr,
+                 i * p.band * p.n, q);
   walk(cv, b, v);
   tally.points += v.points;
   tally.iterations += v.iterations;
@@ -137,7 +139,7 @@ int compute_band(const Poster& p, int i, std::vector<std::uint32_t>& words,
     for (int x = 0; x < w; ++x) {
       unsigned sum[3] = {0, 0, 0};
       for (int dy = 0; dy < n; ++dy) {
-        const std::uint32_t* src = words.data() + static_cast<std::size_t>(fr + dy) * p.stride + x * n;
+        const std::uint32_t* src = words.row(fr + dy) + x * n;
         for (int dx = 0; dx < n; ++dx) {
           sum[0] += src[dx] & 255u;
           sum[1] += (src[dx] >> 8) & 255u;
@@ -157,36 +159,6 @@ int default_band_rows(int stride, int n) {
 
 }  // namespace
 
-View poster_view(const View& v, int width, int height) {
-  View pv = v;
-  pv.take_doubles();
-  const long long wide = 360LL * width, high = 480LL * height;
-  if (wide == high) return pv;
-  // The longer side shows more: its half-extent grows by the ratio of the aspects.
-  const double f = wide > high ? static_cast<double>(wide) / static_cast<double>(high)
-                               : static_cast<double>(high) / static_cast<double>(wide);
-  double& step = wide > high ? pv.xstep : pv.ystep;
-  FloatExp& s = wide > high ? pv.xs : pv.ys;
-  if (pv.deep) {
-    s = s * f;
-    step = s.to_double();
-  } else {
-    step = step * f;
-    s = FloatExp(step);
-  }
-  return pv;
-}
-
-bool poster_deep(const View& pv, int fine_width, int fine_height) {
-  if (pv.deep) return true;
-  // The window's rule (View::settle) at the poster's pitch.
-  const FloatExp px = abs(pv.xs) * 2.0 / static_cast<double>(fine_width);
-  const FloatExp py = abs(pv.ys) * 2.0 / static_cast<double>(fine_height);
-  const FloatExp pitch = px < py ? px : py;
-  const double big = std::max(std::fabs(pv.xmit), std::fabs(pv.ymit));
-  return pitch < FloatExp(std::ldexp(big, -View::DEEP_BITS));
-}
-
 int poster_threads_default() {
 #ifdef _OPENMP
   return std::max(1, omp_get_num_procs());
@@ -195,8 +167,8 @@ int poster_threads_default() {
 #endif
 }
 
-std::string render_poster(const View& v, const PosterShape& shape, const PosterSink& sink,
-                          const RowsDone& done, PosterTally* tally) {
+std::string render_poster(const View& v, const PosterShape& shape, const std::uint32_t* coltab,
+                          const PosterSink& sink, const RowsDone& done, PosterTally* tally) {
   Poster p;
   p.width = shape.width;
   p.height = shape.height;
@@ -204,17 +176,17 @@ std::string render_poster(const View& v, const PosterShape& shape, const PosterS
   const int fine_width = p.width * p.n;
   p.fine_height = p.height * p.n;
   p.stride = fine_width + (fine_width & 1);  // an odd poster's extra column is walked, not shown
-  View pv = poster_view(v, p.width, p.height);
-  if (poster_deep(pv, fine_width, p.fine_height)) pv.deep = true;
+  const View pv = v.fitted(fine_width, p.fine_height);
   p.limit = limit_of(pv.maxit);
+  p.coltab = coltab;
   const PointKernel* k = kernel_for(pv);
   if (!k->prepare(pv, fine_width, p.fine_height, p.limit, [] { return false; })) {
     return "the deep kernel could not be prepared";
   }
   p.count = k->count;
   p.region = pv.region(0, 0, fine_width, p.fine_height);
-  // The window's size is the window's picture, running sums and all.
-  p.direct = !(fine_width == WINW && p.fine_height == WINH);
+  // The design's window's size is its picture, running sums and all (Picture::running_sums).
+  p.direct = !(fine_width == DESIGN_W && p.fine_height == DESIGN_H);
 
   // Threads beyond the cores would only wait for one, each holding a band's buffers meanwhile.
   const int cores = poster_threads_default();
@@ -234,7 +206,7 @@ std::string render_poster(const View& v, const PosterShape& shape, const PosterS
 #pragma omp parallel num_threads(threads) reduction(+ : points, iterations)
 #endif
   {
-    std::vector<std::uint32_t> words;
+    Picture words;
     std::vector<std::uint8_t> rgb;
     Queue q;
     PosterTally mine;

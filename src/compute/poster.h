@@ -6,12 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "navigation/viewpoint.h"
+#include "compute/picture.h"
+#include "compute/viewpoint.h"
 
 namespace zd {
 
 struct PosterShape {
-  int width = 480, height = 360;  // pixels
+  int width = DESIGN_W, height = DESIGN_H;  // pixels
   int supersample = 1;            // N: N x N points a pixel, averaged per channel
   int threads = 0;                // 0: every core; more than the cores are not started
   int band_rows = 0;              // pixel rows a band computes at once; 0: chosen for memory
@@ -22,15 +23,6 @@ struct PosterShape {
 constexpr int POSTER_MAX_SIDE = 65536;
 constexpr int POSTER_MAX_FINE_SIDE = 262144;
 constexpr int POSTER_MAX_SUPERSAMPLE = 16;
-
-// The view of a width x height poster: the window's view with its half-extents scaled by one
-// factor on one axis, so that the poster covers at least the window's region, centred, with
-// pixels of the window's shape. A 4:3 poster has the window's very numbers.
-View poster_view(const View& v, int width, int height);
-
-// Whether a fine_width x fine_height walk of pv (a poster_view) needs the deep kernel: pv is
-// deep, or the poster's pitch is finer than the window's rule lets doubles resolve.
-bool poster_deep(const View& pv, int fine_width, int fine_height);
 
 // One band of the poster's rows on its way out: top row first, `rows` rows of width x 3 bytes
 // (8-bit RGB); `last` for the picture's bottom band. bytes, check and length are an encoder's,
@@ -58,11 +50,12 @@ struct PosterTally {
   long long iterations = 0;  // their escape counts, summed
 };
 
-// Computes the poster of view v (its limit, the program's colours) and hands its bands to sink.
+// Computes the poster of view v (its limit, the colours of coltab) and hands its bands to sink.
 // Returns "" or the sink's message. The pixels depend on v and shape's size and supersampling
-// only, not on threads or band_rows.
-std::string render_poster(const View& v, const PosterShape& shape, const PosterSink& sink,
-                          const RowsDone& done = {}, PosterTally* tally = nullptr);
+// only, not on threads or band_rows. A poster is the window's picture of its size (View::fitted).
+std::string render_poster(const View& v, const PosterShape& shape, const std::uint32_t* coltab,
+                          const PosterSink& sink, const RowsDone& done = {},
+                          PosterTally* tally = nullptr);
 
 // The threads a poster uses for shape.threads == 0; 1 in builds without OpenMP (the TSan build,
 // whose checks cannot see into the uninstrumented OpenMP runtime).

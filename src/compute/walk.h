@@ -54,6 +54,9 @@ struct WalkBand {
   // taller picture that must match that picture's walk bit for bit gives the picture's own
   // running sum here (WalkOrigins), which may differ from y0 in the last bits.
   double y0_pixels = y0;
+  // The coarse pass's blocks when no refinement follows (a button held): 4, or a multiple of 4
+  // for a large picture, so that a dive's frame costs about what the design's costs.
+  int preview = 4;
 };
 
 // Where a walk over a whole picture from row 0 at y0 stands at row `row` (a multiple of 4):
@@ -91,7 +94,7 @@ enum class Pass { Coarse, Blocks, Pixels, Late };
 inline void fill(const Canvas& cv, const WalkBand& b, int r, int c, int s, std::uint32_t w) {
   [[maybe_unused]] const int dr = r - b.first, dc = c - cv.left;
   assert(dr >= 0 && r < b.own && "a store outside the band's own rows");
-  assert((s != 4 || (dr % 4 == 0 && dc % 4 == 0)) && "a coarse block off its grid");
+  assert((s < 4 || (dr % s == 0 && dc % s == 0)) && "a coarse block off its grid");
   assert((s != 2 || (dr % 2 == 0 && dc % 2 == 0 && (dr % 4 != 0 || dc % 4 != 0))) &&
          "a sub-block on a coarse anchor");
   assert((s != 1 || dr % 2 != 0 || dc % 2 != 0) && "a refined pixel on a fine anchor");
@@ -117,14 +120,16 @@ void walk(const Canvas& cv, const WalkBand& b, Visitor& v) {
   const double dx4 = 4 * dx, dy4 = 4 * dy;
 
   if (b.coarse) {
+    const int s = b.refine ? 4 : b.preview;
+    const double dxs = s * dx, dys = s * dy;
     double cy = b.y0;
-    for (int r = b.first; r < own; r += 4) {
+    for (int r = b.first; r < own; r += s) {
       double cx = b.x0;
-      for (int c = left; c < right; c += 4) {
-        v.point(cx, cy, r, c, 4);
-        cx += dx4;
+      for (int c = left; c < right; c += s) {
+        v.point(cx, cy, r, c, s);
+        cx += dxs;
       }
-      cy -= dy4;
+      cy -= dys;
     }
     v.flush(Pass::Coarse);
   }

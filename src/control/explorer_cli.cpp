@@ -24,9 +24,9 @@ namespace zd {
 namespace {
 
 const char* const help_text =
-    "usage: zoomdive [--workers N] [--record FILE] [--rate STEPS]\n"
+    "usage: zoomdive [--workers N] [--window WxH] [--record FILE] [--rate STEPS]\n"
     "                [WORKERS | x1 x2 y1 y2 limit | --view XMIT YMIT XSTEP YSTEP MAXIT]\n"
-    "Explores the Mandelbrot set in a 480 x 360 window.\n"
+    "Explores the Mandelbrot set in a window (480 x 360 unless --window says otherwise).\n"
     "\n"
     "  WORKERS            worker threads per picture (default 0: the main thread\n"
     "                     computes; counts above 512 are taken as 512)\n"
@@ -35,6 +35,8 @@ const char* const help_text =
     "  --view ...         the first view as its state: centre, signed half-extents and\n"
     "                     limit, as P prints them\n"
     "  --workers N        worker threads, as WORKERS\n"
+    "  --window WxH       the window's size: from 64 x 48 to the screen's; a window\n"
+    "                     that is not 4:3 shows more of the view on its longer side\n"
     "  --record FILE      write the session as a script that zoomdive-render --replay\n"
     "                     plays back exactly (same start view and worker count)\n"
     "  --rate STEPS       steps a second while a button is held (default 15, 1 to 200)\n"
@@ -47,8 +49,9 @@ const char* const help_text =
     "the right button quits.\n"
     "Keys: P prints a command that comes back to this view; S saves the picture as\n"
     "zoomdive-NNNN.png; Home goes back to the start view; ] and [ double and halve\n"
-    "the iteration limit; + and - make held buttons step faster or slower; Esc or Q\n"
-    "quits, as does closing the window.\n";
+    "the iteration limit; Backspace or Ctrl+Z undoes a gesture, Ctrl+Shift+Z or\n"
+    "Ctrl+Y redoes it; F11 fills the screen; + and - make held buttons step faster or\n"
+    "slower; Esc or Q quits, as does closing the window.\n";
 
 // The session as a script, written line by line as it is played, so that however the
 // session ends the script is whole. A line that cannot be written ends the session; the part
@@ -89,14 +92,21 @@ struct Recording {
 };
 
 void print_position() {
-  std::printf("zoomdive --view %s\n", prog.view.numbers().c_str());
+  std::printf("zoomdive %s--view %s\n",
+              window_argument(prog.screen.width, prog.screen.height).c_str(),
+              prog.view.numbers().c_str());
   std::fflush(stdout);
 }
 
+// What the window shows, as it was last written.
 void save_picture() {
   std::string name;
   const std::string err = save_new(
-      "zoomdive-", ".png", [](std::FILE* f) { return png_to(f, screenbak); }, name);
+      "zoomdive-", ".png",
+      [](std::FILE* f) {
+        return png_to(f, prog.screenbak.data(), prog.screen.width, prog.screen.height);
+      },
+      name);
   if (!err.empty()) {
     std::fprintf(stderr, "zoomdive: %s\n", err.c_str());
     return;
@@ -140,6 +150,11 @@ int explorer_main(int argc, const char* const* argv) {
   }
 
   use_backend(sdl_backend());
+  if (int w = 0, h = 0; sdl_screen_size(w, h, err) && (cmd.width > w || cmd.height > h)) {
+    std::fprintf(stderr, "zoomdive: --window %dx%d is larger than the screen, %dx%d\n", cmd.width,
+                 cmd.height, w, h);
+    return 2;
+  }
   if (!startup(cmd)) {
     std::fprintf(stderr, "zoomdive: cannot open a window: %s\n", gfx_error());
     return 1;
@@ -147,10 +162,11 @@ int explorer_main(int argc, const char* const* argv) {
   if (cmd.record_given) {
     rec.name = cmd.record;
     // The start view as it was given: the same digits start the replay at the same point.
-    const std::string head = "# zoomdive " + std::string(ZD_VERSION) +
-                             " session; replay: zoomdive-render --workers " + std::to_string(anz) +
-                             " --replay FILE START (the start view as given, none for the "
-                             "default)\n# START: " + start_arguments(cmd) + "\n";
+    const std::string head =
+        "# zoomdive " + std::string(ZD_VERSION) + " session; replay: zoomdive-render --workers " +
+        std::to_string(prog.anz) +
+        " --replay FILE START (the window's size and the start view as given, none for the "
+        "defaults)\n# START: " + start_arguments(cmd) + "\n";
     if (rec.open(record.path) && !rec.write(head)) rec.close();
     if (!rec.failed.empty()) {
       std::fprintf(stderr, "zoomdive: %s\n", rec.failed.c_str());
@@ -160,6 +176,8 @@ int explorer_main(int argc, const char* const* argv) {
   }
   LiveInput live;
   live.rate = cmd.rate;
+  live.min_rate = MIN_RATE;
+  live.max_rate = MAX_RATE;
   if (rec.fd >= 0) {
     live.record = [&rec](const ScriptLine& s) { return rec.write(format_line(s) + "\n"); };
   }

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "navigation/viewpoint.h"
+#include "compute/viewpoint.h"
 
 namespace zd {
 

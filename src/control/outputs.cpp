@@ -14,6 +14,16 @@
 
 namespace zd {
 
+int fail(const std::string& msg) {
+  std::fprintf(stderr, "zoomdive-render: %s\n", msg.c_str());
+  return 1;
+}
+
+int usage_error(const std::string& msg) {
+  std::fprintf(stderr, "zoomdive-render: %s (see zoomdive-render --help)\n", msg.c_str());
+  return 2;
+}
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -10,6 +10,11 @@
 
 namespace zd {
 
+// zoomdive-render's two ways to end badly, each one line on stderr: a failure while running
+// (returns exit status 1) and unusable arguments (status 2, pointing at --help).
+int fail(const std::string& msg);
+int usage_error(const std::string& msg);
+
 // One output as found before the run.
 struct Target {
   std::string given;  // as the user wrote it: messages name it

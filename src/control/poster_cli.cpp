@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "compute/poster.h"
+#include "control/progress.h"
 #include "control/view.h"
 #include "display/png_bands.h"
 #include "navigation/loop.h"
@@ -34,9 +35,9 @@ const char* const poster_usage =
 const char* const poster_help =
     "\n"
     "Posters and films:\n"
-    "  --size WxH       compute the view at W x H pixels (1 to 65536 each) instead of\n"
-    "                   the 480 x 360 window: the window's region, at least, with\n"
-    "                   pixels of the window's shape (more of the view shows on the\n"
+    "  --size WxH       compute the view at W x H pixels (1 to 65536 each), as the\n"
+    "                   explorer's window of that size shows it: the view's region, at\n"
+    "                   least, with pixels of its shape (more of the view shows on the\n"
     "                   longer side when the aspect is not 4:3), at full quality;\n"
     "                   -o writes it. With --replay: one picture per view the window\n"
     "                   showed, in order (a film); --frames writes them as PNG files,\n"
@@ -59,11 +60,6 @@ const char* const poster_help =
     "      --frames film --frame-range {}:$(({} + 99))'\n";
 
 namespace {
-
-int fail(const std::string& msg) {
-  std::fprintf(stderr, "zoomdive-render: %s\n", msg.c_str());
-  return 1;
-}
 
 // A whole number from lo to hi, as given: an optional '+', then digits only.
 bool whole(const std::string& s, long long lo, long long hi, long long& v) {
@@ -212,70 +208,6 @@ class Ffmpeg {
   std::string done_;
 };
 
-// Progress on stderr while it is a terminal: what is being done, a bar, the share done and an
-// estimate of the time left.
-class Progress {
- public:
-  Progress() : tty_(isatty(STDERR_FILENO) == 1) {}
-
-  void replay(std::size_t line, std::size_t lines, std::size_t views) {
-    if (!due()) return;
-    std::fprintf(stderr, "\rzoomdive-render: replay: script line %zu of %zu, %zu views ", line,
-                 lines, views);
-  }
-  // From now on: `pictures` posters of `rows` rows each.
-  void start(long long pictures, int rows) {
-    end_line();
-    pictures_ = pictures;
-    rows_ = rows;
-    done_ = 0;
-    begun_ = std::chrono::steady_clock::now();
-  }
-  void rows(int done) {
-    const double share = (static_cast<double>(done_) + static_cast<double>(done) / rows_) /
-                         static_cast<double>(std::max(pictures_, 1LL));
-    if (done == rows_) ++done_;
-    if (!due()) return;
-    constexpr int BAR = 30;
-    char bar[BAR + 1];
-    const int full = static_cast<int>(share * BAR);
-    for (int i = 0; i < BAR; ++i) bar[i] = i < full ? '#' : '.';
-    bar[BAR] = '\0';
-    std::string left;
-    const double spent =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - begun_).count();
-    if (share > 0.0) {
-      const long long s = static_cast<long long>(spent * (1.0 - share) / share + 0.5);
-      char buf[64];
-      std::snprintf(buf, sizeof buf, "  %lld:%02lld:%02lld left", s / 3600, s / 60 % 60, s % 60);
-      left = buf;
-    }
-    std::fprintf(stderr, "\rzoomdive-render: %s [%s] %3d%%%s ", picture_.c_str(), bar,
-                 static_cast<int>(share * 100.0), left.c_str());
-  }
-  void picture(const std::string& what) { picture_ = what; }
-  void end_line() {
-    if (shown_) std::fputc('\n', stderr);
-    shown_ = false;
-  }
-
- private:
-  bool due() {
-    if (!tty_) return false;
-    const auto now = std::chrono::steady_clock::now();
-    if (now - last_ < std::chrono::milliseconds(100)) return false;
-    last_ = now;
-    shown_ = true;
-    return true;
-  }
-
-  bool tty_, shown_ = false;
-  std::chrono::steady_clock::time_point last_{}, begun_{};
-  long long pictures_ = 0, done_ = 0;
-  int rows_ = 1;
-  std::string picture_;
-};
-
 }  // namespace
 
 void add_poster_options(CLI::App& app, PosterOptions& p) {
@@ -331,7 +263,7 @@ std::string check_poster_options(const CLI::App& app, PosterOptions& p, const Ot
     }
     p.band_rows = static_cast<int>(v);
   }
-  if (o.screen) return "--screen writes the 480 x 360 window's words; with --size use -o";
+  if (o.screen) return "--screen writes the window's words; with --size use -o";
   if (o.frames && !o.replay) return "--frames with --size makes a film of a session: give --replay";
   if (given("--video")) {
     if (p.video_file.empty()) return "--video needs a file name, not an empty one";
@@ -374,18 +306,14 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
     const std::string err = find_target(p.video_file, video);
     const bool file = video.kind == Target::NewFile || video.kind == Target::File;
     if (file && !ends_with(p.video_file, ".mp4")) {
-      std::fprintf(stderr,
-                   "zoomdive-render: --video %s: only MP4 is written, to a name ending in .mp4 "
-                   "(see zoomdive-render --help)\n",
-                   in_quotes(p.video_file).c_str());
-      return 2;
+      return usage_error("--video " + in_quotes(p.video_file) +
+                         ": only MP4 is written, to a name ending in .mp4");
     }
     if (!err.empty()) return fail(err);
     std::vector<Named> named = {{"--video", &video}};
     if (r.png) named.insert(named.begin(), {"-o", r.png});
     if (const std::string twice = named_twice(named, "", 1, 0); !twice.empty()) {
-      std::fprintf(stderr, "zoomdive-render: %s (see zoomdive-render --help)\n", twice.c_str());
-      return 2;
+      return usage_error(twice);
     }
     if (find_ffmpeg().empty()) {
       return fail("--video needs ffmpeg, which is not on PATH (Debian: apt-get install ffmpeg)");
@@ -399,7 +327,7 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
 
   // The film: each view the window showed, in order, once (a step's coarse picture and its
   // refinement show one view). Without a replay, the start view alone.
-  Progress progress;
+  Progress progress("zoomdive-render");
   std::vector<View> film;
   if (r.replay) {
     ScriptedInput script(std::move(r.lines));
@@ -410,8 +338,10 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
         film.push_back(prog.view);
         shown = std::move(now);
       }
-      progress.replay(script.activated(), script.size(), film.size());
+      progress.lines = static_cast<long long>(script.activated());
+      progress.views = static_cast<long long>(film.size());
     };
+    progress.lines_of = static_cast<long long>(script.size());
     script.attach(headless());
     prog.views_only = true;  // the views depend on the session alone, not on the pixels
     paint_mandel();
@@ -423,15 +353,13 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
   const PosterShape shape{p.width, p.height, p.supersample, p.threads, p.band_rows};
   const long long total = static_cast<long long>(film.size());
   if (p.first > total) {
-    std::fprintf(stderr,
-                 "zoomdive-render: --frame-range %s: the film has %lld frame%s (see "
-                 "zoomdive-render --help)\n",
-                 p.range_text.c_str(), total, total == 1 ? "" : "s");
-    return 2;
+    progress.done();
+    return usage_error("--frame-range " + p.range_text + ": the film has " +
+                       std::to_string(total) + (total == 1 ? " frame" : " frames"));
   }
   const long long first = p.first, last = std::min(p.last, total);
   const long long frames = (r.frames || p.video) ? std::max(0LL, last - first + 1) : 0;
-  progress.start(frames + (r.png ? 1 : 0), p.height);
+  progress.posters(frames + (r.png ? 1 : 0), p.height);
   const RowsDone rows_done = [&](int rows) { progress.rows(rows); };
   // A poster as PNG, row by row into f.
   auto png_of = [&](const View& v) {
@@ -441,7 +369,7 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
           [&](BandOut& b) { png_encode(b.rgb, b.rows, p.width, b.last, b.bytes, b.check, b.length); },
           [&](const BandOut& b) { return png.part(b.bytes, b.check, b.length); }};
       std::string err = png.begin(p.width, p.height);
-      if (err.empty()) err = render_poster(*view, shape, sink, rows_done);
+      if (err.empty()) err = render_poster(*view, shape, prog.mycoltab, sink, rows_done);
       return err.empty() ? png.end() : err;
     };
   };
@@ -454,7 +382,7 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
     for (long long k = first; k <= last; ++k) {
       progress.picture(frame_name(k));
       if (const std::string err = r.run.frame(k, png_of(film[k - 1])); !err.empty()) {
-        progress.end_line();
+        progress.done();
         return fail(err);
       }
     }
@@ -471,24 +399,24 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
         progress.picture(frame_name(k));
         const PosterSink sink{
             nullptr, [&](const BandOut& b) { return ff.write(b.rgb, row_bytes * b.rows); }};
-        const std::string e = render_poster(film[k - 1], shape, sink, rows_done);
+        const std::string e = render_poster(film[k - 1], shape, prog.mycoltab, sink, rows_done);
         if (!e.empty()) return e;
       }
       return ff.finish();
     });
     if (!err.empty()) {
-      progress.end_line();
+      progress.done();
       return fail(err);
     }
   }
   if (r.png) {
     progress.picture("poster");
     if (const std::string err = r.run.write(*r.png, png_of(film.back())); !err.empty()) {
-      progress.end_line();
+      progress.done();
       return fail(err);
     }
   }
-  progress.end_line();
+  progress.done();
 
   if (r.summary) {
     std::printf("view %s\n", prog.view.numbers().c_str());

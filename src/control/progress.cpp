@@ -1,11 +1,12 @@
-// progress.cpp — the progress line: a thread of its own that reads the counters and redraws.
+// progress.cpp — the progress line: a thread of its own that reads the counts and redraws.
 #include "control/progress.h"
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
-#include "compute/bandrec.h"
+#include "control/view.h"
 
 namespace zd {
 
@@ -16,6 +17,30 @@ Progress::Progress(std::string who)
 }
 
 Progress::~Progress() { done(); }
+
+void Progress::posters(long long pictures, int rows) {
+  std::lock_guard<std::mutex> hold(m_);
+  pictures_ = pictures;
+  pictures_done_ = 0;
+  rows_of_ = std::max(rows, 1);
+  rows_ = 0;
+  posters_since_ = std::chrono::steady_clock::now();
+}
+
+void Progress::picture(const std::string& what) {
+  std::lock_guard<std::mutex> hold(m_);
+  picture_ = what;
+  rows_ = 0;
+}
+
+void Progress::rows(int done) {
+  std::lock_guard<std::mutex> hold(m_);
+  rows_ = done;
+  if (done >= rows_of_) {
+    ++pictures_done_;
+    rows_ = 0;
+  }
+}
 
 void Progress::done() {
   if (!thread_.joinable()) return;
@@ -35,18 +60,48 @@ void Progress::run() {
   }
 }
 
-std::string Progress::line() const {
-  const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  std::string out = who_ + ": " + std::to_string(static_cast<long long>(s)) + " s";
-  if (reference_of > 0 && reference < reference_of) {
-    out += ", reference orbit " + std::to_string(reference.load()) + " of " +
-           std::to_string(reference_of.load()) + " iterations";
+std::string Progress::line() {
+  const auto now = std::chrono::steady_clock::now();
+  std::string out = who_ + ": ";
+  std::unique_lock<std::mutex> hold(m_);
+  if (pictures_ > 0) {
+    // A bar, the share done and an estimate of the time left.
+    const double share = std::min(1.0, (static_cast<double>(pictures_done_) +
+                                        static_cast<double>(rows_) / rows_of_) /
+                                           static_cast<double>(pictures_));
+    constexpr int BAR = 30;
+    const int full = static_cast<int>(share * BAR);
+    out += picture_ + " [" + std::string(full, '#') + std::string(BAR - full, '.') + "] " +
+           std::to_string(static_cast<int>(share * 100.0)) + "%";
+    const double spent = std::chrono::duration<double>(now - posters_since_).count();
+    if (share > 0.0) {
+      const long long s = static_cast<long long>(spent * (1.0 - share) / share + 0.5);
+      char buf[64];
+      std::snprintf(buf, sizeof buf, "  %lld:%02lld:%02lld left", s / 3600, s / 60 % 60, s % 60);
+      out += buf;
+    }
+  } else {
+    hold.unlock();
+    out += std::to_string(std::chrono::duration_cast<std::chrono::seconds>(now - start_).count()) +
+           " s";
+    const long long ref = prog.reference, ref_of = prog.reference_of;
+    if (ref_of > 0 && ref < ref_of) {
+      out += ", reference orbit " + std::to_string(ref) + " of " + std::to_string(ref_of) +
+             " iterations";
+    }
+    if (const long long points = prog.tally.points; points > 0) {
+      out += ", " + std::to_string(points) + " points";
+    }
+    if (frames > 0) out += ", frame " + std::to_string(frames.load());
+    if (lines_of > 0) {
+      out += ", script line " + std::to_string(lines.load()) + " of " + std::to_string(lines_of.load());
+    }
+    if (views > 0) out += ", " + std::to_string(views.load()) + " views";
   }
-  out += ", " + std::to_string(work_done().points) + " points";
-  if (frames > 0) out += ", frame " + std::to_string(frames.load());
-  if (lines_of > 0) {
-    out += ", script line " + std::to_string(lines.load()) + " of " + std::to_string(lines_of.load());
-  }
+  // Blanks over what a longer line left.
+  const std::size_t n = out.size();
+  if (n < drawn_) out.append(drawn_ - n, ' ');
+  drawn_ = n;
   return out;
 }
 

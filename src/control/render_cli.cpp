@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "compute/kernels.h"
 #include "control/outputs.h"
 #include "control/poster_cli.h"
 #include "control/progress.h"
@@ -23,15 +22,14 @@
 #include "navigation/whole.h"
 #include "platform/gfx.h"
 #include "platform/headless.h"
-#include "platform/script.h"
 
 namespace zd {
 
 namespace {
 
 const char* const usage_line =
-    "usage: zoomdive-render [--workers N] [--replay SCRIPT] [--frames DIR] [-o FILE.png]\n"
-    "                       [--screen FILE] [--summary]\n"
+    "usage: zoomdive-render [--workers N] [--window WxH] [--replay SCRIPT] [--frames DIR]\n"
+    "                       [-o FILE.png] [--screen FILE] [--summary]\n"
     "                       [x1 x2 y1 y2 limit | --view XMIT YMIT XSTEP YSTEP MAXIT]\n";
 
 const char* const help_text =
@@ -40,11 +38,12 @@ const char* const help_text =
     "\n"
     "  --workers N      worker threads per computation (default 0: the main thread\n"
     "                   computes; counts above 512 are taken as 512)\n"
+    "  --window WxH     the explorer's window is W x H (default 480x360; from 64x48)\n"
     "  --replay SCRIPT  play SCRIPT through the explorer's navigation loop\n"
     "  --frames DIR     write every window write as DIR/frame-000001.png, ...\n"
     "                   (DIR is made if needed)\n"
     "  -o FILE.png      write the window as last shown, logo included, as an RGB PNG\n"
-    "  --screen FILE    write the computed picture (no logo): 172800 little-endian\n"
+    "  --screen FILE    write the computed picture (no logo): W x H little-endian\n"
     "                   32-bit words, bottom row first\n"
     "  --summary        print the view, the number of window writes and a hash of\n"
     "                   the computed picture\n"
@@ -65,7 +64,8 @@ const char* const help_text =
     "A script has one line per state of the mouse, BUTTONS DX DY: BUTTONS is '-' or\n"
     "letters from L, M, R (left, middle, right held); DX and DY the pointer's offset\n"
     "from the screen centre in valuator counts (1280 x 1024 screen), DX to the right,\n"
-    "DY upward. Blank lines and lines starting with '#' are skipped. The next line\n"
+    "DY upward; or a key: home, limit*2, limit/2, undo, redo, window WxH (the window\n"
+    "resized). Blank lines and lines starting with '#' are skipped. The next line\n"
     "takes effect at every pointer re-centring and when the explorer waits for input;\n"
     "after the last line the right button ends the session. Example, a short dive:\n"
     "  L 0 0\n  L 0 0\n  - 0 0\n";
@@ -77,12 +77,6 @@ struct Options {
   bool summary = false;
   PosterOptions poster;
 };
-
-// One line: what is wrong.
-int usage_error(const std::string& msg) {
-  std::fprintf(stderr, "zoomdive-render: %s (see zoomdive-render --help)\n", msg.c_str());
-  return 2;
-}
 
 // Optional sign, then decimal digits only.
 bool is_integer(const std::string& s) {
@@ -107,7 +101,7 @@ int parse(int argc, const char* const* argv, Options& o) {
   app.set_help_flag();  // our own text, below
   app.allow_extras();   // the view numbers, in their order, whatever they look like
   bool help = false, version = false;
-  std::string workers;
+  std::string workers, window;
   std::vector<std::string> view;
   app.add_flag("--help", help);
   app.add_flag("--version", version);
@@ -118,6 +112,7 @@ int parse(int argc, const char* const* argv, Options& o) {
   app.add_option("--screen", o.words);
   app.add_option("--frames", o.frames);
   app.add_option("--view", view)->expected(5);
+  app.add_option("--window", window);
   add_poster_options(app, o.poster);
   try {
     app.parse(argc, argv);
@@ -145,6 +140,9 @@ int parse(int argc, const char* const* argv, Options& o) {
     }
     o.cmd.workers = parse_worker_count(workers.c_str());
     if (o.cmd.workers < 0) return usage_error("--workers " + workers + " is negative");
+  }
+  if (std::string err; app.count("--window") && !read_window_size(window, o.cmd, err)) {
+    return usage_error(err);
   }
   o.replay_given = app.count("--replay") > 0;
   o.png_given = app.count("-o") > 0;
@@ -200,8 +198,8 @@ class FrameSink {
 
   void operator()(const HeadlessState& hs) {
     if (frames_) {
-      const std::string err =
-          frames_->frame(hs.writes, [&](std::FILE* f) { return png_to(f, hs.pixels); });
+      const std::string err = frames_->frame(
+          hs.writes, [&](std::FILE* f) { return png_to(f, hs.pixels.data(), hs.width, hs.height); });
       if (!err.empty()) throw WriteFailed{err};
     }
     progress_.frames = hs.writes;
@@ -213,11 +211,6 @@ class FrameSink {
   const ScriptedInput* script_;
   Progress& progress_;
 };
-
-int fail(const std::string& msg) {
-  std::fprintf(stderr, "zoomdive-render: %s\n", msg.c_str());
-  return 1;
-}
 
 }  // namespace
 
@@ -281,10 +274,6 @@ int render_main(int argc, const char* const* argv) {
   ScriptedInput script(std::move(lines));
   Progress progress("zoomdive-render");
   if (o.replay_given) progress.lines_of = static_cast<long long>(script.size());
-  deep_progress([&progress](long long done, long long of) {
-    progress.reference = done;
-    progress.reference_of = of;
-  });
   FrameSink sink(o.frames_given ? &run : nullptr, o.replay_given ? &script : nullptr, progress);
   headless().on_write = [&sink](const HeadlessState& hs) { sink(hs); };
   try {
@@ -297,27 +286,27 @@ int render_main(int argc, const char* const* argv) {
     }
   } catch (const WriteFailed& e) {
     progress.done();
-    deep_progress(nullptr);
     return fail(e.what);
   }
   progress.done();
-  deep_progress(nullptr);
   headless().on_write = nullptr;
 
+  const HeadlessState& hs = headless();
   if (o.png_given) {
     const std::string err =
-        run.write(png, [&](std::FILE* f) { return png_to(f, headless().pixels); });
+        run.write(png, [&](std::FILE* f) { return png_to(f, hs.pixels.data(), hs.width, hs.height); });
     if (!err.empty()) return fail(err);
   }
+  const std::vector<std::uint32_t> shown = prog.screen.shown();
   if (o.words_given) {
     const std::string err =
-        run.write(words, [&](std::FILE* f) { return words_to(f, screen, WINWORDS); });
+        run.write(words, [&](std::FILE* f) { return words_to(f, shown.data(), shown.size()); });
     if (!err.empty()) return fail(err);
   }
   if (o.summary) {
     std::printf("view %s\n", prog.view.numbers().c_str());
-    std::printf("frames %lld\n", headless().writes);
-    std::printf("screen %016" PRIx64 "\n", fnv1a_words(screen, WINWORDS));
+    std::printf("frames %lld\n", hs.writes);
+    std::printf("screen %016" PRIx64 "\n", fnv1a_words(shown.data(), shown.size()));
   }
   gexit();
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {

@@ -9,9 +9,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
+#include "compute/kernels.h"
 #include "control/view.h"
 #include "display/display.h"
+#include "navigation/whole.h"
 #include "platform/gfx.h"
 #include "platform/proc.h"
 
@@ -187,11 +190,41 @@ View start_view(const Cmdline& cmd) {
                         ((y2 - y1) * 0.5).to_floatexp(), cmd.view[4]);
 }
 
+bool read_window_size(const std::string& text, Cmdline& out, std::string& err) {
+  const std::size_t x = text.find_first_of("xX");
+  long long v[2] = {-1, -1};
+  for (int i = 0; i < 2 && x != std::string::npos; ++i) {
+    const std::string part = i == 0 ? text.substr(0, x) : text.substr(x + 1);
+    if (part.empty() || part.size() > 6 ||
+        part.find_first_not_of("0123456789") != std::string::npos) {
+      break;
+    }
+    v[i] = std::stoll(part);
+  }
+  if (v[0] < MIN_PICTURE_W || v[1] < MIN_PICTURE_H || v[0] > MAX_PICTURE_SIDE ||
+      v[1] > MAX_PICTURE_SIDE) {
+    err = fmt("--window \"%s\" is not WxH with W from %d to %d and H from %d to %d",
+              text.c_str(), MIN_PICTURE_W, MAX_PICTURE_SIDE, MIN_PICTURE_H, MAX_PICTURE_SIDE);
+    return false;
+  }
+  out.width = static_cast<int>(v[0]);
+  out.height = static_cast<int>(v[1]);
+  return true;
+}
+
+std::string window_argument(int width, int height) {
+  if (width == DESIGN_W && height == DESIGN_H) return "";
+  return "--window " + std::to_string(width) + "x" + std::to_string(height) + " ";
+}
+
 std::string start_arguments(const Cmdline& cmd) {
-  if (!cmd.state_given && !cmd.view_given) return "";  // the default view: no arguments
+  const std::string window = window_argument(cmd.width, cmd.height);
+  if (!cmd.state_given && !cmd.view_given) {  // the default view: no numbers
+    return window.empty() ? "" : window.substr(0, window.size() - 1);
+  }
   // The numbers as typed: a shallow view's own would round a centre given with more digits,
   // which a dive into it keeps, to 17.
-  std::string args = cmd.state_given ? "--view" : "--";
+  std::string args = window + (cmd.state_given ? "--view" : "--");
   const std::string* given = cmd.state_given ? cmd.state_text : cmd.view_text;
   for (int i = 0; i < 5; ++i) {
     const std::size_t first = given[i].find_first_not_of(" \t\n\r\f\v");
@@ -231,12 +264,13 @@ Parsed parse_explorer_args(int argc, const char* const* argv, Cmdline& out, std:
   app.set_help_flag();  // the program's own text
   app.allow_extras();   // the positional forms, in their order, whatever they look like
   bool help = false, version = false;
-  std::string workers, rate;
+  std::string workers, rate, window;
   std::vector<std::string> view;
   app.add_flag("--help", help);
   app.add_flag("--version", version);
   app.add_option("--workers", workers);
   app.add_option("--view", view)->expected(5);
+  app.add_option("--window", window);
   app.add_option("--record", out.record);
   app.add_option("--rate", rate);
   try {
@@ -275,6 +309,7 @@ Parsed parse_explorer_args(int argc, const char* const* argv, Cmdline& out, std:
     }
     if (!read_view_strings(view, true, out, err)) return Parsed::Error;
   }
+  if (app.count("--window") && !read_window_size(window, out, err)) return Parsed::Error;
   if (app.count("--rate")) {
     double r;
     if (!read_number(rate.c_str(), r) || !(r >= MIN_RATE && r <= MAX_RATE)) {
@@ -295,47 +330,27 @@ Parsed parse_explorer_args(int argc, const char* const* argv, Cmdline& out, std:
 }
 
 bool startup(const Cmdline& cmd) {
-  anz = cmd.workers;
-  pid = getpid();
+  prog.anz = cmd.workers;
+  prog.pid = getpid();
   nocldwait();
   // The pointer to the centre of the 1280 x 1024 screen.
   setvaluator(MOUSEX, 640, 0, 1279);
   setvaluator(MOUSEY, 512, 0, 1023);
 
-  screen = prog.screen_words;
-  screenbak = prog.screenbak_words;
-  std::memset(screen, 0, BUFWORDS * sizeof *screen);
-  std::memset(screenbak, 0, BUFWORDS * sizeof *screenbak);
-
-  if (graphic() < 0) return false;
+  if (graphic(prog.mycoltab, cmd.width, cmd.height) < 0) return false;
+  picture_size(cmd.width, cmd.height);
 
   prog.view = start_view(cmd);
   prog.home = prog.view;
-  prog.main_thread = std::this_thread::get_id();
+  deep_progress([](long long done, long long of) {
+    prog.reference = done;
+    prog.reference_of = of;
+  });
 
-  const int w = static_cast<int>(480.0);
-  XPTS = w & ~1;
-  YPTS = (w * 360 / 480) & ~1;
-  LOX = ((WINW - XPTS) / 2) & ~1;
-  LOY = ((WINH - YPTS) / 2) & ~1;
+  prog.calc = 1;
+  prog.highq = 1;
 
-  // Black outside the picture rectangle (nothing, with the picture filling the window).
-  for (int r = 0; r < WINH; ++r) {
-    const bool in_rows = r >= LOY && r < LOY + YPTS;
-    for (int c = 0; c < WINW; ++c) {
-      if (in_rows && c == LOX && XPTS > 0) {
-        c = LOX + XPTS - 1;
-        continue;
-      }
-      screen[r * WINW + c] = 0;
-    }
-  }
-
-  calc = 1;
-  highq = 1;
-
-  snap_long = prog.logo_words;
-  build_logo(snap_bits.data(), snap_long);
+  build_logo(snap_bits.data(), prog.snap_long);
   return true;
 }
 

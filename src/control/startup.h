@@ -4,15 +4,16 @@
 #include <string>
 #include <vector>
 
-#include "navigation/viewpoint.h"
-
-#include "platform/sdl.h"
+#include "compute/picture.h"
+#include "compute/viewpoint.h"
 
 namespace zd {
 
-// Steps a second while a button is held (platform/sdl.h says why so many).
-constexpr double DEFAULT_RATE = DEFAULT_LIVE_RATE;
-constexpr double MIN_RATE = MIN_LIVE_RATE, MAX_RATE = MAX_LIVE_RATE;
+// Steps a second while a button is held: few enough that a person can stop a dive where they
+// like (each step zooms by a tenth, so a second's dive is about a fivefold zoom), many enough
+// that the motion looks continuous. And the bounds of --rate and of the keys that change it.
+constexpr double DEFAULT_RATE = 15.0;
+constexpr double MIN_RATE = 1.0, MAX_RATE = 200.0;
 
 // What the command line asks for, read and checked before anything else happens.
 struct Cmdline {
@@ -25,6 +26,8 @@ struct Cmdline {
   double state[5] = {};
   // Both as given: a deep view keeps every digit.
   std::string view_text[5], state_text[5];
+  // The window's size (--window WxH).
+  int width = DESIGN_W, height = DESIGN_H;
   // The explorer's own: a file that records the session, and the pace of held buttons.
   bool record_given = false;
   std::string record;
@@ -34,8 +37,8 @@ struct Cmdline {
 enum class Parsed { Run, Help, Version, Error };
 
 // The explorer's forms: one argument, the worker count; five, the view and the limit; any other
-// count, the defaults. Options (--workers, --view, --record, --rate, --help, --version) combine
-// with them. On Error, err holds the message (without the program's name).
+// count, the defaults. Options (--workers, --view, --window, --record, --rate, --help,
+// --version) combine with them. On Error, err holds the message (without the program's name).
 Parsed parse_explorer_args(int argc, const char* const* argv, Cmdline& out, std::string& err);
 
 // Positional arguments from what an option parser left over, in their order: numbers may begin
@@ -45,6 +48,12 @@ bool positionals(const std::vector<std::string>& rest, std::vector<std::string>&
 // Reads `--view`'s or the five-number form's numbers as given (strings) into out.
 bool read_view_strings(const std::vector<std::string>& nums, bool state, Cmdline& out,
                        std::string& err);
+
+// --window's WxH into out.width and out.height: whole numbers, at least 64 x 48, at most 65536
+// each. On false, err says what is wrong.
+bool read_window_size(const std::string& text, Cmdline& out, std::string& err);
+// "--window WxH " for a window that is not the design's 480 x 360, else "".
+std::string window_argument(int width, int height);
 
 // A worker count as "%d" reads it: leading digits, else 0; above MAXWORKERS it is MAXWORKERS.
 int parse_worker_count(const char* s);
@@ -67,12 +76,14 @@ std::optional<BigFloat> exact(const std::string& s);
 // digit given for a deep one.
 View start_view(const Cmdline& cmd);
 
-// The start view's arguments as the command line gave them (--view or the five numbers, every
-// digit as typed; none for the default view): they start a replay exactly there.
+// The start view's arguments as the command line gave them (--window if not 480 x 360, then
+// --view or the five numbers, every digit as typed; none for the default view): they start a
+// replay exactly there.
 std::string start_arguments(const Cmdline& cmd);
 
-// Runs start-up up to the navigation loop: pid, child handling, pointer, buffers, colour table
-// and window, view, geometry, flags, logo. Returns false if the window cannot be opened.
+// Runs start-up up to the navigation loop: pid, child handling, pointer, colour table and
+// window, the window's picture, view, geometry, flags, logo. Returns false if the window cannot
+// be opened.
 bool startup(const Cmdline& cmd);
 
 }  // namespace zd

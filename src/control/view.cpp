@@ -11,7 +11,7 @@ namespace zd {
 State prog;
 
 void reset_state() {
-  // Rebuilt in place: the struct holds the buffers, too large for a temporary on the stack.
+  // Rebuilt in place: atomics cannot be assigned.
   prog.~State();
   new (&prog) State{};
   proc_reset();

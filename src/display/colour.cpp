@@ -1,11 +1,10 @@
 // colour.cpp — the colour ramp and the window's set-up.
-#include "control/view.h"
 #include "display/display.h"
 #include "platform/gfx.h"
 
 namespace zd {
 
-void build_coltab() {
+void build_coltab(std::uint32_t* coltab) {
   std::uint8_t level[256][3] = {};  // entry 0 stays black
   const std::uint8_t* chan[3] = {rtab, gtab, btab};
   for (int s = 1; s < 13; ++s) {
@@ -26,14 +25,17 @@ void build_coltab() {
     const std::uint32_t r = static_cast<std::uint8_t>(level[j][0] << 2);
     const std::uint32_t g = static_cast<std::uint8_t>(level[j][1] << 2);
     const std::uint32_t b = static_cast<std::uint8_t>(level[j][2] << 2);
-    mycoltab[j] = r | g << 8 | b << 16;
+    coltab[j] = r | g << 8 | b << 16;
   }
 }
 
-int graphic() {
-  build_coltab();
-  // Centred on a 1280 x 1024 screen, around where start-up puts the pointer.
-  prefposition(400, 879, 332, 691);
+int graphic(std::uint32_t* coltab, int width, int height) {
+  build_coltab(coltab);
+  // Centred on a 1280 x 1024 screen, around where start-up puts the pointer: 480 x 360 covers
+  // columns 400 to 879 and rows 332 to 691.
+  const int x1 = (1280 - width) / 2, y1 = (1024 - height) / 2;
+  prefposition(x1, x1 + width - 1, y1, y1 + height - 1);
+  minsize(MIN_PICTURE_W, MIN_PICTURE_H);
   foreground();
   if (winopen("zoomdive") < 0) return -1;
   cursoff();

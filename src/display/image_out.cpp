@@ -9,8 +9,7 @@
 
 namespace zd {
 
-std::string png_to(std::FILE* f, const std::uint32_t* window) {
-  constexpr int W = 480, H = 360;
+std::string png_to(std::FILE* f, const std::uint32_t* window, int W, int H) {
   std::vector<unsigned char> rgb(static_cast<std::size_t>(W) * H * 3);
   for (int y = 0; y < H; ++y) {
     const std::uint32_t* src = window + static_cast<std::size_t>(H - 1 - y) * W;  // top row first
@@ -23,8 +22,8 @@ std::string png_to(std::FILE* f, const std::uint32_t* window) {
   }
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
-  image.width = W;
-  image.height = H;
+  image.width = static_cast<png_uint_32>(W);
+  image.height = static_cast<png_uint_32>(H);
   image.format = PNG_FORMAT_RGB;
   errno = 0;
   if (!png_image_write_to_stdio(&image, f, 0, rgb.data(), W * 3, nullptr)) {

@@ -7,9 +7,9 @@
 
 namespace zd {
 
-// Writes a 480 x 360 window (bottom row first, pixel words) to f as an 8-bit RGB PNG, top row
-// first. Returns "" or what went wrong.
-std::string png_to(std::FILE* f, const std::uint32_t* window);
+// Writes a width x height window (bottom row first, pixel words) to f as an 8-bit RGB PNG, top
+// row first. Returns "" or what went wrong.
+std::string png_to(std::FILE* f, const std::uint32_t* window, int width, int height);
 // Writes n words to f, little-endian, in order. Returns "" or what went wrong.
 std::string words_to(std::FILE* f, const std::uint32_t* words, std::size_t n);
 // FNV-1a, 64 bits, over the words' little-endian bytes.

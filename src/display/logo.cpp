@@ -1,9 +1,11 @@
 // logo.cpp — the logo: "zoomdive" beside a magnifier, drawn as text, turned into the
-// XBM-layout bitmap at compile time, and into the logo block at start-up.
+// XBM-layout bitmap at compile time, into the logo block at start-up, and stamped into every
+// picture shown.
+#include <algorithm>
 #include <array>
 
-#include "control/view.h"
 #include "display/display.h"
+#include "platform/gfx.h"
 
 namespace zd {
 
@@ -59,6 +61,23 @@ void build_logo(const std::uint8_t* bits, std::uint32_t* block) {
       block[d * LOGOW + x] = static_cast<std::uint32_t>(clear) * LOGO_COLOUR;
     }
   }
+}
+
+void show(const Picture& screen, std::vector<std::uint32_t>& screenbak,
+          const std::uint32_t* snap_long) {
+  const int w = screen.width, h = screen.height;
+  screenbak.resize(static_cast<std::size_t>(w) * h);
+  for (int r = 0; r < h; ++r) {
+    std::copy(screen.row(r), screen.row(r) + w, screenbak.begin() + static_cast<std::ptrdiff_t>(r) * w);
+  }
+  // Block rows 2 to 19 on window rows 0 to 17, its right edge on the window's.
+  for (int d = 2; d <= 19 && d - 2 < h; ++d) {
+    for (int x = std::max(0, LOGOW - w); x < LOGOW; ++x) {
+      const std::uint32_t word = snap_long[d * LOGOW + x];
+      if (word != 0) screenbak[static_cast<std::size_t>(d - 2) * w + (w - LOGOW) + x] = word;
+    }
+  }
+  lrectwrite(0, 0, w - 1, h - 1, screenbak.data());
 }
 
 }  // namespace zd

@@ -1,4 +1,5 @@
-// mouse.h — the button mask and the pointer on the 480 x 360 pointer grid.
+// mouse.h — the button mask and the pointer on the design's 480 x 360 pointer grid, whatever
+// the window's size.
 #pragma once
 
 namespace zd {

@@ -3,7 +3,6 @@
 
 #include <cstring>
 
-#include "compute/bandrec.h"
 #include "control/view.h"
 #include "navigation/mouse.h"
 #include "navigation/whole.h"
@@ -20,12 +19,15 @@ int cut_to_blocks(int v) {
 
 int sign_of(double v) { return (v > 0) - (v < 0); }
 
-// A strip of the picture (width x height at lox, loy) from its column and row, counted from
-// the picture's left and bottom edges. LOX, LOY, XPTS and YPTS describe the strip meanwhile.
-void render_strip(int column, int row, int width, int height) {
-  const Region r = prog.view.region(column, row, width, height);
-  if (!prepare_kernel(width, height)) return;
-  mandel(LOY, YPTS, r.x0, r.dx, r.y0, r.dy, limit_of(maxit));
+// A strip of the picture from its column and row, counted from the picture's left and bottom
+// edges. LOX, LOY, XPTS and YPTS describe the strip meanwhile.
+void render_strip(int column, int row) {
+  const int width = prog.screen.width, height = prog.screen.height;
+  const View pv = picture_view();
+  const Region r = pv.region(column, row, width, height);
+  const Region whole = pv.region(0, 0, width, height);
+  if (!prepare_kernel(pv)) return;
+  mandel(rendering(whole), prog.LOY, prog.YPTS, r.x0, r.dx, r.y0, r.dy, limit_of(pv.maxit));
 }
 
 }  // namespace
@@ -38,21 +40,23 @@ int row_shift(double abs_py, int height) {
   return cut_to_blocks(static_cast<int>(((abs_py * height) * ONE_THIRD) / 40.0));
 }
 
-void reuse_pan() {
-  const int height = YPTS, loy = LOY, width = XPTS, lox = LOX;
+bool reuse_pan() {
+  const int height = prog.YPTS, loy = prog.LOY, width = prog.XPTS, lox = prog.LOX;
 
   const double px = xmouse() - 240;
   const double py = ymouse() - 180;
   setmouse(240, 180);
 
   // The view moves by exactly the whole pixels the content moves, so kept pixels stay valid.
-  const int cs = column_shift(px < 0 ? -px : px, width);
+  // (An odd picture walks one column more than it shows: the pitch is its shown width's.)
+  const int shown = prog.screen.width;
+  const int cs = column_shift(px < 0 ? -px : px, shown);
   const int rs = row_shift(py < 0 ? -py : py, height);
-  prog.view.pixel_pan(sign_of(px), cs, width, sign_of(py), rs, height);
+  prog.view.pixel_pan(sign_of(px), cs, shown, sign_of(py), rs, height);
 
   if (width < cs || height < rs) {
-    calc = 1;
-    return;
+    prog.calc = 1;
+    return px != 0 || py != 0;
   }
 
   // Row by row, in the order that keeps every source row intact until it has been copied;
@@ -61,36 +65,38 @@ void reuse_pan() {
   const std::size_t bytes = sizeof(std::uint32_t) * static_cast<std::size_t>(width - cs);
   const int src = lox + (px > 0 ? cs : 0);
   const int dst = lox + (px < 0 ? cs : 0);
+  Picture& screen = prog.screen;
   if (py > 0) {
     for (int i = kept - 1; i >= 0; --i) {
-      std::memmove(&screen[(loy + rs + i) * WINW + dst], &screen[(loy + i) * WINW + src], bytes);
+      std::memmove(screen.row(loy + rs + i) + dst, screen.row(loy + i) + src, bytes);
     }
   } else {
     for (int i = 0; i < kept; ++i) {
-      std::memmove(&screen[(loy + i) * WINW + dst], &screen[(loy + rs + i) * WINW + src], bytes);
+      std::memmove(screen.row(loy + i) + dst, screen.row(loy + rs + i) + src, bytes);
     }
   }
 
   // The workers take their columns from LOX and XPTS: narrow them to the strip for the call.
   if (px != 0) {
-    XPTS = cs;
-    YPTS = kept;
-    LOX = px < 0 ? lox : lox + width - cs;
-    LOY = py > 0 ? loy + rs : loy;
-    render_strip(LOX - lox, LOY - loy, width, height);
-    LOY = loy;
-    LOX = lox;
+    prog.XPTS = cs;
+    prog.YPTS = kept;
+    prog.LOX = px < 0 ? lox : lox + width - cs;
+    prog.LOY = py > 0 ? loy + rs : loy;
+    render_strip(prog.LOX - lox, prog.LOY - loy);
+    prog.LOY = loy;
+    prog.LOX = lox;
   }
   if (py != 0) {
-    XPTS = width;
-    LOX = lox;
-    YPTS = rs;
-    LOY = py > 0 ? loy : loy + height - rs;
-    render_strip(0, LOY - loy, width, height);
-    LOY = loy;
+    prog.XPTS = width;
+    prog.LOX = lox;
+    prog.YPTS = rs;
+    prog.LOY = py > 0 ? loy : loy + height - rs;
+    render_strip(0, prog.LOY - loy);
+    prog.LOY = loy;
   }
-  XPTS = width;
-  YPTS = height;
+  prog.XPTS = width;
+  prog.YPTS = height;
+  return px != 0 || py != 0;
 }
 
 }  // namespace zd

@@ -1,34 +1,152 @@
-// whole.cpp — the whole picture of the view: the mapping from view to renderer arguments.
+// whole.cpp — the window's picture: its size, the renderer's orders, the whole picture of the
+// view, and what is asked of the window system while a picture is computed.
 #include "navigation/whole.h"
 
-#include <climits>
-#include <cmath>
+#include <algorithm>
+#include <chrono>
+#include <string>
 
-#include "compute/bandrec.h"
-#include "compute/kernels.h"
 #include "control/view.h"
+#include "navigation/mouse.h"
+#include "platform/gfx.h"
 
 namespace zd {
 
-int limit_of(double m) {
-  if (std::isnan(m)) return 0;
-  if (m >= 2147483648.0) return INT_MAX;
-  if (m <= -2147483649.0) return INT_MIN;
-  return static_cast<int>(m);
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// What the poll keeps between its calls.
+struct Watch {
+  Clock::time_point last_poll{}, last_title{};
+  Clock::time_point since{};  // the picture in progress began
+  bool titled = false;        // the title shows a progress
+};
+Watch watch;
+
+// A picture that has taken more than a second says how far it is in the window's title.
+void tell_progress(Clock::time_point now) {
+  if (now - watch.since < std::chrono::seconds(1) ||
+      now - watch.last_title < std::chrono::milliseconds(250)) {
+    return;
+  }
+  watch.last_title = now;
+  std::string what;
+  const long long of = prog.reference_of.load(), done = prog.reference.load();
+  const WorkTally& t = prog.tally;
+  int pass = 2;
+  while (pass > 0 && t.queued[pass].load() == 0) --pass;
+  if (of > 0 && done < of) {  // the deep kernel's preparation
+    what = "reference orbit " + std::to_string(done * 100 / of) + " %";
+  } else {
+    const long long q = std::max(1LL, t.queued[pass].load());
+    const char* const passes[] = {"coarse pass", "refining blocks", "refining pixels"};
+    what = std::string(passes[pass]) + " " +
+           std::to_string(std::min(100LL, t.counted[pass].load() * 100 / q)) + " %";
+  }
+  wintitle(("zoomdive — " + what).c_str());
+  watch.titled = true;
 }
 
-bool prepare_kernel(int width, int height) {
+// Asked now and then while a picture is computed: a quit abandons the picture, a press the
+// refinement in progress. The window system is asked at most every few milliseconds.
+void poll_input() {
+  const auto now = Clock::now();
+  if (now - watch.last_poll < std::chrono::milliseconds(5)) return;
+  watch.last_poll = now;
+  const int i = interrupted();
+  if (i == INTERRUPT_QUIT) {
+    prog.stop = STOP_ALL;
+  } else if (i == INTERRUPT_PRESS && prog.stop.load() < STOP_REFINING) {
+    prog.stop = STOP_REFINING;
+  }
+  tell_progress(now);
+}
+
+// The picture to the window; a title that showed its progress is the window's own again.
+void show_window() {
+  show(prog.screen, prog.screenbak, prog.snap_long);
+  if (watch.titled) wintitle("zoomdive");
+  watch.titled = false;
+}
+
+// A picture (or a strip of it) begins: the poll asks at once, and times it afresh.
+void begin_picture() {
+  watch.last_poll = {};
+  watch.since = Clock::now();
+  prog.reference = prog.reference_of = 0;
+}
+
+}  // namespace
+
+void picture_size(int width, int height) {
+  prog.screen.resize(std::max(width, MIN_PICTURE_W), std::max(height, MIN_PICTURE_H));
+  prog.screenbak.assign(static_cast<std::size_t>(prog.screen.width) * prog.screen.height, 0);
+  prog.XPTS = prog.screen.stride;
+  prog.YPTS = prog.screen.height;
+  prog.LOX = prog.LOY = 0;
+  prog.picture_coarse = false;
+}
+
+View picture_view() { return prog.view.fitted(prog.screen.width, prog.screen.height); }
+
+int preview_block(int width, int height) {
+  // At most twice the design's 120 x 90 coarse blocks.
+  int s = 4;
+  while (static_cast<long long>((width + s - 1) / s) * ((height + s - 1) / s) >
+         2LL * (DESIGN_W / 4) * (DESIGN_H / 4)) {
+    s *= 2;
+  }
+  return s;
+}
+
+Rendering rendering(const Region& direct) {
+  Rendering r;
+  r.screen = &prog.screen;
+  r.LOX = prog.LOX;
+  r.XPTS = prog.XPTS;
+  r.kernel = prog.kernel;
+  r.coltab = prog.mycoltab;
+  r.direct = prog.screen.running_sums() ? nullptr : &direct;
+  r.anz = prog.anz;
+  r.pid = prog.pid;
+  r.highq = prog.highq;
+  r.no_firstpass = prog.no_firstpass;
+  r.preview = preview_block(prog.screen.width, prog.screen.height);
+  r.refining = prog.no_firstpass != 0;  // what a held button left
+  r.views_only = prog.views_only;
+  r.say_to = prog.say_to;
+  r.buttons = mygetbutton;
+  r.show = show_window;
+  r.poll = poll_input;
+  r.stop = &prog.stop;
+  r.tally = &prog.tally;
+  r.picture_coarse = &prog.picture_coarse;
+  return r;
+}
+
+bool user_left() {
+  poll_input();
+  return prog.stop.load() == STOP_ALL;
+}
+
+bool prepare_kernel(const View& pv) {
   if (prog.views_only) return true;  // a deep view's reference orbit is no view's concern
-  const PointKernel* k = kernel_for(prog.view);
-  if (!k->prepare(prog.view, width, height, limit_of(maxit), user_left)) return false;
-  prog.kernel = k;
-  return true;
+  begin_picture();
+  const PointKernel* k = kernel_for(pv);
+  const bool ready =
+      k->prepare(pv, prog.screen.width, prog.screen.height, limit_of(pv.maxit), user_left);
+  if (ready) prog.kernel = k;
+  return ready;
 }
 
 void whole_picture() {
-  const Region r = prog.view.region(0, 0, XPTS, YPTS);
-  if (prepare_kernel(XPTS, YPTS)) mandel(LOY, YPTS, r.x0, r.dx, r.y0, r.dy, limit_of(maxit));
-  no_firstpass = 0;
+  const View pv = picture_view();
+  if (prepare_kernel(pv)) {
+    const Region r = pv.region(0, 0, prog.screen.width, prog.screen.height);
+    mandel(rendering(r), prog.LOY, prog.YPTS, r.x0, r.dx, r.y0, r.dy, limit_of(pv.maxit));
+  }
+  prog.no_firstpass = 0;
 }
 
 }  // namespace zd

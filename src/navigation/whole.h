@@ -1,17 +1,38 @@
-// whole.h — the navigation loop's whole-picture computation.
+// whole.h — the navigation loop's pictures: the window's picture and its size, the renderer's
+// orders from the program's state, the whole picture of the view, and what the user does
+// meanwhile.
 #pragma once
+
+#include "compute/bandrec.h"
 
 namespace zd {
 
-// The iteration limit handed to the renderer: maxit truncated toward zero, saturated at the
-// ends of int (the truncation of a double outside them would be undefined).
-int limit_of(double m);
+// Makes the window's picture width x height (the smallest window at least), all black, with the
+// geometry of the whole picture; the next step computes it.
+void picture_size(int width, int height);
 
-// Makes the kernel for the current view ready for a width x height picture (between pictures;
-// it may take long for a deep view). False if the user left meanwhile: nothing is computed.
-bool prepare_kernel(int width, int height);
+// The view of the window's picture (View::fitted at its size).
+View picture_view();
+
+// The blocks of a dive's coarse frame for a width x height picture: 4, as the design's, or as
+// many times 2 more as keep the frame within twice the design's number of points (8 at
+// 1280 x 720), so that a held button steps at the same pace at any size.
+int preview_block(int width, int height);
+
+// The renderer's orders for the picture's columns LOX .. LOX+XPTS-1, from the program's state.
+// direct: the whole picture's region (picture_view().region(0, 0, width, height)), which the
+// points are taken from at every size but the design's; it must outlive the call.
+Rendering rendering(const Region& direct);
+
+// Makes the kernel for pv, the picture's view, ready (between pictures; it may take long for a
+// deep view). False if the user left meanwhile: nothing is computed.
+bool prepare_kernel(const View& pv);
 
 // Renders the whole picture of the current view, then clears no_firstpass.
 void whole_picture();
+
+// Whether the user wants to leave, asking the window system now and then (main thread): a long
+// preparation looks at it. Also shows the progress of a long picture in the window's title.
+bool user_left();
 
 }  // namespace zd

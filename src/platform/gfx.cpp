@@ -21,8 +21,11 @@ const GfxBackend& be() {
 void use_backend(const GfxBackend* backend) { g.backend = backend; }
 
 void prefposition(int x1, int x2, int y1, int y2) { be().prefposition(x1, x2, y1, y2); }
+void minsize(int width, int height) { be().minsize(width, height); }
 void foreground() {}  // threads never leave the process: nothing to do
 int winopen(const char* title) { return be().winopen(title); }
+void wintitle(const char* title) { be().wintitle(title); }
+void getsize(int* width, int* height) { be().getsize(width, height); }
 void cursoff() { be().cursoff(); }
 void RGBmode() {}  // the only mode the backends have
 void gconfig() {}

@@ -16,11 +16,17 @@ enum Device : int {
 
 // The next window covers screen columns x1..x2 and rows y1..y2, from the screen's bottom-left.
 void prefposition(int x1, int x2, int y1, int y2);
+// The window, once open, is never made smaller than width x height by its user.
+void minsize(int width, int height);
 // Opening the window keeps the program in this process (pid stays valid).
 void foreground();
-// Opens the one window and makes it current. Returns -1 if no window could be opened;
-// gfx_error() then says why.
+// Opens the one window, of the size prefposition gave, and makes it current. Returns -1 if no
+// window could be opened; gfx_error() then says why.
 int winopen(const char* title);
+void wintitle(const char* title);  // the window's title from now on
+// The window's size in pixels as the program is to take it: what it was opened with, or what a
+// CMD_RESIZE taken since said.
+void getsize(int* width, int* height);
 void cursoff();  // no cursor drawn in the window
 void RGBmode();  // the window shows packed pixel words directly
 void gconfig();  // ... single-buffered, from now on
@@ -48,6 +54,9 @@ enum Command : int {
   CMD_HOME = 1,          // back to the start view and limit
   CMD_MORE_ITERATIONS,   // the iteration limit doubled
   CMD_FEWER_ITERATIONS,  // ... halved
+  CMD_UNDO,              // back one gesture
+  CMD_REDO,              // forward one gesture
+  CMD_RESIZE,            // the window has a new size (getsize)
 };
 // The command waiting for the loop, if any; take_command() also removes it.
 int command_pending();
@@ -64,7 +73,10 @@ int interrupted();
 struct GfxBackend {
   const char* name;
   void (*prefposition)(int x1, int x2, int y1, int y2);
+  void (*minsize)(int width, int height);
   int (*winopen)(const char* title);
+  void (*wintitle)(const char* title);
+  void (*getsize)(int* width, int* height);
   void (*cursoff)();
   void (*clear)(std::uint32_t colour);
   void (*lrectwrite)(int x1, int y1, int x2, int y2, const std::uint32_t* parray);

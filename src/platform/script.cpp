@@ -85,18 +85,40 @@ std::string in_units(std::size_t bytes) {
   return std::to_string(bytes) + " bytes";
 }
 
-const char* const command_words[] = {"", "home", "limit*2", "limit/2"};
+const char* const command_words[] = {"", "home", "limit*2", "limit/2", "undo", "redo", "window"};
 
 int command_of(std::string_view word) {
-  for (int c = CMD_HOME; c <= CMD_FEWER_ITERATIONS; ++c) {
+  for (int c = CMD_HOME; c <= CMD_RESIZE; ++c) {
     if (word == command_words[c]) return c;
   }
   return NO_COMMAND;
 }
 
+// A window size WxH, each side from 1 to 65536.
+bool parse_size(std::string_view s, int& w, int& h) {
+  const std::size_t x = s.find('x');
+  if (x == std::string_view::npos) return false;
+  int v[2] = {0, 0};
+  const std::string_view part[2] = {s.substr(0, x), s.substr(x + 1)};
+  for (int i = 0; i < 2; ++i) {
+    if (part[i].empty() || part[i].size() > 5) return false;
+    for (const char c : part[i]) {
+      if (c < '0' || c > '9') return false;
+      v[i] = v[i] * 10 + (c - '0');
+    }
+    if (v[i] < 1 || v[i] > 65536) return false;
+  }
+  w = v[0];
+  h = v[1];
+  return true;
+}
+
 }  // namespace
 
 std::string format_line(const ScriptLine& s) {
+  if (s.command == CMD_RESIZE) {
+    return "window " + std::to_string(s.width) + "x" + std::to_string(s.height);
+  }
   if (s.command != NO_COMMAND) return command_words[s.command];
   char b[4] = "-";
   int n = 0;
@@ -164,12 +186,20 @@ bool ScriptReader::take(std::string_view line) {
   std::string what;
   if (line.find('\0') != std::string_view::npos) {
     what = "a NUL byte in the line (is this a text file?)";
-  } else if (f.size() == 1 && command_of(f[0]) != NO_COMMAND) {
+  } else if (f.size() == 1 && command_of(f[0]) != NO_COMMAND && command_of(f[0]) != CMD_RESIZE) {
     out_.push_back(ScriptLine{0, 0, 0, command_of(f[0])});
     return true;
+  } else if (!f.empty() && f[0] == "window") {
+    ScriptLine s{0, 0, 0, CMD_RESIZE};
+    if (f.size() == 2 && parse_size(f[1], s.width, s.height)) {
+      out_.push_back(s);
+      return true;
+    }
+    what = "expected window WxH, W and H from 1 to 65536";
   } else if (f.size() != 3) {
     what = "expected BUTTONS DX DY, found " + std::to_string(f.size()) +
-           (f.size() == 1 ? " field" : " fields") + " (or a key: home, limit*2, limit/2)";
+           (f.size() == 1 ? " field" : " fields") +
+           " (or a key: home, limit*2, limit/2, undo, redo, window WxH)";
   } else {
     ScriptLine s{};
     if (parse_buttons(f[0], s.buttons, what) && parse_offset(f[1], "DX", s.dx, what) &&
@@ -212,43 +242,6 @@ bool load_script(const std::string& path, std::vector<ScriptLine>& out, std::str
   if (ok && r.finish()) return true;
   err = path + ":" + std::to_string(r.line()) + ": " + r.what();
   return false;
-}
-
-void ScriptedInput::attach(HeadlessState& hs) {
-  hs.on_read = [this](HeadlessState& s, int) { read(s); };
-  hs.on_warp = [this](HeadlessState& s, int dev) { warp(s, dev); };
-  hs.on_write = [this, then = hs.on_write](const HeadlessState& s) {
-    clock_.write();
-    if (then) then(s);
-  };
-}
-
-void ScriptedInput::read(HeadlessState& hs) {
-  if (clock_.read()) activate(hs);
-}
-
-void ScriptedInput::warp(HeadlessState& hs, int dev) {
-  if (clock_.warp(dev)) activate(hs);
-}
-
-void ScriptedInput::activate(HeadlessState& hs) {
-  ScriptLine s{4, 0, 0};  // past the end: the right button alone, the pointer at the centre
-  if (next_ < lines_.size()) {
-    s = lines_[next_++];
-  } else {
-    ended_ = true;
-  }
-  if (s.command != NO_COMMAND) {
-    hs.command = s.command;
-    hs.mousex.value = 640;
-    hs.mousey.value = 512;
-    return;
-  }
-  hs.buttons[LEFTMOUSE - RIGHTMOUSE] = (s.buttons & 1) != 0;
-  hs.buttons[MIDDLEMOUSE - RIGHTMOUSE] = (s.buttons & 2) != 0;
-  hs.buttons[RIGHTMOUSE - RIGHTMOUSE] = (s.buttons & 4) != 0;
-  hs.mousex.value = static_cast<int>(std::clamp(640LL + s.dx, 0LL, 1279LL));
-  hs.mousey.value = static_cast<int>(std::clamp(512LL + s.dy, 0LL, 1023LL));
 }
 
 }  // namespace zd

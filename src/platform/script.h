@@ -3,18 +3,19 @@
 // clock that says when the next line takes effect, which the live devices keep too.
 //
 // Each line is `BUTTONS DX DY` (BUTTONS: '-' or letters from L, M, R; DX right and DY up, in
-// valuator counts from the screen centre), or one of the keys `home`, `limit*2`, `limit/2`
-// (the pointer goes back to the centre, the buttons stay); blank lines and '#' lines are
-// skipped. A line becomes active at every pointer warp (setmouse) and when the program has
+// valuator counts from the screen centre), or one of the keys `home`, `limit*2`, `limit/2`,
+// `undo`, `redo`, or `window WxH` (the window's new size); after a key the pointer goes back to
+// the centre, the buttons stay. Blank lines and '#' lines are skipped. A line becomes active at every pointer warp (setmouse) and when the program has
 // read the devices 1000 times in a row with no warp or window write in between (it is waiting
 // for input). After the last line the right button is down for ever, which ends the explorer.
+// (The headless backend plays scripts: platform/headless.h.)
 #pragma once
 #include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "platform/headless.h"
+#include "platform/gfx.h"
 
 namespace zd {
 
@@ -22,6 +23,7 @@ struct ScriptLine {
   int buttons;  // 1 left, 2 middle, 4 right
   int dx, dy;   // within the range of int
   int command = NO_COMMAND;  // a key line: buttons, dx and dy are not used
+  int width = 0, height = 0;  // CMD_RESIZE's size, 1 to 65536 each
 };
 
 // The line as a script holds it.
@@ -86,28 +88,5 @@ bool parse_script(std::string_view text, std::vector<ScriptLine>& out, int& bad_
                   std::string& what);
 // Reads and parses the file; on failure err is "PATH:LINE: what is wrong".
 bool load_script(const std::string& path, std::vector<ScriptLine>& out, std::string& err);
-
-class ScriptedInput {
- public:
-  explicit ScriptedInput(std::vector<ScriptLine> lines) : lines_(std::move(lines)) {}
-
-  // From now on the headless devices follow the script. Call it after start-up has put the
-  // pointer at the centre (that warp is not the program's). Keeps an on_write already set.
-  void attach(HeadlessState& hs);
-
-  std::size_t activated() const { return next_; }  // lines made active so far
-  std::size_t size() const { return lines_.size(); }
-  bool finished() const { return ended_; }
-
- private:
-  void read(HeadlessState& hs);
-  void warp(HeadlessState& hs, int dev);
-  void activate(HeadlessState& hs);
-
-  std::vector<ScriptLine> lines_;
-  std::size_t next_ = 0;
-  bool ended_ = false;
-  LineClock clock_;
-};
 
 }  // namespace zd

@@ -7,7 +7,7 @@
 // number of times in a row with no warp or window write (it is waiting). What the user did
 // since the last such moment is taken in as one line: the motion as the pointer's offset, a
 // press (however short) as a held button, a wheel notch as a click, a view key as a line of
-// its own. So the lines, written down, replay the session exactly.
+// its own, a new window size too. So the lines, written down, replay the session exactly.
 #include "platform/sdl.h"
 
 #include <SDL.h>
@@ -28,8 +28,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int PICW = 480, PICH = 360;
-
 struct Valuator {
   int value = 0, vmin = 0, vmax = 0;
   void set(int v) { value = std::clamp(v, vmin, std::max(vmin, vmax)); }
@@ -42,18 +40,24 @@ struct Since {
   int wheel = 0;            // notches not yet taken: > 0 dive, < 0 back out
   std::deque<int> commands;  // view keys, in order
   std::deque<char> keys;     // P and S, done when the view is whole
+  bool resized = false;      // the window's size may have changed
   bool quit = false;         // closed, Esc, Q, a right click, SIGTERM
 };
 
 struct SdlState {
   bool has_pos = false;
   int posx1 = 0, posy2 = 0;  // prefposition: left column and top row, from the bottom-left
+  int width = 0, height = 0;  // the window's size as the program takes it (getsize)
+  int min_width = 1, min_height = 1;
 
   SDL_Window* window = nullptr;
   SDL_Renderer* renderer = nullptr;
-  SDL_Texture* texture = nullptr;  // the window's words; row 0 at the bottom, shown flipped
+  SDL_Texture* texture = nullptr;  // width x height words; row 0 at the bottom, shown flipped
+  int tex_width = 0, tex_height = 0;
   std::string error;
   Display* x11 = nullptr;  // to sleep on the X connection until it has something
+  bool full = false;        // filling the screen by its own size (no window manager does it)
+  SDL_Rect before_full{};   // ... and where it was before
 
   // What the program reads.
   Valuator mousex, mousey;
@@ -61,6 +65,7 @@ struct SdlState {
   int command = NO_COMMAND;
 
   Since since;
+  bool notch_taken = false;  // the last line was a wheel notch: the next one lets go
   bool live = false;
   LiveInput hooks;
   LineClock clock;
@@ -69,13 +74,15 @@ struct SdlState {
 SdlState s;
 
 void present() {
-  if (!s.renderer) return;
-  int w = PICW, h = PICH;
+  if (!s.renderer || !s.texture) return;
+  int w = s.tex_width, h = s.tex_height;
   SDL_GetRendererOutputSize(s.renderer, &w, &h);
-  // Nearest-neighbour scaling to fill the window, aspect kept, black bars around.
-  const double scale = std::min(static_cast<double>(w) / PICW, static_cast<double>(h) / PICH);
-  const int dw = static_cast<int>(std::lround(PICW * scale));
-  const int dh = static_cast<int>(std::lround(PICH * scale));
+  // The picture is the window's size; until a new size has reached the program, the last one
+  // is scaled to fill the window (nearest neighbour, aspect kept, black bars around).
+  const double scale = std::min(static_cast<double>(w) / s.tex_width,
+                                static_cast<double>(h) / s.tex_height);
+  const int dw = static_cast<int>(std::lround(s.tex_width * scale));
+  const int dh = static_cast<int>(std::lround(s.tex_height * scale));
   const SDL_Rect dst = {(w - dw) / 2, (h - dh) / 2, dw, dh};
   SDL_SetRenderDrawColor(s.renderer, 0, 0, 0, 255);
   SDL_RenderClear(s.renderer);
@@ -84,6 +91,60 @@ void present() {
 }
 
 void say_rate() { std::fprintf(stderr, "zoomdive: %g steps a second\n", s.hooks.rate); }
+
+// The texture the program's words go to, width x height; false if it cannot be made.
+bool make_texture(int width, int height) {
+  if (s.texture) SDL_DestroyTexture(s.texture);
+  // Packed words with red in the low byte, whatever the byte order.
+  s.texture = SDL_CreateTexture(s.renderer, SDL_PIXELFORMAT_XBGR8888, SDL_TEXTUREACCESS_STREAMING,
+                                width, height);
+  if (!s.texture) return false;
+  SDL_SetTextureBlendMode(s.texture, SDL_BLENDMODE_NONE);
+  s.tex_width = width;
+  s.tex_height = height;
+  return true;
+}
+
+// Whether a window manager runs that makes windows fill the screen when asked (EWMH). On an X
+// server without one, SDL's request goes unanswered.
+bool manager_fills_screen() {
+  if (!s.x11) return true;  // not X11: SDL's own way
+  const Atom check = XInternAtom(s.x11, "_NET_SUPPORTING_WM_CHECK", True);
+  if (check == 0) return false;
+  Atom type = 0;
+  int format = 0;
+  unsigned long n = 0, after = 0;
+  unsigned char* data = nullptr;
+  const bool found = XGetWindowProperty(s.x11, DefaultRootWindow(s.x11), check, 0, 1, False,
+                                        AnyPropertyType, &type, &format, &n, &after,
+                                        &data) == 0 && n == 1;
+  if (data) XFree(data);
+  return found;
+}
+
+// F11: the window fills the screen, or is as it was before. The new size reaches the program
+// as a line.
+void toggle_full_screen() {
+  if (manager_fills_screen()) {
+    const bool full = (SDL_GetWindowFlags(s.window) & SDL_WINDOW_FULLSCREEN) != 0;
+    SDL_SetWindowFullscreen(s.window, full ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP);
+  } else if (!s.full) {
+    SDL_Rect screen;
+    if (SDL_GetDisplayBounds(std::max(0, SDL_GetWindowDisplayIndex(s.window)), &screen) != 0) return;
+    SDL_GetWindowPosition(s.window, &s.before_full.x, &s.before_full.y);
+    SDL_GetWindowSize(s.window, &s.before_full.w, &s.before_full.h);
+    SDL_SetWindowBordered(s.window, SDL_FALSE);
+    SDL_SetWindowPosition(s.window, screen.x, screen.y);
+    SDL_SetWindowSize(s.window, screen.w, screen.h);
+    s.full = true;
+  } else {
+    SDL_SetWindowBordered(s.window, SDL_TRUE);
+    SDL_SetWindowSize(s.window, s.before_full.w, s.before_full.h);
+    SDL_SetWindowPosition(s.window, s.before_full.x, s.before_full.y);
+    s.full = false;
+  }
+  s.since.resized = true;
+}
 
 void handle(const SDL_Event& e) {
   switch (e.type) {
@@ -97,6 +158,7 @@ void handle(const SDL_Event& e) {
           e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
         present();
       }
+      if (e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) s.since.resized = true;
       break;
     case SDL_MOUSEBUTTONDOWN:
       if (e.button.button == SDL_BUTTON_RIGHT) s.since.quit = true;
@@ -107,7 +169,9 @@ void handle(const SDL_Event& e) {
       s.since.wheel += y;  // away from the user dives in
       break;
     }
-    case SDL_KEYDOWN:
+    case SDL_KEYDOWN: {
+      const bool ctrl = (e.key.keysym.mod & KMOD_CTRL) != 0;
+      const bool shift = (e.key.keysym.mod & KMOD_SHIFT) != 0;
       switch (e.key.keysym.sym) {
         case SDLK_ESCAPE:
         case SDLK_q:
@@ -122,6 +186,18 @@ void handle(const SDL_Event& e) {
         case SDLK_LEFTBRACKET:
           s.since.commands.push_back(CMD_FEWER_ITERATIONS);
           break;
+        case SDLK_BACKSPACE:
+          s.since.commands.push_back(CMD_UNDO);
+          break;
+        case SDLK_z:
+          if (ctrl) s.since.commands.push_back(shift ? CMD_REDO : CMD_UNDO);
+          break;
+        case SDLK_y:
+          if (ctrl) s.since.commands.push_back(CMD_REDO);
+          break;
+        case SDLK_F11:
+          toggle_full_screen();
+          break;
         case SDLK_p:
           s.since.keys.push_back('P');
           break;
@@ -131,18 +207,19 @@ void handle(const SDL_Event& e) {
         case SDLK_PLUS:
         case SDLK_EQUALS:
         case SDLK_KP_PLUS:
-          s.hooks.rate = std::min(s.hooks.rate * 1.25, MAX_LIVE_RATE);
+          s.hooks.rate = std::min(s.hooks.rate * 1.25, s.hooks.max_rate);
           say_rate();
           break;
         case SDLK_MINUS:
         case SDLK_KP_MINUS:
-          s.hooks.rate = std::max(s.hooks.rate / 1.25, MIN_LIVE_RATE);
+          s.hooks.rate = std::max(s.hooks.rate / 1.25, s.hooks.min_rate);
           say_rate();
           break;
         default:
           break;
       }
       break;
+    }
     default:
       break;
   }
@@ -215,6 +292,27 @@ void take_line(bool stall) {
       s.mousey.set(512);
       return;
     }
+    if (s.since.resized) {
+      s.since.resized = false;
+      int w = s.width, h = s.height;
+      SDL_GetWindowSize(s.window, &w, &h);
+      if (w != s.width || h != s.height) {
+        const ScriptLine line{s.buttons, 0, 0, CMD_RESIZE, w, h};
+        if (s.hooks.record && !s.hooks.record(line)) {
+          s.since.quit = true;
+          continue;
+        }
+        // Until the program has shown a picture of the new size, the old one is scaled.
+        const int tw = s.tex_width, th = s.tex_height;
+        if (!make_texture(w, h)) make_texture(tw, th);
+        s.width = w;
+        s.height = h;
+        s.command = CMD_RESIZE;
+        s.mousex.set(640);
+        s.mousey.set(512);
+        return;
+      }
+    }
     if (!s.since.commands.empty()) {
       const int command = s.since.commands.front();
       s.since.commands.pop_front();
@@ -230,13 +328,17 @@ void take_line(bool stall) {
     int b = down_now();
     if (s.since.pressed[SDL_BUTTON_LEFT]) b |= 1;
     if (s.since.pressed[SDL_BUTTON_MIDDLE]) b |= 2;
-    if (s.since.wheel != 0) b |= s.since.wheel > 0 ? 1 : 2;  // one notch, one step
+    // A notch is a click: one step, and a line that lets go before the next notch, so that
+    // each is a gesture of its own.
+    const bool notch = s.since.wheel != 0 && !s.notch_taken;
+    if (notch) b |= s.since.wheel > 0 ? 1 : 2;
     const bool news = b != s.buttons || s.since.dx != 0 || s.since.dy != 0;
     if (stall && !news) {
       wait_for_events(-1);
       continue;
     }
-    if (s.since.wheel != 0) s.since.wheel += s.since.wheel > 0 ? -1 : 1;
+    if (notch) s.since.wheel += s.since.wheel > 0 ? -1 : 1;
+    s.notch_taken = notch;
     s.buttons = b;
     s.mousex.set(640 + s.since.dx);
     s.mousey.set(512 + s.since.dy);
@@ -281,10 +383,17 @@ bool init_video(std::string& err) {
   return false;
 }
 
-void sdl_prefposition(int x1, int /*x2*/, int /*y1*/, int y2) {
+void sdl_prefposition(int x1, int x2, int y1, int y2) {
   s.has_pos = true;
   s.posx1 = x1;
   s.posy2 = y2;
+  s.width = x2 - x1 + 1;
+  s.height = y2 - y1 + 1;
+}
+
+void sdl_minsize(int width, int height) {
+  s.min_width = width;
+  s.min_height = height;
 }
 
 int sdl_winopen(const char* title) {
@@ -297,17 +406,12 @@ int sdl_winopen(const char* title) {
     x = screen.x + std::max(0, s.posx1 + (screen.w - 1280) / 2);
     y = screen.y + std::max(0, (1023 - s.posy2) + (screen.h - 1024) / 2);
   }
-  s.window = SDL_CreateWindow(title, x, y, PICW, PICH, SDL_WINDOW_RESIZABLE);
+  s.window = SDL_CreateWindow(title, x, y, s.width, s.height, SDL_WINDOW_RESIZABLE);
   if (s.window) {
     s.renderer = SDL_CreateRenderer(s.window, -1, 0);
     if (!s.renderer) s.renderer = SDL_CreateRenderer(s.window, -1, SDL_RENDERER_SOFTWARE);
   }
-  // Packed words with red in the low byte, whatever the byte order.
-  if (s.renderer) {
-    s.texture = SDL_CreateTexture(s.renderer, SDL_PIXELFORMAT_XBGR8888,
-                                  SDL_TEXTUREACCESS_STREAMING, PICW, PICH);
-  }
-  if (!s.texture) {
+  if (!s.renderer || !make_texture(s.width, s.height)) {
     s.error = SDL_GetError();
     if (s.renderer) SDL_DestroyRenderer(s.renderer);
     if (s.window) SDL_DestroyWindow(s.window);
@@ -316,8 +420,7 @@ int sdl_winopen(const char* title) {
     SDL_Quit();
     return -1;
   }
-  SDL_SetTextureBlendMode(s.texture, SDL_BLENDMODE_NONE);
-  SDL_SetWindowMinimumSize(s.window, PICW / 4, PICH / 4);
+  SDL_SetWindowMinimumSize(s.window, s.min_width, s.min_height);
   // Relative mode keeps the pointer in the window while the user steers. Where it is not
   // available the valuators still follow the pointer's motion.
   SDL_SetRelativeMouseMode(SDL_TRUE);
@@ -330,12 +433,22 @@ int sdl_winopen(const char* title) {
   return 1;
 }
 
+void sdl_wintitle(const char* title) {
+  if (s.window) SDL_SetWindowTitle(s.window, title);
+}
+
+void sdl_getsize(int* width, int* height) {
+  *width = s.width;
+  *height = s.height;
+}
+
 void sdl_cursoff() { SDL_ShowCursor(SDL_DISABLE); }
 
 void sdl_clear(std::uint32_t colour) {
   if (!s.texture) return;
-  const std::vector<std::uint32_t> words(static_cast<std::size_t>(PICW) * PICH, colour);
-  SDL_UpdateTexture(s.texture, nullptr, words.data(), PICW * 4);
+  const std::vector<std::uint32_t> words(static_cast<std::size_t>(s.tex_width) * s.tex_height,
+                                         colour);
+  SDL_UpdateTexture(s.texture, nullptr, words.data(), s.tex_width * 4);
   present();
 }
 
@@ -344,7 +457,7 @@ void sdl_lrectwrite(int x1, int y1, int x2, int y2, const std::uint32_t* parray)
   if (!s.texture) return;
   // The texture keeps the words' bottom-up row order; present() flips it.
   const SDL_Rect r = {x1, y1, x2 - x1 + 1, y2 - y1 + 1};
-  const SDL_Rect all = {0, 0, PICW, PICH};
+  const SDL_Rect all = {0, 0, s.tex_width, s.tex_height};
   SDL_Rect clip;
   if (r.w <= 0 || r.h <= 0 || !SDL_IntersectRect(&r, &all, &clip)) return;
   const std::uint32_t* first = parray + (clip.y - r.y) * r.w + (clip.x - r.x);
@@ -384,6 +497,8 @@ int sdl_command(bool take) {
 
 int sdl_interrupted() {
   pump();
+  // P and S answer at once, also in the middle of a long picture: the view is whole there.
+  do_keys();
   if (s.since.quit) return INTERRUPT_QUIT;
   if (s.since.pressed[SDL_BUTTON_LEFT] || s.since.pressed[SDL_BUTTON_MIDDLE] ||
       s.since.wheel != 0) {
@@ -403,14 +518,27 @@ void sdl_gexit() {
 const char* sdl_error() { return s.error.c_str(); }
 
 const GfxBackend backend = {
-    "sdl2",        sdl_prefposition, sdl_winopen,     sdl_cursoff, sdl_clear,   sdl_lrectwrite,
-    sdl_getbutton, sdl_getvaluator,  sdl_setvaluator, sdl_gexit,   sdl_error,   sdl_gexit,
-    sdl_command,   sdl_interrupted,
+    "sdl2",         sdl_prefposition, sdl_minsize,     sdl_winopen, sdl_wintitle,
+    sdl_getsize,    sdl_cursoff,      sdl_clear,       sdl_lrectwrite,
+    sdl_getbutton,  sdl_getvaluator,  sdl_setvaluator, sdl_gexit,   sdl_error,
+    sdl_gexit,      sdl_command,      sdl_interrupted,
 };
 
 }  // namespace
 
 const GfxBackend* sdl_backend() { return &backend; }
+
+bool sdl_screen_size(int& width, int& height, std::string& err) {
+  if (!SDL_WasInit(SDL_INIT_VIDEO) && !init_video(err)) return false;
+  SDL_Rect screen;
+  if (SDL_GetDisplayBounds(0, &screen) != 0) {
+    err = SDL_GetError();
+    return false;
+  }
+  width = screen.w;
+  height = screen.h;
+  return true;
+}
 
 void sdl_live(const LiveInput& hooks) {
   s.hooks = hooks;

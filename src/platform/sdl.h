@@ -1,28 +1,30 @@
 // sdl.h — the graphics and input operations on a real desktop, through SDL2.
 #pragma once
 #include <functional>
+#include <string>
 
 #include "platform/gfx.h"
 #include "platform/script.h"
 
 namespace zd {
 
-// The window is resizable (the picture is scaled to fit, nearest neighbour, aspect kept);
-// closing it, Esc, Q, a right click or SIGTERM hold the right button down from the next line on.
+// The window may be resized, and F11 makes it fill the screen: a new size reaches the program as
+// a line of its own (CMD_RESIZE), meanwhile the last picture is scaled to fit (nearest
+// neighbour, aspect kept). Closing it, Esc, Q, a right click or SIGTERM hold the right button
+// down from the next line on.
 const GfxBackend* sdl_backend();
 
-// Steps a second while a button is held: few enough that a person can stop a dive where they
-// like (each step zooms by a tenth, so a second's dive is about a fivefold zoom), many enough
-// that the motion looks continuous. And the bounds of --rate and of the keys that change it.
-constexpr double DEFAULT_LIVE_RATE = 15.0;
-constexpr double MIN_LIVE_RATE = 1.0, MAX_LIVE_RATE = 200.0;
+// The size of the screen the window opens on, if a display answers.
+bool sdl_screen_size(int& width, int& height, std::string& err);
 
 struct LiveInput {
-  double rate = DEFAULT_LIVE_RATE;  // steps a second while a zoom or drag button is held
+  // Steps a second while a zoom or drag button is held, and the bounds the + and - keys keep.
+  double rate = 0, min_rate = 0, max_rate = 0;
   // Each line as it takes effect (the session's script); keys and mouse lines alike. False:
   // it could not be kept, and the session ends instead (as a quit), without that line.
   std::function<bool(const ScriptLine&)> record;
-  // P and S, called where the view is whole (never halfway through a step's changes).
+  // P and S, called where the view is whole (never halfway through a step's changes): at a
+  // line, or while a picture is computed.
   std::function<void(char key)> key;
 };
 

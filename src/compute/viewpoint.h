@@ -1,5 +1,6 @@
 // viewpoint.h — the view and its arithmetic (zoom, exact pan, re-use pan): the design's doubles
-// while the view is shallow, a centre of the precision its depth needs once it is deep.
+// while the view is shallow, a centre of the precision its depth needs once it is deep. A value:
+// the loop changes it, pictures are computed from it.
 #pragma once
 #include <optional>
 #include <string>
@@ -8,6 +9,14 @@
 #include "compute/floatexp.h"
 
 namespace zd {
+
+// Pan multiplier: the double nearest to 1/3, multiplied (and divided) exactly where the
+// view arithmetic says, so that views are bit-exact.
+constexpr double ONE_THIRD = 0.3333333333333333;
+
+// The iteration limit handed to the renderer: maxit truncated toward zero, saturated at the
+// ends of int (the truncation of a double outside them would be undefined).
+int limit_of(double m);
 
 // Where a region's points lie, as the renderer takes them: the point of its first column and
 // row, and the step per column and per row (y decreases upward). For a deep view these are
@@ -60,8 +69,15 @@ struct View {
   // The exact pan by the pointer's offset in grid units: ((half-extent * p) / 3) / 40 or / 20.
   void exact_pan(double px, double py);
   // The re-use pan's move by whole pixels: (sign * shift) columns and rows of a picture of
-  // width x height, through the design's formulas.
+  // width x height (of the fitted view's pitch), through the design's formulas.
   void pixel_pan(int sx, int columns, int width, int sy, int rows, int height);
+
+  // The view of a width x height picture: the half-extent of its longer side grown by the ratio
+  // of the aspects, so that it shows at least the view's region, centred, with pixels of the
+  // design's shape; and deep if the view is, or if that picture's pitch is finer than doubles
+  // resolve (settle()'s rule at its size). A 4:3 picture at the design's size or coarser has the
+  // view's very numbers. Windows and posters of any size are computed from it.
+  View fitted(int width, int height) const;
 
   // The renderer's arguments for the picture's columns from `column` and rows from `row`
   // (both counted from the picture's own left and bottom) of a picture width x height.

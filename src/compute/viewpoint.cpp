@@ -1,10 +1,11 @@
 // viewpoint.cpp — zoom and pans of the view, shallow in the design's doubles, deep by exact
 // additions to a centre of growing precision.
-#include "navigation/viewpoint.h"
+#include "compute/viewpoint.h"
 
-#include "navigation/pan.h"
+#include "compute/picture.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +37,13 @@ std::string g17(FloatExp v) {
 }
 
 }  // namespace
+
+int limit_of(double m) {
+  if (std::isnan(m)) return 0;
+  if (m >= 2147483648.0) return INT_MAX;
+  if (m <= -2147483649.0) return INT_MIN;
+  return static_cast<int>(m);
+}
 
 View View::of_doubles(double xm, double ym, double xst, double yst, double m) {
   View v;
@@ -114,22 +122,65 @@ void View::exact_pan(double px, double py) {
   settle();
 }
 
+namespace {
+
+// The half-extents of a width x height picture of a view: the longer side's grows by the ratio
+// of the aspects (none for 4:3), in the view's own arithmetic (doubles while shallow).
+void fit(int width, int height, bool deep, double& xstep, double& ystep, FloatExp& xs,
+         FloatExp& ys) {
+  const long long wide = static_cast<long long>(DESIGN_H) * width;
+  const long long high = static_cast<long long>(DESIGN_W) * height;
+  if (wide == high) return;
+  const double f = wide > high ? static_cast<double>(wide) / static_cast<double>(high)
+                               : static_cast<double>(high) / static_cast<double>(wide);
+  double& step = wide > high ? xstep : ystep;
+  FloatExp& s = wide > high ? xs : ys;
+  if (deep) {
+    s = s * f;
+    step = s.to_double();
+  } else {
+    step = step * f;
+    s = FloatExp(step);
+  }
+}
+
+}  // namespace
+
 void View::pixel_pan(int sx, int columns, int width, int sy, int rows, int height) {
   take_doubles();
-  // In exact arithmetic these move the centre by whole columns and rows.
+  // In exact arithmetic these move the centre by whole columns and rows of the picture, whose
+  // half-extents are the fitted ones.
   const double pxs = ((static_cast<double>(sx * columns) / ONE_THIRD) / width) * 80.0;
   const double pys = ((static_cast<double>(sy * rows) / ONE_THIRD) / height) * 40.0;
+  double xst = xstep, yst = ystep;
+  FloatExp fxs = xs, fys = ys;
+  fit(width, height, deep, xst, yst, fxs, fys);
   if (deep) {
-    add_exactly(cx, ((xs * pxs) * ONE_THIRD) / 40.0);
-    add_exactly(cy, ((ys * pys) * ONE_THIRD) / 20.0);
+    add_exactly(cx, ((fxs * pxs) * ONE_THIRD) / 40.0);
+    add_exactly(cy, ((fys * pys) * ONE_THIRD) / 20.0);
     if (sx != 0) cx_text.clear();
     if (sy != 0) cy_text.clear();
   } else {
-    xmit = xmit + ((xstep * pxs) * ONE_THIRD) / 40.0;
-    ymit = ymit + ((ystep * pys) * ONE_THIRD) / 20.0;
+    xmit = xmit + ((xst * pxs) * ONE_THIRD) / 40.0;
+    ymit = ymit + ((yst * pys) * ONE_THIRD) / 20.0;
     take_doubles();
   }
   settle();
+}
+
+View View::fitted(int width, int height) const {
+  View pv = *this;
+  pv.take_doubles();
+  fit(width, height, pv.deep, pv.xstep, pv.ystep, pv.xs, pv.ys);
+  if (!pv.deep) {
+    // settle()'s rule at the picture's pitch.
+    const FloatExp px = abs(pv.xs) * 2.0 / static_cast<double>(width);
+    const FloatExp py = abs(pv.ys) * 2.0 / static_cast<double>(height);
+    const FloatExp pitch = px < py ? px : py;
+    const double big = std::max(std::fabs(pv.xmit), std::fabs(pv.ymit));
+    pv.deep = pitch < FloatExp(std::ldexp(big, -DEEP_BITS));
+  }
+  return pv;
 }
 
 Region View::region(int column, int row, int width, int height) const {
@@ -219,7 +270,7 @@ long View::precision_needed() const {
   for (double c : {xmit, ymit}) {
     if (c != 0.0 && std::isfinite(c)) above = std::max(above, static_cast<long>(std::ilogb(c)) + 1);
   }
-  const FloatExp px = abs(xs) * 2.0 / 480.0, py = abs(ys) * 2.0 / 360.0;
+  const FloatExp px = abs(xs) * 2.0 / double{DESIGN_W}, py = abs(ys) * 2.0 / double{DESIGN_H};
   const FloatExp pitch = px < py ? px : py;
   const long below = pitch.zero() ? 64 : static_cast<long>(std::max<std::int64_t>(-pitch.ilogb(), 0));
   return 64 + above + below;
@@ -253,7 +304,7 @@ void View::settle() {
   // of the centre's larger coordinate (the design's running sums then keep each pixel's point
   // within a small part of a pitch) and the half-extents are normal doubles well away from
   // the bottom of their range.
-  const FloatExp px = abs(xs) * 2.0 / 480.0, py = abs(ys) * 2.0 / 360.0;
+  const FloatExp px = abs(xs) * 2.0 / double{DESIGN_W}, py = abs(ys) * 2.0 / double{DESIGN_H};
   const FloatExp pitch = px < py ? px : py;
   const double big = std::max(std::fabs(xmit), std::fabs(ymit));
   const bool want = abs(xs) < FloatExp(STEP_DEEP) || abs(ys) < FloatExp(STEP_DEEP) ||
