@@ -136,7 +136,8 @@ class LaneLoop {
     }
     VI l = one;
     std::int64_t common = 1;  // while kSame: the one length every lane moves by, else 0
-    if (skips_) {
+    // Most steps at depth have no lane testing: they pay one mask test.
+    if (skips_ && !hn::AllFalse(di, v.testing)) {
       const VI zero = hn::Zero(di);
       // The lanes at an index of the grid that test there; those that take no skip test no more
       // until they rebase.
