@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "control/location.h"
 #include "display/image_out.h"
 #include "navigation/loop.h"
 #include "platform/script.h"
@@ -379,8 +380,9 @@ TEST_F(Outputs, WhatARunComputesIsWhatItWrites) {
   paint_mandel();
   char want[512];
   const std::vector<std::uint32_t> screen = prog.screen.shown();
-  std::snprintf(want, sizeof want, "view %s\nframes %lld\nscreen %016" PRIx64 "\n",
-                prog.view.numbers().c_str(), headless().writes, fnv1a_words(screen.data(), screen.size()));
+  std::snprintf(want, sizeof want, "view %s\nframes %lld\nscreen %016" PRIx64 "\nlocation %s\n",
+                prog.view.numbers().c_str(), headless().writes, fnv1a_words(screen.data(), screen.size()),
+                location_line(prog.view).c_str());
   EXPECT_EQ(r.out, want);
   const std::string words = slurp(dir / "last.bin");
   ASSERT_EQ(words.size(), screen.size() * 4u);

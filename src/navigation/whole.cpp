@@ -6,6 +6,7 @@
 #include <chrono>
 #include <string>
 
+#include "compute/minibrot.h"
 #include "control/view.h"
 #include "navigation/mouse.h"
 #include "platform/gfx.h"
@@ -138,6 +139,22 @@ bool prepare_kernel(const View& pv) {
       k->prepare(pv, prog.screen.width, prog.screen.height, limit_of(pv.maxit), user_left);
   if (ready) prog.kernel = k;
   return ready;
+}
+
+int find_copy(View& v) {
+  begin_picture();
+  View w = v;
+  w.take_doubles();  // a shallow centre moved by pans is its doubles
+  const FloatExp r = abs(w.ys);
+  bool cancelled = false;
+  const auto m = find_minibrot(w.cx, w.cy, r, Reference::kMaxLength, user_left, &cancelled);
+  if (!m) return cancelled ? -1 : 0;
+  // Its main body about a fifth of the picture's height; a limit that shows the copy as the
+  // default view's shows the whole set, and never lower than the one the user had.
+  const FloatExp h = m->size * FloatExp(COPY_FRAME);
+  const double limit = std::min(std::max(v.maxit, COPY_LIMIT * m->period), 2147483647.0);
+  v = View::of_exact(m->cx, m->cy, -(h * FloatExp(4.0) / FloatExp(3.0)), -h, limit);
+  return m->period;
 }
 
 void whole_picture() {

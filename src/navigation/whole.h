@@ -31,6 +31,14 @@ bool prepare_kernel(const View& pv);
 // Renders the whole picture of the current view, then clears no_firstpass.
 void whole_picture();
 
+// The small copy of the set of lowest period whose nucleus lies in v (the ball method, then
+// Newton's method to the bits its size needs): v becomes the view centred on its nucleus, in the
+// default orientation, of half-height COPY_FRAME times its size estimate, with a limit of at
+// least COPY_LIMIT times its period. Its period; 0 if there is none, -1 if the user left
+// meanwhile (the search polls as a long picture does), and v is unchanged then.
+constexpr double COPY_FRAME = 3.0, COPY_LIMIT = 50.0;
+int find_copy(View& v);
+
 // Whether the user wants to leave, asking the window system now and then (main thread): a long
 // preparation looks at it. Also shows the progress of a long picture in the window's title.
 bool user_left();
