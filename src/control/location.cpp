@@ -39,10 +39,18 @@ std::string g17(double d) {
 // A location is a few lines: a file much longer is something else (or endless, as /dev/zero).
 constexpr std::size_t MAX_LOCATION_BYTES = 1 << 20;
 
+// libpng's errors end the read with their message, instead of printing it.
+[[noreturn]] void png_failed(png_structp png, png_const_charp message) {
+  *static_cast<std::string*>(png_get_error_ptr(png)) = message;
+  png_longjmp(png, 1);
+}
+void png_warned(png_structp, png_const_charp) {}
+
 // The text of PNG's "zoomdive" chunk, or "" if it has none. Chunks before the image are read
 // first; the rows are only skipped through, one at a time, to reach those after it.
 std::string png_chunk(std::FILE* f, std::string& err) {
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  std::string why;
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &why, png_failed, png_warned);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   png_infop end = info ? png_create_info_struct(png) : nullptr;
   if (!end) {
@@ -61,7 +69,7 @@ std::string png_chunk(std::FILE* f, std::string& err) {
     }
   };
   if (setjmp(png_jmpbuf(png))) {
-    err = "not a whole PNG";
+    err = "not a whole PNG (" + why + ")";
     png_destroy_read_struct(&png, &info, &end);
     return "";
   }
