@@ -145,10 +145,16 @@ int find_copy(View& v) {
   begin_picture();
   View w = v;
   w.take_doubles();  // a shallow centre moved by pans is its doubles
-  const FloatExp r = abs(w.ys);
-  bool cancelled = false;
-  const auto m = find_minibrot(w.cx, w.cy, r, Reference::kMaxLength, user_left, &cancelled);
-  if (!m) return cancelled ? -1 : 0;
+  // The period is a first-order estimate: in a disc wide against the detail around its centre
+  // (the seahorse valley), Newton's method from the centre may not reach a nucleus of it; a
+  // smaller disc's copy lies nearer the centre, and is still in the view.
+  std::optional<Minibrot> m;
+  for (int shrink = 0; shrink < 4 && !m; ++shrink) {
+    bool cancelled = false;
+    m = find_minibrot(w.cx, w.cy, ldexp(abs(w.ys), -2 * shrink), Reference::kMaxLength, user_left, &cancelled);
+    if (cancelled) return -1;
+  }
+  if (!m) return 0;
   // Its main body about a fifth of the picture's height; a limit that shows the copy as the
   // default view's shows the whole set, and never lower than the one the user had.
   const FloatExp h = m->size * FloatExp(COPY_FRAME);

@@ -32,7 +32,8 @@ bool prepare_kernel(const View& pv);
 void whole_picture();
 
 // The small copy of the set of lowest period whose nucleus lies in v (the ball method, then
-// Newton's method to the bits its size needs): v becomes the view centred on its nucleus, in the
+// Newton's method to the bits its size needs; where that does not reach a nucleus, the same in
+// a disc a quarter as wide, up to three times): v becomes the view centred on its nucleus, in the
 // default orientation, of half-height COPY_FRAME times its size estimate, with a limit of at
 // least COPY_LIMIT times its period. Its period; 0 if there is none, -1 if the user left
 // meanwhile (the search polls as a long picture does), and v is unchanged then.
