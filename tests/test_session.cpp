@@ -294,6 +294,17 @@ TEST_F(Session, TheCopyKeyGoesToTheNucleusOfKnownPeriodAsOneGesture) {
     EXPECT_EQ(find_copy(v), -1);
     EXPECT_EQ(v.numbers(), start);
   }
+  // On N's view nudged off the nucleus, N passes over the copy the view shows large for a small
+  // one near the centre.
+  const std::vector<const char*> valley = {"--", "0.80", "0.70", "-0.10", "-0.025", "200"};
+  play(valley, "minibrot\n", true);
+  ASSERT_EQ(copies.size(), 1u);
+  const View first = prog.view;
+  const int p = copies[0];
+  play(valley, "minibrot\n- 0 40\n- 0 0\nminibrot\n", true);
+  ASSERT_EQ(copies.size(), 2u);
+  EXPECT_GT(copies[1], p);
+  EXPECT_LT(abs(prog.view.ys), abs(first.ys) * FloatExp(3.0 / 16.0));
   // Outside the set, far from it: nothing found, nothing changed.
   play({"--view", "-3", "3", "-0.01", "-0.01", "100"}, "minibrot\nundo\n", true);
   EXPECT_EQ(copies, std::vector<int>{0});

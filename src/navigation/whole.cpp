@@ -145,15 +145,23 @@ int find_copy(View& v) {
   begin_picture();
   View w = v;
   w.take_doubles();  // a shallow centre moved by pans is its doubles
-  // The period is a first-order estimate: in a disc wide against the detail around its centre
-  // (the seahorse valley), Newton's method from the centre may not reach a nucleus of it; a
-  // smaller disc's copy lies nearer the centre, and is still in the view.
-  std::optional<Minibrot> m;
-  for (int shrink = 0; shrink < 4 && !m; ++shrink) {
+  // Discs ever smaller around the centre, down to about a pixel: a copy the view already shows
+  // large is passed over for a small one nearer the centre, so that N, on a copy's view nudged
+  // off its nucleus, goes on to a smaller copy. And the period is a first-order estimate: in a
+  // disc wide against the detail around its centre (the seahorse valley) Newton's method from
+  // the centre may not reach a nucleus of it, where a smaller disc's copy is reached.
+  const FloatExp half = abs(w.ys);
+  std::optional<Minibrot> m, large;
+  for (int shrink = 0; shrink <= COPY_SHRINKS && !m; ++shrink) {
     bool cancelled = false;
-    m = find_minibrot(w.cx, w.cy, ldexp(abs(w.ys), -2 * shrink), Reference::kMaxLength, user_left, &cancelled);
+    m = find_minibrot(w.cx, w.cy, ldexp(half, -2 * shrink), Reference::kMaxLength, user_left, &cancelled);
     if (cancelled) return -1;
+    if (m && !(m->size < half / COPY_SMALL)) {
+      if (!large) large = m;
+      m.reset();
+    }
   }
+  if (!m) m = large;
   if (!m) return 0;
   // Its main body about a fifth of the picture's height; a limit that shows the copy as the
   // default view's shows the whole set, and never lower than the one the user had.
