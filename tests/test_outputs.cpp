@@ -103,6 +103,20 @@ TEST_F(Outputs, ALocationStartsTheViewOfItsNumbers) {
     EXPECT_EQ("view " + start_view(cmd).numbers(), want.out.substr(0, want.out.find('\n')));
   }
 
+  // --find-minibrot comes after --replay: as a script's minibrot line at its end, the same view
+  // and picture, and its period; where there is no copy, nothing is written.
+  std::ofstream(dir / "dive.txt") << "L 0 0\n- 0 0\n";
+  std::ofstream(dir / "key.txt") << "L 0 0\n- 0 0\nminibrot\n";
+  const Result flag = render(dir, {"--summary", "--find-minibrot", "--replay", "dive.txt", "--", "0.8", "0.7", "-0.1", "-0.025", "200"});
+  const Result key = render(dir, {"--summary", "--replay", "key.txt", "--", "0.8", "0.7", "-0.1", "-0.025", "200"});
+  ASSERT_EQ(flag.status, 0) << flag.err;
+  EXPECT_EQ(flag.out.substr(0, key.out.size()), key.out);
+  EXPECT_EQ(flag.out.substr(key.out.size(), 9), "minibrot ");
+  const Result none = render(dir, {"--find-minibrot", "-o", "out.png", "--", "-3.1", "-2.9", "3.1", "2.9", "50"});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.err, "zoomdive-render: no small copy of the set in the view\n");
+  EXPECT_FALSE(fs::exists(dir / "out.png"));
+
   png_with_chunk(dir / "none.png", nullptr, false);
   png_with_chunk(dir / "noview.png", "zoomdive-render --view 1 2 -o x.png", false);
   std::ofstream(dir / "cut.png") << slurp(dir / "after.png").substr(0, 60);

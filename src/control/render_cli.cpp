@@ -301,6 +301,9 @@ int render_main(int argc, const char* const* argv) {
       paint_mandel();
     }
     if (o.find_minibrot) {
+      // The session is over: its last line's right button is no longer down for the picture.
+      headless().on_read = nullptr;
+      for (int& b : headless().buttons) b = 0;
       period = find_copy(prog.view);
       if (period < 0) return fail("stopped");
       if (period == 0) return fail("no small copy of the set in the view");
