@@ -71,8 +71,8 @@ const char* const help_text =
     "A script has one line per state of the mouse, BUTTONS DX DY: BUTTONS is '-' or\n"
     "letters from L, M, R (left, middle, right held); DX and DY the pointer's offset\n"
     "from the screen centre in valuator counts (1280 x 1024 screen), DX to the right,\n"
-    "DY upward; or a key: home, limit*2, limit/2, undo, redo, window WxH (the window\n"
-    "resized). Blank lines and lines starting with '#' are skipped. The next line\n"
+    "DY upward; or a key: home, limit*2, limit/2, undo, redo, minibrot (as N),\n"
+    "window WxH (the window resized). Blank lines and lines starting with '#' are skipped. The next line\n"
     "takes effect at every pointer re-centring and when the explorer waits for input;\n"
     "after the last line the right button ends the session. Example, a short dive:\n"
     "  L 0 0\n  L 0 0\n  - 0 0\n";

@@ -22,6 +22,7 @@ struct Watch {
   Clock::time_point last_poll{}, last_title{};
   Clock::time_point since{};  // the picture in progress began
   bool titled = false;        // the title shows a progress
+  const char* task = nullptr;  // what is being done, if not a picture
 };
 Watch watch;
 
@@ -37,7 +38,9 @@ void tell_progress(Clock::time_point now) {
   const WorkTally& t = prog.tally;
   int pass = 2;
   while (pass > 0 && t.queued[pass].load() == 0) --pass;
-  if (of > 0 && done < of) {  // the deep kernel's preparation
+  if (watch.task) {
+    what = watch.task;
+  } else if (of > 0 && done < of) {  // the deep kernel's preparation
     what = "reference orbit " + std::to_string(done * 100 / of) + " %";
   } else {
     const long long q = std::max(1LL, t.queued[pass].load());
@@ -143,6 +146,14 @@ bool prepare_kernel(const View& pv) {
 
 int find_copy(View& v) {
   begin_picture();
+  watch.task = "looking for a small copy";
+  struct Done {  // however the search ends, the title is the window's own again
+    ~Done() {
+      watch.task = nullptr;
+      if (watch.titled) wintitle("zoomdive");
+      watch.titled = false;
+    }
+  } done;
   View w = v;
   w.take_doubles();  // a shallow centre moved by pans is its doubles
   // Discs ever smaller around the centre, down to about a pixel: a copy the view already shows
