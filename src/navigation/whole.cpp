@@ -165,8 +165,11 @@ int find_copy(View& v) {
   std::optional<Minibrot> m, large;
   for (int shrink = 0; shrink <= COPY_SHRINKS && !m; ++shrink) {
     bool cancelled = false;
-    m = find_minibrot(w.cx, w.cy, ldexp(half, -2 * shrink), Reference::kMaxLength, user_left, &cancelled);
+    int ball = 0;
+    m = find_minibrot(w.cx, w.cy, ldexp(half, -2 * shrink), Reference::kMaxLength, user_left, &cancelled,
+                      &ball);
     if (cancelled) return -1;
+    if (ball == 0) break;  // (an orbit that never comes near 0, as inside a copy: none smaller)
     if (m && !(m->size < half / COPY_SMALL)) {
       if (!large) large = m;
       m.reset();
