@@ -54,11 +54,11 @@ const char* const help_text =
     "the right button quits.\n"
     "Keys: P prints a command that comes back to this view; S saves the picture as\n"
     "zoomdive-NNNN.png; L saves the view as the location file zoomdive-NNNN.txt; N goes\n"
-    "to the small copy of the set of lowest period in the view and prints its P line;\n"
-    "Home goes back to the start view; ] and [ double and halve\n"
-    "the iteration limit; Backspace or Ctrl+Z undoes a gesture, Ctrl+Shift+Z or\n"
-    "Ctrl+Y redoes it; F11 fills the screen; + and - make held buttons step faster or\n"
-    "slower; Esc or Q quits, as does closing the window.\n";
+    "to a small copy of the set near the centre of the view and prints its P line;\n"
+    "Home goes back to the start view; ] and [ double and halve the iteration limit;\n"
+    "Backspace or Ctrl+Z undoes a gesture, Ctrl+Shift+Z or Ctrl+Y redoes it; F11 fills\n"
+    "the screen; + and - make held buttons step faster or slower; Esc or Q quits, as\n"
+    "does closing the window.\n";
 
 // The session as a script, written line by line as it is played, so that however the
 // session ends the script is whole. A line that cannot be written ends the session; the part

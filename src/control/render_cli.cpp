@@ -51,9 +51,9 @@ const char* const help_text =
     "                   computed picture and the view as a location\n"
     "  --location FILE  the view of a location file (Re:, Im:, Zoom: and Iterations:\n"
     "                   lines, the usual orientation) or of a PNG zoomdive wrote\n"
-    "  --find-minibrot  go to the small copy of the set of lowest period in the view\n"
-    "                   (after --replay): its nucleus centred, its body about a fifth\n"
-    "                   of the height; --summary prints its period\n"
+    "  --find-minibrot  go to a small copy of the set near the centre of the view, as\n"
+    "                   the explorer's N (after --replay): its nucleus centred, its\n"
+    "                   body about a fifth of the height; --summary prints its period\n"
     "  --help           show this text;  --version  show the version\n"
     "\n"
     "x1 and x2 are the left and right edges, y1 and y2 the top and bottom edges,\n"
@@ -72,9 +72,10 @@ const char* const help_text =
     "letters from L, M, R (left, middle, right held); DX and DY the pointer's offset\n"
     "from the screen centre in valuator counts (1280 x 1024 screen), DX to the right,\n"
     "DY upward; or a key: home, limit*2, limit/2, undo, redo, minibrot (as N),\n"
-    "window WxH (the window resized). Blank lines and lines starting with '#' are skipped. The next line\n"
-    "takes effect at every pointer re-centring and when the explorer waits for input;\n"
-    "after the last line the right button ends the session. Example, a short dive:\n"
+    "window WxH (the window resized). Blank lines and lines starting with '#' are\n"
+    "skipped. The next line takes effect at every pointer re-centring and when the\n"
+    "explorer waits for input; after the last line the right button ends the session.\n"
+    "Example, a short dive:\n"
     "  L 0 0\n  L 0 0\n  - 0 0\n";
 
 struct Options {
@@ -305,8 +306,10 @@ int render_main(int argc, const char* const* argv) {
       headless().on_read = nullptr;
       for (int& b : headless().buttons) b = 0;
       period = find_copy(prog.view);
-      if (period < 0) return fail("stopped");
-      if (period == 0) return fail("no small copy of the set in the view");
+      if (period <= 0) {
+        progress.done();
+        return fail(period < 0 ? "stopped" : "no small copy of the set in the view");
+      }
     }
     // The explorer's first step with no button down: the whole picture at full quality.
     if (!o.replay_given || o.find_minibrot) whole_picture();
