@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "control/location.h"
 #include "display/image_out.h"
 #include "navigation/loop.h"
 #include "platform/script.h"
@@ -47,6 +48,101 @@ class Outputs : public InFolder {
  protected:
   const bool root = geteuid() == 0;
 };
+
+// A 2 x 2 grey PNG with the text chunk "zoomdive" (none if text is null), before or after its
+// image data.
+void png_with_chunk(const fs::path& file, const char* text, bool after_image) {
+  std::FILE* f = std::fopen(file.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  png_init_io(png, f);
+  png_set_IHDR(png, info, 2, 2, 8, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  png_text chunk{};
+  chunk.compression = PNG_TEXT_COMPRESSION_NONE;
+  chunk.key = const_cast<char*>("zoomdive");
+  chunk.text = const_cast<char*>(text);
+  if (text && !after_image) png_set_text(png, info, &chunk, 1);
+  png_write_info(png, info);
+  png_byte row[2] = {0, 255};
+  png_write_row(png, row);
+  png_write_row(png, row);
+  if (text && after_image) png_set_text(png, info, &chunk, 1);
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  std::fclose(f);
+}
+
+// --location: a location file, and a picture zoomdive wrote (the command line in its text
+// chunk, before or after the image), start the view of the numbers they stand for, in both
+// programs; anything else, or a view given twice, is refused with one line naming the file.
+TEST_F(Outputs, ALocationStartsTheViewOfItsNumbers) {
+  const std::string deep = "Re: -1.74995\nIm: 1e-3\nZoom: 4.5e40\nIterations: 300\n";
+  std::ofstream(dir / "deep.txt") << deep;
+  std::string err;
+  const auto n = location_numbers(deep, "deep.txt", err);
+  ASSERT_TRUE(n) << err;
+  const std::vector<std::string> numbers(n->begin(), n->end());
+  const std::string line = "zoomdive-render --window 640x480 --view " + (*n)[0] + " " + (*n)[1] + " " +
+                           (*n)[2] + " " + (*n)[3] + " " + (*n)[4] + " -o x.png";
+  png_with_chunk(dir / "before.png", line.c_str(), false);
+  png_with_chunk(dir / "after.png", line.c_str(), true);
+  std::vector<std::string> args = {"--summary", "--view"};
+  args.insert(args.end(), numbers.begin(), numbers.end());
+  const Result want = render(dir, args);
+  ASSERT_EQ(want.status, 0) << want.err;
+  for (const char* file : {"deep.txt", "before.png", "after.png"}) {
+    const Result r = render(dir, {"--summary", "--location", file});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, want.out) << file;
+    Cmdline cmd;
+    const std::string path = (dir / file).string();
+    const char* explorer[] = {"zoomdive", "--location", path.c_str()};
+    ASSERT_EQ(parse_explorer_args(3, explorer, cmd, err), Parsed::Run) << err;
+    EXPECT_EQ("view " + start_view(cmd).numbers(), want.out.substr(0, want.out.find('\n')));
+  }
+
+  // --find-minibrot comes after --replay: as a script's minibrot line at its end, the same view
+  // and picture, and its period; where there is no copy, nothing is written.
+  std::ofstream(dir / "dive.txt") << "L 0 0\n- 0 0\n";
+  std::ofstream(dir / "key.txt") << "L 0 0\n- 0 0\nminibrot\n";
+  const Result flag = render(dir, {"--summary", "--find-minibrot", "--replay", "dive.txt", "--", "0.8", "0.7", "-0.1", "-0.025", "200"});
+  const Result key = render(dir, {"--summary", "--replay", "key.txt", "--", "0.8", "0.7", "-0.1", "-0.025", "200"});
+  ASSERT_EQ(flag.status, 0) << flag.err;
+  EXPECT_EQ(flag.out.substr(0, key.out.size()), key.out);
+  EXPECT_EQ(flag.out.substr(key.out.size(), 9), "minibrot ");
+  const Result none = render(dir, {"--find-minibrot", "-o", "out.png", "--", "-3.1", "-2.9", "3.1", "2.9", "50"});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.err, "zoomdive-render: no small copy of the set in the view\n");
+  EXPECT_FALSE(fs::exists(dir / "out.png"));
+
+  png_with_chunk(dir / "none.png", nullptr, false);
+  png_with_chunk(dir / "noview.png", "zoomdive-render --view 1 2 -o x.png", false);
+  std::ofstream(dir / "cut.png") << slurp(dir / "after.png").substr(0, 60);
+  std::ofstream(dir / "far.txt") << "Re: 0\nIm: 0\nZoom: 1e-300\n";
+  const std::pair<std::vector<std::string>, const char*> cases[] = {
+      {{"--location", "none.png"}, "none.png: a PNG without zoomdive's text chunk"},
+      {{"--location", "noview.png"}, "noview.png: its zoomdive chunk has no --view"},
+      {{"--location", "cut.png"}, "cut.png: not a whole PNG"},
+      {{"--location", "missing.txt"}, "missing.txt: cannot read: No such file"},
+      {{"--location", "/dev/zero"}, "/dev/zero: longer than 1 MiB"},
+      {{"--location", "far.txt"}, "far.txt: the view is too wide"},
+      {{"--location", "deep.txt", "--view", "0", "0", "1", "1", "50"}, "give the view once"},
+      {{"--location", "deep.txt", "--", "0", "1", "0", "1", "50"}, "give the view once"},
+  };
+  for (const auto& [a, message] : cases) {
+    SCOPED_TRACE(a.back());
+    std::vector<std::string> with_output = a;
+    with_output.insert(with_output.begin(), {"-o", "out.png"});
+    const Result r = render(dir, with_output);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "zoomdive-render: " + std::string(message) + r.err.substr(17 + std::strlen(message)));
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "out.png"));
+  }
+}
 
 TEST_F(Outputs, EachKindOfPathKeepsWhatItIs) {
   struct Case {
@@ -379,8 +475,9 @@ TEST_F(Outputs, WhatARunComputesIsWhatItWrites) {
   paint_mandel();
   char want[512];
   const std::vector<std::uint32_t> screen = prog.screen.shown();
-  std::snprintf(want, sizeof want, "view %s\nframes %lld\nscreen %016" PRIx64 "\n",
-                prog.view.numbers().c_str(), headless().writes, fnv1a_words(screen.data(), screen.size()));
+  std::snprintf(want, sizeof want, "view %s\nframes %lld\nscreen %016" PRIx64 "\nlocation %s\n",
+                prog.view.numbers().c_str(), headless().writes, fnv1a_words(screen.data(), screen.size()),
+                location_line(prog.view).c_str());
   EXPECT_EQ(r.out, want);
   const std::string words = slurp(dir / "last.bin");
   ASSERT_EQ(words.size(), screen.size() * 4u);

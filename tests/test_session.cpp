@@ -3,7 +3,9 @@
 #include <future>
 #include <set>
 
+#include "deep_oracle.h"
 #include "navigation/loop.h"
+#include "navigation/whole.h"
 #include "platform/script.h"
 #include "program.h"
 
@@ -12,12 +14,15 @@ namespace {
 
 class Session : public Program {
  protected:
+  static inline std::vector<int> copies;  // the periods N told of in the last play
   // Start-up at the view, then the script through the navigation loop, with pictures or their
   // views only; shown, if given, gets the view of every window write.
   void play(std::vector<const char*> view, const char* text, bool views_only = false,
             std::vector<std::string>* shown = nullptr) {
     start(std::move(view));
     prog.views_only = views_only;
+    copies.clear();
+    prog.on_copy = [](int p) { copies.push_back(p); };
     std::vector<ScriptLine> lines;
     int bad = 0;
     std::string what;
@@ -232,6 +237,78 @@ TEST_F(Session, PicturesAreAbandonedForAQuitOrAPress) {
   prog.stop = STOP_NONE;
   whole_picture();
   EXPECT_NE(picture(), coarse);
+}
+
+// N (a script's "minibrot"): the copies of period p nearest the tip c = -2 of the set (the
+// program's x = 2), whose nuclei plain Newton's method finds from the tip itself, are found from
+// a view around each, past 1e-300 too: the view centred on the nucleus, 3 times its size high,
+// 4:3 in the default orientation, the limit 50 p; a dive held at its centre stays on it; it is
+// one gesture that undo takes back, and a view with no copy is left as it was.
+TEST_F(Session, TheCopyKeyGoesToTheNucleusOfKnownPeriodAsOneGesture) {
+  const auto off = [](const View& v, const BigFloat& nx) {  // the centre from the nucleus, in sizes
+    return std::max(abs((v.cx - nx).to_floatexp()), abs(v.cy.to_floatexp())) / abs(v.ys) * FloatExp(3.0);
+  };
+  for (const int period : {12, 500}) {
+    SCOPED_TRACE(period);
+    const long bits = 4 * period + 128;  // its size is about the square of its distance to the tip
+    MpComplex n(bits);
+    mpfr_set_ui(n.x, 2, MPFR_RNDN);
+    newton_root(n, 0, period, bits, 60);
+    BigFloat nx(bits);
+    mpfr_set(nx.get(), n.x, MPFR_RNDN);
+    // The nucleus lies some 4^-p inside the tip: a view around it, off its centre, a third of
+    // that high.
+    const FloatExp gap = (BigFloat(2.0, 64) - nx).to_floatexp();
+    ASSERT_LT(gap, FloatExp(16.0 * std::pow(4.0, -period))) << to_string(gap, 5);
+    const std::string view[] = {(nx + BigFloat(gap / 11.0, 64)).to_string(bits / 3),
+                                to_string(gap / 17.0, 17), to_string(-(gap / 3.0 * 4.0 / 3.0), 17),
+                                to_string(-(gap / 3.0), 17), "100"};
+    const std::vector<const char*> args = {"--view", view[0].c_str(), view[1].c_str(), view[2].c_str(),
+                                           view[3].c_str(), view[4].c_str()};
+    play(args, "minibrot\n", true);
+    const std::string start = prog.home.numbers();
+    ASSERT_EQ(copies, std::vector<int>{period});
+    const View found = prog.view;
+    EXPECT_LT(off(found, nx), FloatExp(1e-6));
+    EXPECT_TRUE(found.ys < FloatExp(0.0) && found.xs == found.ys * FloatExp(4.0) / FloatExp(3.0));
+    EXPECT_EQ(found.maxit, 50.0 * period);
+    // Its main body spans a tenth to a half of the picture's height: the points a twentieth of
+    // the half-height above and below the nucleus are in the set, those half of it away are not.
+    for (const double at : {0.05, -0.05, 0.5, -0.5}) {
+      const BigFloat y = found.cy + BigFloat(found.ys * FloatExp(at), 64);
+      const int limit = 50 * period;
+      EXPECT_EQ(oracle_count(found.cx.get(), y.get(), limit, bits) == limit, std::fabs(at) < 0.1) << at;
+    }
+    std::string dive = "minibrot\n";
+    for (int i = 0; i < 40; ++i) dive += "L 0 0\n";
+    play(args, (dive + "- 0 0\n").c_str(), true);
+    EXPECT_LT(off(prog.view, nx), FloatExp(1e-6) * abs(prog.view.ys) / abs(found.ys));
+    play(args, (dive + "- 0 0\nundo\n").c_str(), true);
+    EXPECT_EQ(prog.view.numbers(), found.numbers());
+    play(args, (dive + "- 0 0\nundo\nundo\n").c_str(), true);
+    EXPECT_EQ(prog.view.numbers(), start);
+    // A search the user leaves ends at once (a short one may end before it asks).
+    if (period < 100) continue;
+    headless().interrupt = INTERRUPT_QUIT;
+    View v = prog.view;
+    EXPECT_EQ(find_copy(v), -1);
+    EXPECT_EQ(v.numbers(), start);
+  }
+  // On N's view nudged off the nucleus, N passes over the copy the view shows large for a small
+  // one near the centre.
+  const std::vector<const char*> valley = {"--", "0.80", "0.70", "-0.10", "-0.025", "200"};
+  play(valley, "minibrot\n", true);
+  ASSERT_EQ(copies.size(), 1u);
+  const View first = prog.view;
+  const int p = copies[0];
+  play(valley, "minibrot\n- 0 40\n- 0 0\nminibrot\n", true);
+  ASSERT_EQ(copies.size(), 2u);
+  EXPECT_GT(copies[1], p);
+  EXPECT_LT(abs(prog.view.ys), abs(first.ys) * FloatExp(3.0 / 16.0));
+  // Outside the set, far from it: nothing found, nothing changed.
+  play({"--view", "-3", "3", "-0.01", "-0.01", "100"}, "minibrot\nundo\n", true);
+  EXPECT_EQ(copies, std::vector<int>{0});
+  EXPECT_EQ(prog.view.numbers(), prog.home.numbers());
 }
 
 }  // namespace

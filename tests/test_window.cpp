@@ -355,9 +355,9 @@ TEST_F(Window, SigtermEndsADeepPictureThatWouldTakeHours) {
   EXPECT_EQ(app->wait(60s), std::optional<int>(0)) << slurp(dir / "err");
 }
 
-// A session with dives, a drag, pans, the wheel, Home and limit keys, undo and redo, as --record
-// writes it, replays to the last P position and the last picture; P's command shows the S
-// picture; undo and redo come back to exactly the P positions.
+// A session with dives, a drag, pans, the wheel, Home and limit keys, undo and redo and N, as
+// --record writes it, replays to the last P position and the last picture; P's command shows the
+// S picture; undo and redo come back to exactly the P positions; L's file starts the same view.
 TEST_F(Window, ARecordedSessionReplaysToItsLastPositionAndSavedPicture) {
   const std::string view = "0.80 0.70 -0.10 -0.025 200";
   start(view, "--record s.txt");
@@ -386,6 +386,20 @@ TEST_F(Window, ARecordedSessionReplaysToItsLastPositionAndSavedPicture) {
   xdotool("key ctrl+shift+z key ctrl+y key ctrl+y");
   ASSERT_TRUE(resting());
   const std::string forth = press_p();
+  // N from the start view: to the copy in it, its P line printed after its period; L: that view
+  // as a location file, which --location reads back to the same view.
+  const std::size_t before_n = slurp(dir / "out").size();
+  xdotool("key Home key n");
+  std::string copy;
+  ASSERT_TRUE(eventually(30s, [&] {
+    copy = slurp(dir / "out").substr(before_n);
+    return std::count(copy.begin(), copy.end(), '\n') == 2;
+  })) << copy << slurp(dir / "err");
+  ASSERT_EQ(copy.rfind("# a copy of period ", 0), 0u) << copy << slurp(dir / "err");
+  const std::string found = copy.substr(copy.find("\nzoomdive --view ") + 17);
+  xdotool("key l");
+  ASSERT_TRUE(eventually(30s, [&] { return slurp(dir / "out").find("zoomdive-0001.txt\n") != std::string::npos; }));
+  ASSERT_TRUE(resting());
   const Picture last = shot();
   xdotool("key q");
   expect_exit_0();
@@ -415,8 +429,12 @@ TEST_F(Window, ARecordedSessionReplaysToItsLastPositionAndSavedPicture) {
                              (dir / "s.txt").string() + " " + start_view + " > " +
                              (dir / "summary").string();
   ASSERT_EQ(std::system(replay.c_str()), 0) << replay;
-  EXPECT_EQ(slurp(dir / "summary").substr(0, 5 + position.size() + 1), "view " + position + "\n");
+  EXPECT_EQ(slurp(dir / "summary").substr(0, 5 + found.size()), "view " + found);
   EXPECT_EQ(read_png(dir / "replay.png").differing(last), 0);
+  const std::string location = std::string(ZD_RENDER_BIN) + " --summary --location " +
+                               (dir / "zoomdive-0001.txt").string() + " > " + (dir / "summary").string();
+  ASSERT_EQ(std::system(location.c_str()), 0) << location;
+  EXPECT_EQ(slurp(dir / "summary").substr(0, 5 + found.size()), "view " + found);
 }
 
 // Needs no X server: it must work where there is none.

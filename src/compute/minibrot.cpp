@@ -32,7 +32,8 @@ FloatExp minibrot_size(const Reference& orbit, int p) {
 }
 
 std::optional<Minibrot> find_minibrot(const BigFloat& cx, const BigFloat& cy, FloatExp radius,
-                                      int max_period, const CancelFn& cancelled, bool* was_cancelled) {
+                                      int max_period, const CancelFn& cancelled, bool* was_cancelled,
+                                      int* ball) {
   *was_cancelled = false;
   // The lowest period whose nucleus the disc may hold: the first m where |Z_m| < |dZ_m/dc| r.
   const long first_bits = bits_for(cx, cy, radius);
@@ -46,6 +47,7 @@ std::optional<Minibrot> find_minibrot(const BigFloat& cx, const BigFloat& cy, Fl
     }
   }
   const int p = centre.ball_period();
+  if (ball) *ball = p;
   if (p == 0) return std::nullopt;
   // Newton's method at the view's bits, then again at the bits a view of the copy needs: the
   // derivative is carried in doubles, so each step gains some 40 bits.

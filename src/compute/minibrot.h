@@ -18,9 +18,11 @@ struct Minibrot {
 // The copy of lowest period up to `max_period` whose nucleus lies, to first order, within
 // `radius` of (cx, cy): Newton's method to its nucleus at enough bits for a view a few times its
 // size, and checked to lie within twice the radius. Nothing if there is none (or *cancelled, if
-// `cancelled` said so).
+// `cancelled` said so). *ball, if asked for: the period of the ball method, 0 if it gave none (and
+// then no smaller disc around the same centre gives one either).
 std::optional<Minibrot> find_minibrot(const BigFloat& cx, const BigFloat& cy, FloatExp radius,
-                                      int max_period, const CancelFn& cancelled, bool* was_cancelled);
+                                      int max_period, const CancelFn& cancelled, bool* was_cancelled,
+                                      int* ball = nullptr);
 
 // The size estimate of the nucleus of period p with this periodic orbit: 1 / |b l²| with
 // l = 2^(p-1) Z_1 ... Z_(p-1) and b = 1 + 1/l_1 + ... (the orbit's own derivatives).

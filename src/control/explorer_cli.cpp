@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "control/location.h"
 #include "control/outputs.h"
 #include "control/startup.h"
 #include "control/view.h"
@@ -25,7 +26,8 @@ namespace {
 
 const char* const help_text =
     "usage: zoomdive [--workers N] [--window WxH] [--record FILE] [--rate STEPS]\n"
-    "                [WORKERS | x1 x2 y1 y2 limit | --view XMIT YMIT XSTEP YSTEP MAXIT]\n"
+    "                [WORKERS | x1 x2 y1 y2 limit | --view XMIT YMIT XSTEP YSTEP MAXIT |\n"
+    "                 --location FILE]\n"
     "Explores the Mandelbrot set in a window (480 x 360 unless --window says otherwise).\n"
     "\n"
     "  WORKERS            worker threads per picture (default 0: the main thread\n"
@@ -34,6 +36,9 @@ const char* const help_text =
     "                     iteration limit (default 3 -2 1.875 -1.874 50)\n"
     "  --view ...         the first view as its state: centre, signed half-extents and\n"
     "                     limit, as P prints them\n"
+    "  --location FILE    the first view from a location file (Re:, Im:, Zoom: and\n"
+    "                     Iterations: lines, the usual orientation) or a PNG zoomdive\n"
+    "                     wrote\n"
     "  --workers N        worker threads, as WORKERS\n"
     "  --window WxH       the window's size: from 64 x 48 to the screen's; a window\n"
     "                     that is not 4:3 shows more of the view on its longer side\n"
@@ -48,10 +53,12 @@ const char* const help_text =
     "the picture; move the mouse to pan; the wheel dives or backs out a step a notch;\n"
     "the right button quits.\n"
     "Keys: P prints a command that comes back to this view; S saves the picture as\n"
-    "zoomdive-NNNN.png; Home goes back to the start view; ] and [ double and halve\n"
-    "the iteration limit; Backspace or Ctrl+Z undoes a gesture, Ctrl+Shift+Z or\n"
-    "Ctrl+Y redoes it; F11 fills the screen; + and - make held buttons step faster or\n"
-    "slower; Esc or Q quits, as does closing the window.\n";
+    "zoomdive-NNNN.png; L saves the view as the location file zoomdive-NNNN.txt; N goes\n"
+    "to a small copy of the set near the centre of the view and prints its P line;\n"
+    "Home goes back to the start view; ] and [ double and halve the iteration limit;\n"
+    "Backspace or Ctrl+Z undoes a gesture, Ctrl+Shift+Z or Ctrl+Y redoes it; F11 fills\n"
+    "the screen; + and - make held buttons step faster or slower; Esc or Q quits, as\n"
+    "does closing the window.\n";
 
 // The session as a script, written line by line as it is played, so that however the
 // session ends the script is whole. A line that cannot be written ends the session; the part
@@ -113,6 +120,36 @@ void save_picture() {
   }
   std::printf("%s\n", name.c_str());
   std::fflush(stdout);
+}
+
+// The view as a location file that --location and other programs read.
+void save_location() {
+  std::string name;
+  const std::string text = location_text(prog.view);
+  const std::string err = save_new(
+      "zoomdive-", ".txt",
+      [&text](std::FILE* f) {
+        return std::fwrite(text.data(), 1, text.size(), f) == text.size()
+                   ? std::string()
+                   : std::string("cannot write: ") + std::strerror(errno);
+      },
+      name);
+  if (!err.empty()) {
+    std::fprintf(stderr, "zoomdive: %s\n", err.c_str());
+    return;
+  }
+  std::printf("%s\n", name.c_str());
+  std::fflush(stdout);
+}
+
+// N's answer: the view it went to, or why it stayed.
+void tell_copy(int period) {
+  if (period == 0) {
+    std::fprintf(stderr, "zoomdive: no small copy of the set in this view\n");
+    return;
+  }
+  std::printf("# a copy of period %d\n", period);
+  print_position();
 }
 
 }  // namespace
@@ -184,7 +221,9 @@ int explorer_main(int argc, const char* const* argv) {
   live.key = [](char k) {
     if (k == 'P') print_position();
     if (k == 'S') save_picture();
+    if (k == 'L') save_location();
   };
+  prog.on_copy = tell_copy;
   sdl_live(live);
   paint_mandel();
   gexit();

@@ -1,9 +1,16 @@
 // location.cpp — reading and writing location files.
 #include "control/location.h"
 
+#include <png.h>
+
+#include <cerrno>
 #include <cmath>
+#include <csetjmp>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <sstream>
+#include <vector>
 
 namespace zd {
 
@@ -29,7 +36,106 @@ std::string g17(double d) {
   return b;
 }
 
+// A location is a few lines: a file much longer is something else (or endless, as /dev/zero).
+constexpr std::size_t MAX_LOCATION_BYTES = 1 << 20;
+
+// libpng's errors end the read with their message, instead of printing it.
+[[noreturn]] void png_failed(png_structp png, png_const_charp message) {
+  *static_cast<std::string*>(png_get_error_ptr(png)) = message;
+  png_longjmp(png, 1);
+}
+void png_warned(png_structp, png_const_charp) {}
+
+// The text of PNG's "zoomdive" chunk, or "" if it has none. Chunks before the image are read
+// first; the rows are only skipped through, one at a time, to reach those after it.
+std::string png_chunk(std::FILE* f, std::string& err) {
+  std::string why;
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &why, png_failed, png_warned);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  png_infop end = info ? png_create_info_struct(png) : nullptr;
+  if (!end) {
+    png_destroy_read_struct(&png, &info, nullptr);
+    err = "out of memory";
+    return "";
+  }
+  std::vector<png_byte> row;
+  std::string found;
+  const auto look = [&](png_infop where) {
+    png_textp text = nullptr;
+    int n = 0;
+    png_get_text(png, where, &text, &n);
+    for (int i = 0; i < n && found.empty(); ++i) {
+      if (std::strcmp(text[i].key, "zoomdive") == 0) found.assign(text[i].text, text[i].text_length);
+    }
+  };
+  if (setjmp(png_jmpbuf(png))) {
+    err = "not a whole PNG (" + why + ")";
+    png_destroy_read_struct(&png, &info, &end);
+    return "";
+  }
+  png_init_io(png, f);
+  png_read_info(png, info);
+  look(info);
+  if (found.empty()) {
+    row.resize(png_get_rowbytes(png, info));
+    const int passes = png_set_interlace_handling(png);
+    for (int pass = 0; pass < passes; ++pass) {
+      for (png_uint_32 y = 0; y < png_get_image_height(png, info); ++y) png_read_row(png, row.data(), nullptr);
+    }
+    png_read_end(png, end);
+    look(end);
+  }
+  png_destroy_read_struct(&png, &info, &end);
+  return found;
+}
+
 }  // namespace
+
+std::optional<std::array<std::string, 5>> location_file(const std::string& path, std::string& err) {
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
+  if (!f) {
+    err = path + ": cannot read: " + std::strerror(errno);
+    return std::nullopt;
+  }
+  std::string text(MAX_LOCATION_BYTES + 1, '\0');
+  const std::size_t n = std::fread(text.data(), 1, text.size(), f.get());
+  if (std::ferror(f.get())) {
+    err = path + ": cannot read: " + std::strerror(errno);
+    return std::nullopt;
+  }
+  text.resize(n);
+  if (png_sig_cmp(reinterpret_cast<png_const_bytep>(text.data()), 0, std::min<std::size_t>(n, 8)) != 0 || n < 8) {
+    if (n > MAX_LOCATION_BYTES) {
+      err = path + ": longer than 1 MiB: not a location file";
+      return std::nullopt;
+    }
+    return location_numbers(text, path, err);
+  }
+  // A PNG: the command line that made it, whose --view is the view.
+  std::rewind(f.get());
+  std::string why;
+  const std::string line = png_chunk(f.get(), why);
+  if (!why.empty()) {
+    err = path + ": " + why;
+    return std::nullopt;
+  }
+  if (line.empty()) {
+    err = path + ": a PNG without zoomdive's text chunk: not a picture zoomdive wrote";
+    return std::nullopt;
+  }
+  std::istringstream in(line);
+  std::string word;
+  while (in >> word && word != "--view") {
+  }
+  std::array<std::string, 5> v;
+  for (std::string& x : v) {
+    if (!(in >> x)) {
+      err = path + ": its zoomdive chunk has no --view with five numbers";
+      return std::nullopt;
+    }
+  }
+  return v;
+}
 
 std::optional<std::array<std::string, 5>> location_numbers(const std::string& text, const std::string& name,
                                                            std::string& err) {

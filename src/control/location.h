@@ -20,6 +20,11 @@ constexpr double LOCATION_LIMIT = 50.0;
 std::optional<std::array<std::string, 5>> location_numbers(const std::string& text, const std::string& name,
                                                            std::string& err);
 
+// The five numbers of --view from the file at `path`: a location text file as above, or a PNG
+// that zoomdive wrote (the command line in its "zoomdive" text chunk, whose --view it takes).
+// Nothing, with err = one line naming the file, for anything else.
+std::optional<std::array<std::string, 5>> location_file(const std::string& path, std::string& err);
+
 // A view as a location file reads it back: for a view of the default orientation and 4:3 shape
 // the same view, for any other one its centre, its height and its limit.
 std::string location_text(const View& v);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "control/location.h"
 #include "control/outputs.h"
 #include "control/poster_cli.h"
 #include "control/progress.h"
@@ -29,8 +30,9 @@ namespace {
 
 const char* const usage_line =
     "usage: zoomdive-render [--workers N] [--window WxH] [--replay SCRIPT] [--frames DIR]\n"
-    "                       [-o FILE.png] [--screen FILE] [--summary]\n"
-    "                       [x1 x2 y1 y2 limit | --view XMIT YMIT XSTEP YSTEP MAXIT]\n";
+    "                       [-o FILE.png] [--screen FILE] [--summary] [--find-minibrot]\n"
+    "                       [x1 x2 y1 y2 limit | --view XMIT YMIT XSTEP YSTEP MAXIT |\n"
+    "                        --location FILE]\n";
 
 const char* const help_text =
     "Computes the zoomdive explorer's pictures without a display: the first picture of a\n"
@@ -45,8 +47,13 @@ const char* const help_text =
     "  -o FILE.png      write the window as last shown, logo included, as an RGB PNG\n"
     "  --screen FILE    write the computed picture (no logo): W x H little-endian\n"
     "                   32-bit words, bottom row first\n"
-    "  --summary        print the view, the number of window writes and a hash of\n"
-    "                   the computed picture\n"
+    "  --summary        print the view, the number of window writes, a hash of the\n"
+    "                   computed picture and the view as a location\n"
+    "  --location FILE  the view of a location file (Re:, Im:, Zoom: and Iterations:\n"
+    "                   lines, the usual orientation) or of a PNG zoomdive wrote\n"
+    "  --find-minibrot  go to a small copy of the set near the centre of the view, as\n"
+    "                   the explorer's N (after --replay): its nucleus centred, its\n"
+    "                   body about a fifth of the height; --summary prints its period\n"
     "  --help           show this text;  --version  show the version\n"
     "\n"
     "x1 and x2 are the left and right edges, y1 and y2 the top and bottom edges,\n"
@@ -64,17 +71,18 @@ const char* const help_text =
     "A script has one line per state of the mouse, BUTTONS DX DY: BUTTONS is '-' or\n"
     "letters from L, M, R (left, middle, right held); DX and DY the pointer's offset\n"
     "from the screen centre in valuator counts (1280 x 1024 screen), DX to the right,\n"
-    "DY upward; or a key: home, limit*2, limit/2, undo, redo, window WxH (the window\n"
-    "resized). Blank lines and lines starting with '#' are skipped. The next line\n"
-    "takes effect at every pointer re-centring and when the explorer waits for input;\n"
-    "after the last line the right button ends the session. Example, a short dive:\n"
+    "DY upward; or a key: home, limit*2, limit/2, undo, redo, minibrot (as N),\n"
+    "window WxH (the window resized). Blank lines and lines starting with '#' are\n"
+    "skipped. The next line takes effect at every pointer re-centring and when the\n"
+    "explorer waits for input; after the last line the right button ends the session.\n"
+    "Example, a short dive:\n"
     "  L 0 0\n  L 0 0\n  - 0 0\n";
 
 struct Options {
   Cmdline cmd;
   std::string png, words, replay, frames;
   bool png_given = false, words_given = false, frames_given = false, replay_given = false;
-  bool summary = false;
+  bool summary = false, find_minibrot = false;
   PosterOptions poster;
 };
 
@@ -101,11 +109,13 @@ int parse(int argc, const char* const* argv, Options& o) {
   app.set_help_flag();  // our own text, below
   app.allow_extras();   // the view numbers, in their order, whatever they look like
   bool help = false, version = false;
-  std::string workers, window;
+  std::string workers, window, location;
   std::vector<std::string> view;
   app.add_flag("--help", help);
   app.add_flag("--version", version);
   app.add_flag("--summary", o.summary);
+  app.add_flag("--find-minibrot", o.find_minibrot);
+  app.add_option("--location", location);
   app.add_option("--workers", workers);
   app.add_option("--replay", o.replay);
   app.add_option("-o", o.png);
@@ -181,6 +191,15 @@ int parse(int argc, const char* const* argv, Options& o) {
   } else if (!nums.empty()) {
     return usage_error("give all five view numbers or none (got " + std::to_string(nums.size()) +
                        ")");
+  }
+  if (app.count("--location")) {
+    if (std::string err; !read_location(location, o.cmd.view_given || o.cmd.state_given, o.cmd, err)) {
+      std::fprintf(stderr, "zoomdive-render: %s\n", err.c_str());
+      return 2;
+    }
+  }
+  if (o.find_minibrot && o.poster.size) {
+    return usage_error("--find-minibrot is for the window's picture, not with --size");
   }
   return -1;
 }
@@ -276,14 +295,24 @@ int render_main(int argc, const char* const* argv) {
   if (o.replay_given) progress.lines_of = static_cast<long long>(script.size());
   FrameSink sink(o.frames_given ? &run : nullptr, o.replay_given ? &script : nullptr, progress);
   headless().on_write = [&sink](const HeadlessState& hs) { sink(hs); };
+  int period = 0;
   try {
-    if (!o.replay_given) {
-      // The explorer's first step with no button down: the whole picture at full quality.
-      whole_picture();
-    } else {
+    if (o.replay_given) {
       script.attach(headless());
       paint_mandel();
     }
+    if (o.find_minibrot) {
+      // The session is over: its last line's right button is no longer down for the picture.
+      headless().on_read = nullptr;
+      for (int& b : headless().buttons) b = 0;
+      period = find_copy(prog.view);
+      if (period <= 0) {
+        progress.done();
+        return fail(period < 0 ? "stopped" : "no small copy of the set in the view");
+      }
+    }
+    // The explorer's first step with no button down: the whole picture at full quality.
+    if (!o.replay_given || o.find_minibrot) whole_picture();
   } catch (const WriteFailed& e) {
     progress.done();
     return fail(e.what);
@@ -307,6 +336,8 @@ int render_main(int argc, const char* const* argv) {
     std::printf("view %s\n", prog.view.numbers().c_str());
     std::printf("frames %lld\n", hs.writes);
     std::printf("screen %016" PRIx64 "\n", fnv1a_words(shown.data(), shown.size()));
+    std::printf("location %s\n", location_line(prog.view).c_str());
+    if (o.find_minibrot) std::printf("minibrot %d\n", period);
   }
   gexit();
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "compute/kernels.h"
+#include "control/location.h"
 #include "control/view.h"
 #include "display/display.h"
 #include "navigation/whole.h"
@@ -258,18 +259,32 @@ bool read_view_strings(const std::vector<std::string>& nums, bool state, Cmdline
   return state ? read_view_state(n, out, err) : read_view(n, out, err);
 }
 
+bool read_location(const std::string& file, bool view_given, Cmdline& out, std::string& err) {
+  if (view_given) {
+    err = "give the view once: --location, --view or five numbers";
+    return false;
+  }
+  const auto n = location_file(file, err);
+  if (!n) return false;
+  const std::vector<std::string> v(n->begin(), n->end());
+  if (read_view_strings(v, true, out, err)) return true;
+  err = file + ": " + err;
+  return false;
+}
+
 Parsed parse_explorer_args(int argc, const char* const* argv, Cmdline& out, std::string& err) {
   out = Cmdline{};
   CLI::App app{"zoomdive"};
   app.set_help_flag();  // the program's own text
   app.allow_extras();   // the positional forms, in their order, whatever they look like
   bool help = false, version = false;
-  std::string workers, rate, window;
+  std::string workers, rate, window, location;
   std::vector<std::string> view;
   app.add_flag("--help", help);
   app.add_flag("--version", version);
   app.add_option("--workers", workers);
   app.add_option("--view", view)->expected(5);
+  app.add_option("--location", location);
   app.add_option("--window", window);
   app.add_option("--record", out.record);
   app.add_option("--rate", rate);
@@ -308,6 +323,9 @@ Parsed parse_explorer_args(int argc, const char* const* argv, Cmdline& out, std:
       return Parsed::Error;
     }
     if (!read_view_strings(view, true, out, err)) return Parsed::Error;
+  }
+  if (app.count("--location") && !read_location(location, nums.size() == 5 || app.count("--view"), out, err)) {
+    return Parsed::Error;
   }
   if (app.count("--window") && !read_window_size(window, out, err)) return Parsed::Error;
   if (app.count("--rate")) {

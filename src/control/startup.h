@@ -48,6 +48,9 @@ bool positionals(const std::vector<std::string>& rest, std::vector<std::string>&
 // Reads `--view`'s or the five-number form's numbers as given (strings) into out.
 bool read_view_strings(const std::vector<std::string>& nums, bool state, Cmdline& out,
                        std::string& err);
+// --location FILE's view (control/location.h) into out as --view's numbers; view_given: the view
+// was given otherwise too, which is an error.
+bool read_location(const std::string& file, bool view_given, Cmdline& out, std::string& err);
 
 // --window's WxH into out.width and out.height: whole numbers, at least 64 x 48, at most 65536
 // each. On false, err says what is wrong.

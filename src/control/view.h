@@ -59,6 +59,8 @@ struct State {
   // Where the renderer's two messages go (null: standard output). A batch run whose standard
   // output carries what was asked for sends them to standard error.
   std::FILE* say_to = nullptr;
+  // Told the period of each copy the loop's CMD_MINIBROT goes to, or 0 if it found none.
+  void (*on_copy)(int period) = nullptr;
 
   // What the band workers have done, and the deep kernel's preparation: reference orbit
   // iterations made, of how many.

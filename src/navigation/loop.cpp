@@ -46,6 +46,16 @@ bool apply_command(int cmd, History& history) {
       history.step(Gesture::Key, v);
       v.maxit = std::max(v.maxit / 2.0, 1.0);
       return true;
+    case CMD_MINIBROT: {
+      View found = v;
+      const int period = find_copy(found);
+      if (period > 0) {
+        history.step(Gesture::Key, v);
+        v = found;
+      }
+      if (period >= 0 && prog.on_copy) prog.on_copy(period);
+      return period > 0;
+    }
     case CMD_UNDO:
       return history.undo(v);
     case CMD_REDO:

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <string>
 
+#include "compute/minibrot.h"
 #include "control/view.h"
 #include "navigation/mouse.h"
 #include "platform/gfx.h"
@@ -21,6 +22,7 @@ struct Watch {
   Clock::time_point last_poll{}, last_title{};
   Clock::time_point since{};  // the picture in progress began
   bool titled = false;        // the title shows a progress
+  const char* task = nullptr;  // what is being done, if not a picture
 };
 Watch watch;
 
@@ -36,7 +38,9 @@ void tell_progress(Clock::time_point now) {
   const WorkTally& t = prog.tally;
   int pass = 2;
   while (pass > 0 && t.queued[pass].load() == 0) --pass;
-  if (of > 0 && done < of) {  // the deep kernel's preparation
+  if (watch.task) {
+    what = watch.task;
+  } else if (of > 0 && done < of) {  // the deep kernel's preparation
     what = "reference orbit " + std::to_string(done * 100 / of) + " %";
   } else {
     const long long q = std::max(1LL, t.queued[pass].load());
@@ -138,6 +142,47 @@ bool prepare_kernel(const View& pv) {
       k->prepare(pv, prog.screen.width, prog.screen.height, limit_of(pv.maxit), user_left);
   if (ready) prog.kernel = k;
   return ready;
+}
+
+int find_copy(View& v) {
+  begin_picture();
+  watch.task = "looking for a small copy";
+  struct Done {  // however the search ends, the title is the window's own again
+    ~Done() {
+      watch.task = nullptr;
+      if (watch.titled) wintitle("zoomdive");
+      watch.titled = false;
+    }
+  } done;
+  View w = v;
+  w.take_doubles();  // a shallow centre moved by pans is its doubles
+  // Discs ever smaller around the centre, down to about a pixel: a copy the view already shows
+  // large is passed over for a small one nearer the centre, so that N, on a copy's view nudged
+  // off its nucleus, goes on to a smaller copy. And the period is a first-order estimate: in a
+  // disc wide against the detail around its centre (the seahorse valley) Newton's method from
+  // the centre may not reach a nucleus of it, where a smaller disc's copy is reached.
+  const FloatExp half = abs(w.ys);
+  std::optional<Minibrot> m, large;
+  for (int shrink = 0; shrink <= COPY_SHRINKS && !m; ++shrink) {
+    bool cancelled = false;
+    int ball = 0;
+    m = find_minibrot(w.cx, w.cy, ldexp(half, -2 * shrink), Reference::kMaxLength, user_left, &cancelled,
+                      &ball);
+    if (cancelled) return -1;
+    if (ball == 0) break;  // (an orbit that never comes near 0, as inside a copy: none smaller)
+    if (m && !(m->size < half / COPY_SMALL)) {
+      if (!large) large = m;
+      m.reset();
+    }
+  }
+  if (!m) m = large;
+  if (!m) return 0;
+  // Its main body about a fifth of the picture's height; a limit that shows the copy as the
+  // default view's shows the whole set, and never lower than the one the user had.
+  const FloatExp h = m->size * FloatExp(COPY_FRAME);
+  const double limit = std::min(std::max(v.maxit, COPY_LIMIT * m->period), 2147483647.0);
+  v = View::of_exact(m->cx, m->cy, -(h * FloatExp(4.0) / FloatExp(3.0)), -h, limit);
+  return m->period;
 }
 
 void whole_picture() {

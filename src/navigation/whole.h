@@ -31,6 +31,18 @@ bool prepare_kernel(const View& pv);
 // Renders the whole picture of the current view, then clears no_firstpass.
 void whole_picture();
 
+// The small copy of the set of lowest period whose nucleus lies near the centre of v: the ball
+// method in the disc of v's half-height, then Newton's method to the bits its size needs; if that
+// finds none, or one not smaller than 1/COPY_SMALL of the half-height, the same in a disc a
+// quarter as wide, up to COPY_SHRINKS times (a large one is taken if no small one is found).
+// v becomes the view centred on its nucleus, in the default orientation, of half-height
+// COPY_FRAME times its size estimate, with a limit of at least COPY_LIMIT times its period. Its
+// period; 0 if there is none, -1 if the user left meanwhile (the search polls as a long picture
+// does), and v is unchanged then.
+constexpr double COPY_FRAME = 3.0, COPY_LIMIT = 50.0, COPY_SMALL = 16.0;
+constexpr int COPY_SHRINKS = 4;
+int find_copy(View& v);
+
 // Whether the user wants to leave, asking the window system now and then (main thread): a long
 // preparation looks at it. Also shows the progress of a long picture in the window's title.
 bool user_left();

@@ -57,6 +57,7 @@ enum Command : int {
   CMD_UNDO,              // back one gesture
   CMD_REDO,              // forward one gesture
   CMD_RESIZE,            // the window has a new size (getsize)
+  CMD_MINIBROT,          // to the small copy of the set of lowest period in the view
 };
 // The command waiting for the loop, if any; take_command() also removes it.
 int command_pending();

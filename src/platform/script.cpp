@@ -85,10 +85,10 @@ std::string in_units(std::size_t bytes) {
   return std::to_string(bytes) + " bytes";
 }
 
-const char* const command_words[] = {"", "home", "limit*2", "limit/2", "undo", "redo", "window"};
+const char* const command_words[] = {"", "home", "limit*2", "limit/2", "undo", "redo", "window", "minibrot"};
 
 int command_of(std::string_view word) {
-  for (int c = CMD_HOME; c <= CMD_RESIZE; ++c) {
+  for (int c = CMD_HOME; c <= CMD_MINIBROT; ++c) {
     if (word == command_words[c]) return c;
   }
   return NO_COMMAND;
@@ -199,7 +199,7 @@ bool ScriptReader::take(std::string_view line) {
   } else if (f.size() != 3) {
     what = "expected BUTTONS DX DY, found " + std::to_string(f.size()) +
            (f.size() == 1 ? " field" : " fields") +
-           " (or a key: home, limit*2, limit/2, undo, redo, window WxH)";
+           " (or a key: home, limit*2, limit/2, undo, redo, minibrot, window WxH)";
   } else {
     ScriptLine s{};
     if (parse_buttons(f[0], s.buttons, what) && parse_offset(f[1], "DX", s.dx, what) &&

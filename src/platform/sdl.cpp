@@ -201,6 +201,12 @@ void handle(const SDL_Event& e) {
         case SDLK_p:
           s.since.keys.push_back('P');
           break;
+        case SDLK_l:
+          s.since.keys.push_back('L');
+          break;
+        case SDLK_n:
+          s.since.commands.push_back(CMD_MINIBROT);
+          break;
         case SDLK_s:
           s.since.keys.push_back('S');
           break;
