@@ -409,7 +409,7 @@ TEST_F(Window, ARecordedSessionReplaysToItsLastPositionAndSavedPicture) {
   std::string line[4];
   for (std::string& l : line) std::getline(out, l);
   for (int i : {0, 2}) ASSERT_EQ(line[i].rfind("zoomdive --view ", 0), 0u) << line[i];
-  EXPECT_EQ(back, line[0]);
+  EXPECT_EQ(back, line[0]) << slurp(dir / "s.txt");
   EXPECT_EQ(forth, line[2]);
   // After a dive the position gives the picture exactly; after a pan all but the few pixels
   // at the computed strips' edges, which a fresh picture computes from their own points.

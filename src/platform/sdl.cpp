@@ -319,7 +319,13 @@ void take_line(bool stall) {
         return;
       }
     }
-    if (!s.since.commands.empty()) {
+    int now = down_now();
+    if (s.since.pressed[SDL_BUTTON_LEFT]) now |= 1;
+    if (s.since.pressed[SDL_BUTTON_MIDDLE]) now |= 2;
+    // A button let go before a key goes first: the key must not find it still held, or the
+    // loop would take one more step of the dive after the key, as a gesture of its own.
+    const bool released = (s.buttons & 3 & ~now) != 0;
+    if (!s.since.commands.empty() && !released) {
       const int command = s.since.commands.front();
       s.since.commands.pop_front();
       if (s.hooks.record && !s.hooks.record(ScriptLine{s.buttons, 0, 0, command})) {
@@ -331,9 +337,7 @@ void take_line(bool stall) {
       s.mousey.set(512);
       return;
     }
-    int b = down_now();
-    if (s.since.pressed[SDL_BUTTON_LEFT]) b |= 1;
-    if (s.since.pressed[SDL_BUTTON_MIDDLE]) b |= 2;
+    int b = now;
     // A notch is a click: one step, and a line that lets go before the next notch, so that
     // each is a gesture of its own.
     const bool notch = s.since.wheel != 0 && !s.notch_taken;
