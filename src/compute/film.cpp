@@ -28,7 +28,12 @@ double log2_of(FloatExp v) { return static_cast<double>(v.e) + std::log2(std::fa
 View scaled(const View& target, FloatExp f) {
   View t = target;
   t.take_doubles();
-  return View::of_exact(t.cx, t.cy, t.xs * f, t.ys * f, t.maxit);
+  View v = View::of_exact(t.cx, t.cy, t.xs * f, t.ys * f, t.maxit);
+  if (!v.deep) {  // the target's own doubles, not its exact centre rounded anew
+    v.xmit = v.seen_x = t.xmit;
+    v.ymit = v.seen_y = t.ymit;
+  }
+  return v;
 }
 
 // 2^d exactly where d is whole.
