@@ -13,14 +13,10 @@ namespace zd {
 
 namespace {
 
-// Keyframe pixels beyond the frames a keyframe serves, on the shorter side (the longer gets as
-// many more as keeps the frames' aspect): the filter reads two pixels beyond a frame's edge at
-// its widest, and the blend fades a keyframe out over a few pixels inside its own edge.
-constexpr int PAD = 12;
 // Frame pixels over which a finer keyframe fades out towards its edge.
 constexpr double FEATHER = 2.0;
-// Taps of the filter at its widest (support 2 x scale on each side, scale at most 2, rounding).
-constexpr int MAX_TAPS = 12;
+// Taps of the filter at its widest (support 2 x scale on each side, scale at most 2).
+constexpr int MAX_TAPS = 10;
 
 double log2_of(FloatExp v) { return static_cast<double>(v.e) + std::log2(std::fabs(v.m)); }
 
@@ -82,7 +78,8 @@ struct Taps {
 // the source's edge to its filter's.
 std::vector<Taps> taps_for(int lo, int hi, double ratio, double offset, int size,
                            std::vector<double>* margin = nullptr) {
-  const double s = std::max(1.0, ratio);
+  // Wider than twice only in name: up to 3 the filter stays that of 2, a little sharper.
+  const double s = std::clamp(ratio, 1.0, 2.0);
   std::vector<Taps> out(static_cast<std::size_t>(std::max(0, hi - lo)));
   if (margin) margin->assign(out.size(), 0.0);
   for (int i = lo; i < hi; ++i) {
@@ -135,16 +132,6 @@ void resample_row(const std::vector<std::uint8_t>& src, int sw, const std::vecto
   }
 }
 
-// The source columns a row's taps read: [k0, k1).
-void columns_of(const std::vector<Taps>& xt, int& k0, int& k1) {
-  k0 = INT32_MAX;
-  k1 = 0;
-  for (const Taps& t : xt) {
-    k0 = std::min(k0, t.first);
-    k1 = std::max(k1, t.first + t.count);
-  }
-}
-
 // A poster's pixels, collected whole (keyframes, and the film's last frame).
 std::string collect(const View& v, const PosterShape& shape, const std::uint32_t* coltab,
                     std::vector<std::uint8_t>& rgb, const RowsDone& done) {
@@ -174,12 +161,63 @@ View film_view(const FilmPlan& f, long long k) {
   return scaled(f.target, pow2(film_depth(f, k)));
 }
 
-// One keyframe: its pixels, a copy at half the resolution (2 x 2 means) for the frames that
-// shrink it by more than 2, and where both lie against the target's centre.
-struct KeyframeFilm::Key {
+namespace {
+
+// A keyframe is three posters, each at the pitch its part needs, in units of the pitch u of a
+// frame of the keyframe's height h: its ring from h / 2 to h / sqrt 2 at u / 2 (the finest the
+// frames it serves need), the ring from there to h at u / sqrt 2, and the core within h / 2 at
+// u (where the next finer keyframe is shown). Each ring's inside is a hole, not computed, so
+// a keyframe costs 2.25 frames' points where one picture of the whole at u / 2 would cost 4.
+struct LayerSpec {
+  double region, pitch, hole;  // half-size and hole in h, pitch in u
+};
+constexpr double ROOT_HALF = 0.70710678118654752;
+constexpr LayerSpec LAYERS[3] = {{ROOT_HALF, 0.5, 0.5}, {1.0, ROOT_HALF, ROOT_HALF}, {0.5, 1.0, 0.0}};
+constexpr int OUTERMOST = 1;
+// Frame pixels of the frame at h by which each part reaches past its nominal edge, and by
+// which a hole stops short of its: parts overlap, and blend there.
+constexpr double REACH = 6.0, SHORT = 3.0;
+
+// One output axis onto one source axis: the filter's taps, and for each output pixel how
+// far, in output pixels, its filter stays inside the source's edge and outside its hole.
+struct AxisMap {
+  std::vector<Taps> taps;
+  std::vector<double> edge, hole;
+  int lo = 0, hi = 0;  // output pixels whose filter lies inside the edge
+};
+AxisMap axis_map(int count, double ratio, double offset, int size, bool half, int hole0, int hole1) {
+  AxisMap a;
+  a.taps = taps_for(0, count, ratio, offset, size, &a.edge);
+  a.hole.assign(static_cast<std::size_t>(count), 1e9);
+  const double s = std::clamp(ratio, 1.0, 2.0);
+  a.lo = count;
+  for (int i = 0; i < count; ++i) {
+    if (a.edge[static_cast<std::size_t>(i)] > 0.0) a.lo = std::min(a.lo, i), a.hi = i + 1;
+    if (hole0 >= hole1) continue;
+    // In the full pixels; a half-resolution pixel mixes two of them.
+    const double u = half ? 2.0 * (i * ratio + offset) + 0.5 : i * ratio + offset;
+    const double reach = half ? 4.0 * s + 1.0 : 2.0 * s;
+    const double scale = half ? 2.0 * s : s;
+    a.hole[static_cast<std::size_t>(i)] = std::max(hole0 - (u + reach), (u - reach) - (hole1 - 1)) / scale;
+  }
+  if (a.lo >= a.hi) a.lo = a.hi = 0;
+  return a;
+}
+
+double cover(double margin) { return std::clamp(margin / FEATHER, 0.0, 1.0); }
+
+}  // namespace
+
+// One part of a keyframe: its pixels, a copy at half the resolution (2 x 2 means) for frames
+// that shrink it by 2 or more, where they lie against the target's centre, and its hole.
+struct KeyframeFilm::Layer {
   int width = 0, height = 0;
   std::vector<std::uint8_t> rgb, half;
   Grid grid;
+  int hole[4] = {0, 0, 0, 0};  // columns, rows from the top: [x0, x1) x [y0, y1)
+};
+struct KeyframeFilm::Key {
+  Layer layers[3];
 };
 
 KeyframeFilm::KeyframeFilm(const FilmPlan& plan, const PosterShape& shape,
@@ -192,38 +230,61 @@ std::string KeyframeFilm::need(long long m, const RowsDone& rows_done) {
   if (keys_.count(m)) return "";
   const int w = plan_.width, h = plan_.height, n = shape_.supersample;
   auto key = std::make_unique<Key>();
-  // Twice the frames' pixels a side and the pad, in the frames' aspect.
-  const int py = w < h ? std::max(PAD, static_cast<int>(std::lround(PAD * static_cast<double>(h) / w))) : PAD;
-  const int px = w < h ? PAD : std::max(PAD, static_cast<int>(std::lround(PAD * static_cast<double>(w) / h)));
-  key->width = 2 * w + 2 * px;
-  key->height = 2 * h + 2 * py;
-  // Its pitch half the frames' at its own height, the finest of the frames it serves: found
-  // from a first guess, since a poster fits its view to its own aspect.
   const FloatExp at = ldexp(FloatExp(1.0), m);
   const Grid frames = grid_of(plan_.target, w, h, n);
-  const Grid guess = grid_of(scaled(plan_.target, at), key->width, key->height, n);
-  const double rho = std::min((abs(frames.x.pitch) * at / abs(guess.x.pitch)).to_double(),
-                              (abs(frames.y.pitch) * at / abs(guess.y.pitch)).to_double()) / 2.0;
-  const View v = scaled(plan_.target, at * rho);
-  key->grid = grid_of(v, key->width, key->height, n);
+  const FloatExp ux = abs(frames.x.pitch) * at, uy = abs(frames.y.pitch) * at;
+  int rows_before = 0, rows_all = 0;
+  for (const LayerSpec& l : LAYERS) rows_all += static_cast<int>(h * l.region / l.pitch);
+  for (int i = 0; i < 3; ++i) {
+    const LayerSpec& spec = LAYERS[i];
+    Layer& layer = key->layers[i];
+    auto side = [&](int frame) {
+      return 2 * static_cast<int>(std::ceil((frame * spec.region / 2.0 + REACH) / spec.pitch));
+    };
+    layer.width = side(w);
+    layer.height = side(h);
+    // Its pitch spec.pitch u: found from a first guess, since a poster fits its view to its
+    // own aspect.
+    const Grid guess = grid_of(scaled(plan_.target, at), layer.width, layer.height, n);
+    const double rho = std::min((ux / abs(guess.x.pitch)).to_double(),
+                                (uy / abs(guess.y.pitch)).to_double()) * spec.pitch;
+    const View v = scaled(plan_.target, at * rho);
+    layer.grid = grid_of(v, layer.width, layer.height, n);
+    PosterShape shape = shape_;
+    shape.width = layer.width;
+    shape.height = layer.height;
+    if (spec.hole > 0.0) {
+      // Pixel i lies at (i + lead) pitch from the centre.
+      auto hole = [&](const Axis& a, const FloatExp& unit, int frame, int& lo, int& hi) {
+        const double r = (frame * spec.hole / 2.0 - SHORT) * (unit / abs(a.pitch)).to_double();
+        lo = static_cast<int>(std::ceil(-a.lead - r));
+        hi = static_cast<int>(std::floor(-a.lead + r)) + 1;
+      };
+      hole(layer.grid.x, ux, w, layer.hole[0], layer.hole[1]);
+      hole(layer.grid.y, uy, h, layer.hole[2], layer.hole[3]);
+      shape.hole_x0 = layer.hole[0];
+      shape.hole_x1 = layer.hole[1];
+      shape.hole_y0 = layer.hole[2];
+      shape.hole_y1 = layer.hole[3];
+    }
+    const RowsDone done = [&](int rows) {
+      if (!rows_done) return;
+      const long long part = rows_before + static_cast<long long>(rows) * (rows_all - rows_before) / layer.height / 3;
+      rows_done(static_cast<int>(std::min<long long>(h - 1, part * (h - 1) / std::max(1, rows_all))));
+    };
+    if (std::string err = collect(v, shape, coltab_, layer.rgb, done); !err.empty()) return err;
+    rows_before += static_cast<int>(h * spec.region / spec.pitch);
 
-  PosterShape shape = shape_;
-  shape.width = key->width;
-  shape.height = key->height;
-  const RowsDone done = [&](int rows) {
-    if (rows_done) rows_done(static_cast<int>(static_cast<long long>(rows) * (h - 1) / key->height));
-  };
-  if (std::string err = collect(v, shape, coltab_, key->rgb, done); !err.empty()) return err;
-
-  const int hw = key->width / 2, hh = key->height / 2;
-  key->half.resize(static_cast<std::size_t>(hw) * hh * 3);
-  for (int y = 0; y < hh; ++y) {
-    const std::uint8_t* a = key->rgb.data() + static_cast<std::size_t>(2 * y) * key->width * 3;
-    const std::uint8_t* b = a + static_cast<std::size_t>(key->width) * 3;
-    std::uint8_t* out = key->half.data() + static_cast<std::size_t>(y) * hw * 3;
-    for (int x = 0; x < hw * 3; ++x) {
-      const int c = x % 3, i = (x / 3) * 6 + c;
-      out[x] = static_cast<std::uint8_t>((a[i] + a[i + 3] + b[i] + b[i + 3] + 2) / 4);
+    const int hw = layer.width / 2, hh = layer.height / 2;
+    layer.half.resize(static_cast<std::size_t>(hw) * hh * 3);
+    for (int y = 0; y < hh; ++y) {
+      const std::uint8_t* a = layer.rgb.data() + static_cast<std::size_t>(2 * y) * layer.width * 3;
+      const std::uint8_t* b = a + static_cast<std::size_t>(layer.width) * 3;
+      std::uint8_t* out = layer.half.data() + static_cast<std::size_t>(y) * hw * 3;
+      for (int x = 0; x < hw * 3; ++x) {
+        const int c = x % 3, j = (x / 3) * 6 + c;
+        out[x] = static_cast<std::uint8_t>((a[j] + a[j + 3] + b[j] + b[j + 3] + 2) / 4);
+      }
     }
   }
   keys_[m] = std::move(key);
@@ -232,91 +293,156 @@ std::string KeyframeFilm::need(long long m, const RowsDone& rows_done) {
   return "";
 }
 
+namespace {
+
+// A keyframe's part as a frame reads it: which copy, the two axes, the rows' column range.
+struct Source {
+  const std::vector<std::uint8_t>* rgb = nullptr;
+  int width = 0;
+  AxisMap x, y;
+  // Output columns a row reads: all those inside the edge, or in rows across the hole the
+  // runs left and right of it; each with its taps and the source columns they read.
+  struct Run {
+    int c0 = 0, c1 = 0, k0 = 0, k1 = 0;
+    std::vector<Taps> taps;
+  };
+  Run all, left, right;
+};
+
+Source::Run run_of(const AxisMap& x, int c0, int c1) {
+  Source::Run r;
+  r.c0 = c0;
+  r.c1 = std::max(c0, c1);
+  r.taps.assign(x.taps.begin() + r.c0, x.taps.begin() + r.c1);
+  r.k0 = INT32_MAX;
+  for (const Taps& t : r.taps) {
+    r.k0 = std::min(r.k0, t.first);
+    r.k1 = std::max(r.k1, t.first + t.count);
+  }
+  return r;
+}
+
+Source source_of(const Grid& frame, int w, int h, const Grid& grid, int width, int height,
+                 const std::vector<std::uint8_t>& rgb, const std::vector<std::uint8_t>& half,
+                 const int hole[4]) {
+  // Source index of output pixel i: where its point lies in the part's own pixels, then in the
+  // half-resolution copy's (whose pixel j is the mean of pixels 2j and 2j + 1).
+  auto map = [](const Axis& f, const Axis& s, double& ratio, double& offset) {
+    ratio = (f.pitch / s.pitch).to_double();
+    offset = f.lead * ratio - s.lead;
+  };
+  double rx, ox, ry, oy;
+  map(frame.x, grid.x, rx, ox);
+  map(frame.y, grid.y, ry, oy);
+  const bool halved = rx >= 2.0;
+  Source src;
+  src.rgb = halved ? &half : &rgb;
+  src.width = halved ? width / 2 : width;
+  if (halved) {
+    rx /= 2.0;
+    ox = (ox - 0.5) / 2.0;
+    ry /= 2.0;
+    oy = (oy - 0.5) / 2.0;
+  }
+  src.x = axis_map(w, rx, ox, src.width, halved, hole[0], hole[1]);
+  src.y = axis_map(h, ry, oy, halved ? height / 2 : height, halved, hole[2], hole[3]);
+  int a = src.x.hi, b = src.x.lo;  // the columns whose filter meets the hole
+  for (int c = src.x.lo; c < src.x.hi; ++c) {
+    if (src.x.hole[static_cast<std::size_t>(c)] <= 0.0) a = std::min(a, c), b = c + 1;
+  }
+  src.all = run_of(src.x, src.x.lo, src.x.hi);
+  src.left = run_of(src.x, src.x.lo, std::min(a, src.x.hi));
+  src.right = run_of(src.x, std::max(b, src.x.lo), src.x.hi);
+  return src;
+}
+
+// A part's weight at output pixel (c, y): inside its edge, outside its hole, faded over a few
+// pixels at both.
+double weight(const Source& s, int c, int y) {
+  const auto i = static_cast<std::size_t>(c), j = static_cast<std::size_t>(y);
+  return cover(std::min({s.x.edge[i], s.y.edge[j], std::max(s.x.hole[i], s.y.hole[j])}));
+}
+
+}  // namespace
+
 std::string KeyframeFilm::frame(long long k, std::vector<std::uint8_t>& rgb, const RowsDone& rows_done) {
   const int w = plan_.width, h = plan_.height, n = shape_.supersample;
   if (k >= plan_.frames - 1) {  // the target itself, exactly
     keys_.clear();
     return collect(plan_.target, shape_, coltab_, rgb, rows_done);
   }
+  // Keyframe m holds the frame's finer detail, m + 1 the whole frame; the finer one's weight
+  // goes from 1 at its own height to 0 at the coarser one's, so that detail fades in.
   const double d = film_depth(plan_, k);
   const long long m = static_cast<long long>(std::floor(d));
   const double t = d - static_cast<double>(m);
   const Grid fg = grid_of(film_view(plan_, k), w, h, n);
-  const int threads = threads_for(shape_);
-
-  // The finer keyframe m at half its resolution: it shrinks by 2^(1 + t) here.
   for (auto it = keys_.begin(); it != keys_.end();) it = it->first == m || it->first == m + 1 ? std::next(it) : keys_.erase(it);
-  if (std::string err = need(m, rows_done); !err.empty()) return err;
-  const Key& in = *keys_.at(m);
-  const int iw = in.width / 2, ih = in.height / 2;
-  // Source index of output pixel i: where its point lies in the keyframe's own pixels, then
-  // in the half-resolution copy's (whose pixel j is the mean of pixels 2j and 2j + 1).
-  auto map = [](const Axis& f, const Axis& s, bool half, double& ratio, double& offset) {
-    ratio = (f.pitch / s.pitch).to_double();
-    offset = f.lead * ratio - s.lead;
-    if (half) {
-      ratio /= 2.0;
-      offset = (offset - 0.5) / 2.0;
+
+  std::vector<Source> fine, coarse;
+  auto sources = [&](long long at, std::vector<Source>& out) -> std::string {
+    if (std::string err = need(at, rows_done); !err.empty()) return err;
+    for (const Layer& l : keys_.at(at)->layers) {
+      out.push_back(source_of(fg, w, h, l.grid, l.width, l.height, l.rgb, l.half, l.hole));
     }
+    return "";
   };
-  double rx, ox, ry, oy;
-  map(fg.x, in.grid.x, true, rx, ox);
-  map(fg.y, in.grid.y, true, ry, oy);
-  std::vector<double> mx, my;
-  const std::vector<Taps> xt_all = taps_for(0, w, rx, ox, iw, &mx), yt_all = taps_for(0, h, ry, oy, ih, &my);
-  // Its weight: 1 - t, fading to 0 at its edge; where it is whole, the coarser one is not read.
-  auto cover = [](double margin) { return std::clamp(margin / FEATHER, 0.0, 1.0); };
-  int c0 = w, c1 = 0, y0 = h, y1 = 0;
+  if (std::string err = sources(m, fine); !err.empty()) return err;
+  // Where the finer keyframe is whole and alone, the coarser one is not read at all.
   bool whole = t == 0.0;
-  for (int c = 0; c < w; ++c) {
-    if (mx[static_cast<std::size_t>(c)] > 0.0) c0 = std::min(c0, c), c1 = c + 1;
-    whole = whole && cover(mx[static_cast<std::size_t>(c)]) == 1.0;
-  }
-  for (int y = 0; y < h; ++y) {
-    if (my[static_cast<std::size_t>(y)] > 0.0) y0 = std::min(y0, y), y1 = y + 1;
-    whole = whole && cover(my[static_cast<std::size_t>(y)]) == 1.0;
-  }
-  const Key* out = nullptr;
+  const Source& edge = fine[OUTERMOST];
+  for (int c = 0; c < w && whole; ++c) whole = cover(edge.x.edge[static_cast<std::size_t>(c)]) == 1.0;
+  for (int y = 0; y < h && whole; ++y) whole = cover(edge.y.edge[static_cast<std::size_t>(y)]) == 1.0;
   if (!whole) {
-    if (std::string err = need(m + 1, rows_done); !err.empty()) return err;
-    out = keys_.at(m + 1).get();
+    if (std::string err = sources(m + 1, coarse); !err.empty()) return err;
   }
-  std::vector<Taps> oxt, oyt;
-  if (out) {
-    map(fg.x, out->grid.x, false, rx, ox);
-    map(fg.y, out->grid.y, false, ry, oy);
-    oxt = taps_for(0, w, rx, ox, out->width);
-    oyt = taps_for(0, h, ry, oy, out->height);
-  }
-  const std::vector<Taps> xt(xt_all.begin() + std::min(c0, c1), xt_all.begin() + c1);
-  int ik0 = 0, ik1 = 0, ok0 = 0, ok1 = 0;
-  columns_of(xt, ik0, ik1);
-  columns_of(oxt, ok0, ok1);
 
   // Row by row on every thread: each output row is its own, whatever the threads.
   rgb.resize(static_cast<std::size_t>(w) * h * 3);
-  [[maybe_unused]] const int nt = threads;
+  [[maybe_unused]] const int nt = threads_for(shape_);
 #ifdef _OPENMP
 #pragma omp parallel num_threads(nt)
 #endif
   {
-    std::vector<float> sum, fine(static_cast<std::size_t>(w) * 3, 0.0f), coarse(fine.size(), 0.0f);
+    std::vector<float> sum, part(static_cast<std::size_t>(w) * 3), acc_fine(part.size()),
+        acc_coarse(part.size()), wsum_fine(static_cast<std::size_t>(w)), wsum_coarse(wsum_fine.size());
+    // Sum of the parts' weighted pixels, and of their weights, over a keyframe's parts.
+    auto blend = [&](const std::vector<Source>& parts, int y, std::vector<float>& acc, std::vector<float>& ws) {
+      std::fill(acc.begin(), acc.end(), 0.0f);
+      std::fill(ws.begin(), ws.end(), 0.0f);
+      for (const Source& s : parts) {
+        const auto j = static_cast<std::size_t>(y);
+        if (s.x.lo >= s.x.hi || s.y.edge[j] <= 0.0) continue;
+        const bool across = s.y.hole[j] <= 0.0;
+        for (const Source::Run* r : {&s.all, &s.left, &s.right}) {
+          if ((r == &s.all) == across || r->c0 == r->c1) continue;
+          resample_row(*s.rgb, s.width, r->taps, r->k0, r->k1, s.y.taps[j], sum, part.data() + 3 * r->c0);
+        }
+        for (int c = s.x.lo; c < s.x.hi; ++c) {
+          const auto a = static_cast<float>(weight(s, c, y));
+          if (a == 0.0f) continue;
+          ws[static_cast<std::size_t>(c)] += a;
+          for (int ch = 0; ch < 3; ++ch) acc[static_cast<std::size_t>(3 * c + ch)] += a * part[static_cast<std::size_t>(3 * c + ch)];
+        }
+      }
+    };
 #ifdef _OPENMP
 #pragma omp for schedule(static)
 #endif
     for (int y = 0; y < h; ++y) {
-      const bool inside = y >= y0 && y < y1 && c0 < c1;
-      if (inside) resample_row(in.half, iw, xt, ik0, ik1, yt_all[static_cast<std::size_t>(y)], sum, fine.data() + 3 * c0);
-      if (out) resample_row(out->rgb, out->width, oxt, ok0, ok1, oyt[static_cast<std::size_t>(y)], sum, coarse.data());
-      const double wy = cover(my[static_cast<std::size_t>(y)]);
+      blend(fine, y, acc_fine, wsum_fine);
+      if (!whole) blend(coarse, y, acc_coarse, wsum_coarse);
+      const double wy = edge.y.edge[static_cast<std::size_t>(y)];
       std::uint8_t* dst = rgb.data() + static_cast<std::size_t>(y) * w * 3;
       for (int c = 0; c < w; ++c) {
-        const bool mine = inside && c >= c0 && c < c1;
-        const float a = mine ? static_cast<float>((1.0 - t) * std::min(wy, cover(mx[static_cast<std::size_t>(c)]))) : 0.0f;
+        const auto i = static_cast<std::size_t>(c);
+        const float wf = wsum_fine[i], wc = wsum_coarse[i];
+        const float a = wf > 0.0f ? static_cast<float>((1.0 - t) * cover(std::min(wy, edge.x.edge[i]))) : 0.0f;
         for (int ch = 0; ch < 3; ++ch) {
-          const std::size_t i = static_cast<std::size_t>(3 * c + ch);
-          const float v = !out ? fine[i] : a * fine[i] + (1.0f - a) * coarse[i];
-          dst[i] = static_cast<std::uint8_t>(std::clamp(v, 0.0f, 255.0f) + 0.5f);
+          const std::size_t at = 3 * i + static_cast<std::size_t>(ch);
+          const float f = wf > 0.0f ? acc_fine[at] / wf : 0.0f;
+          const float v = whole ? f : a * f + (1.0f - a) * (wc > 0.0f ? acc_coarse[at] / wc : 0.0f);
+          dst[at] = static_cast<std::uint8_t>(std::clamp(v, 0.0f, 255.0f) + 0.5f);
         }
       }
     }

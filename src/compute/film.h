@@ -52,6 +52,7 @@ class KeyframeFilm {
   long long computed() const { return computed_; }
 
  private:
+  struct Layer;
   struct Key;
   std::string need(long long m, const RowsDone& rows_done);
 
