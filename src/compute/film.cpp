@@ -365,11 +365,11 @@ double weight(const Source& s, int c, int y) {
 
 }  // namespace
 
-std::string KeyframeFilm::frame(long long k, std::vector<std::uint8_t>& rgb, const RowsDone& rows_done) {
+std::string KeyframeFilm::frame(long long k, const PosterSink& sink, const RowsDone& rows_done) {
   const int w = plan_.width, h = plan_.height, n = shape_.supersample;
   if (k >= plan_.frames - 1) {  // the target itself, exactly
     keys_.clear();
-    return collect(plan_.target, shape_, coltab_, rgb, rows_done);
+    return render_poster(plan_.target, shape_, coltab_, sink, rows_done);
   }
   // Keyframe m holds the frame's finer detail, m + 1 the whole frame; the finer one's weight
   // goes from 1 at its own height to 0 at the coarser one's, so that detail fades in.
@@ -397,8 +397,13 @@ std::string KeyframeFilm::frame(long long k, std::vector<std::uint8_t>& rgb, con
     if (std::string err = sources(m + 1, coarse); !err.empty()) return err;
   }
 
-  // Row by row on every thread: each output row is its own, whatever the threads.
-  rgb.resize(static_cast<std::size_t>(w) * h * 3);
+  // Bands of rows on every thread, each computed and encoded in one go, handed out in order
+  // (as a poster's): each output row is its own, whatever the threads.
+  constexpr int BAND = 16;
+  const int bands = (h + BAND - 1) / BAND;
+  std::atomic<bool> failed{false};
+  std::string why;
+  int handed = 0;
   [[maybe_unused]] const int nt = threads_for(shape_);
 #ifdef _OPENMP
 #pragma omp parallel num_threads(nt)
@@ -406,6 +411,8 @@ std::string KeyframeFilm::frame(long long k, std::vector<std::uint8_t>& rgb, con
   {
     std::vector<float> sum, part(static_cast<std::size_t>(w) * 3), acc_fine(part.size()),
         acc_coarse(part.size()), wsum_fine(static_cast<std::size_t>(w)), wsum_coarse(wsum_fine.size());
+    std::vector<std::uint8_t> rgb;
+    BandOut out;
     // Sum of the parts' weighted pixels, and of their weights, over a keyframe's parts.
     auto blend = [&](const std::vector<Source>& parts, int y, std::vector<float>& acc, std::vector<float>& ws) {
       std::fill(acc.begin(), acc.end(), 0.0f);
@@ -426,14 +433,10 @@ std::string KeyframeFilm::frame(long long k, std::vector<std::uint8_t>& rgb, con
         }
       }
     };
-#ifdef _OPENMP
-#pragma omp for schedule(static)
-#endif
-    for (int y = 0; y < h; ++y) {
+    auto row = [&](int y, std::uint8_t* dst) {
       blend(fine, y, acc_fine, wsum_fine);
       if (!whole) blend(coarse, y, acc_coarse, wsum_coarse);
       const double wy = edge.y.edge[static_cast<std::size_t>(y)];
-      std::uint8_t* dst = rgb.data() + static_cast<std::size_t>(y) * w * 3;
       for (int c = 0; c < w; ++c) {
         const auto i = static_cast<std::size_t>(c);
         const float wf = wsum_fine[i], wc = wsum_coarse[i];
@@ -445,33 +448,16 @@ std::string KeyframeFilm::frame(long long k, std::vector<std::uint8_t>& rgb, con
           dst[at] = static_cast<std::uint8_t>(std::clamp(v, 0.0f, 255.0f) + 0.5f);
         }
       }
-    }
-  }
-  if (rows_done) rows_done(h);
-  return "";
-}
-
-std::string hand_out(const std::vector<std::uint8_t>& rgb, int width, int height, int threads,
-                     const PosterSink& sink) {
-  constexpr int BAND = 16;
-  const int bands = (height + BAND - 1) / BAND;
-  const std::size_t row = static_cast<std::size_t>(width) * 3;
-  std::atomic<bool> failed{false};
-  std::string why;
-  const int cores = poster_threads_default();
-  [[maybe_unused]] const int nt = threads > 0 ? std::min(threads, cores) : cores;
-#ifdef _OPENMP
-#pragma omp parallel num_threads(nt)
-#endif
-  {
-    BandOut out;
+    };
 #ifdef _OPENMP
 #pragma omp for ordered schedule(dynamic, 1)
 #endif
     for (int b = 0; b < bands; ++b) {
       if (!failed.load(std::memory_order_relaxed)) {
-        out.rgb = rgb.data() + row * static_cast<std::size_t>(b) * BAND;
-        out.rows = std::min(BAND, height - b * BAND);
+        out.rows = std::min(BAND, h - b * BAND);
+        rgb.resize(static_cast<std::size_t>(out.rows) * w * 3);
+        for (int y = 0; y < out.rows; ++y) row(b * BAND + y, rgb.data() + static_cast<std::size_t>(y) * w * 3);
+        out.rgb = rgb.data();
         out.last = b == bands - 1;
         if (sink.encode) sink.encode(out);
       }
@@ -482,11 +468,24 @@ std::string hand_out(const std::vector<std::uint8_t>& rgb, int width, int height
         if (std::string err = sink.write(out); !err.empty()) {
           why = std::move(err);
           failed = true;
+        } else {
+          handed += out.rows;
         }
       }
     }
   }
+  if (why.empty() && rows_done) rows_done(handed);
   return why;
+}
+
+std::string KeyframeFilm::frame(long long k, std::vector<std::uint8_t>& rgb, const RowsDone& rows_done) {
+  rgb.clear();
+  const std::size_t row = static_cast<std::size_t>(plan_.width) * 3;
+  const PosterSink sink{nullptr, [&](const BandOut& b) {
+                          rgb.insert(rgb.end(), b.rgb, b.rgb + row * static_cast<std::size_t>(b.rows));
+                          return std::string();
+                        }};
+  return frame(k, sink, rows_done);
 }
 
 }  // namespace zd

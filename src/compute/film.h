@@ -41,9 +41,12 @@ class KeyframeFilm {
   KeyframeFilm(const KeyframeFilm&) = delete;
   KeyframeFilm& operator=(const KeyframeFilm&) = delete;
 
-  // Frame k (0-based) as 8-bit RGB, top row first, into rgb. Keyframes it needs are computed
-  // (told to rows_done, in the frame's rows) and those no later frame in order needs are let
-  // go. Returns "" or why it could not.
+  // Frame k (0-based) handed to sink in bands of rows, as render_poster hands a poster's: the
+  // bands computed and encoded on every thread, written in order. Keyframes it needs are
+  // computed (told to rows_done, in the frame's rows) and those the frames after it do not
+  // need are let go. Returns "" or the sink's message or why a keyframe could not be made.
+  std::string frame(long long k, const PosterSink& sink, const RowsDone& rows_done = {});
+  // The same as 8-bit RGB, top row first, into rgb.
   std::string frame(long long k, std::vector<std::uint8_t>& rgb, const RowsDone& rows_done = {});
 
   // Keyframes held now, the most held at once, and computed so far.
@@ -63,10 +66,5 @@ class KeyframeFilm {
   int most_held_ = 0;
   long long computed_ = 0;
 };
-
-// Hands an RGB picture (width x height, top row first) to a poster's sink, in bands of rows, as
-// render_poster does: encoded on every core, written in order.
-std::string hand_out(const std::vector<std::uint8_t>& rgb, int width, int height, int threads,
-                     const PosterSink& sink);
 
 }  // namespace zd

@@ -408,15 +408,13 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
   // Frame k of the film (from 1; 0 for the last view's poster) into sink.
   std::unique_ptr<KeyframeFilm> keyed;
   if (p.zoom_film && !p.exact_frames) keyed = std::make_unique<KeyframeFilm>(dive, shape, prog.mycoltab);
-  std::vector<std::uint8_t> frame_rgb;
   auto picture = [&](long long k, const PosterSink& sink) -> std::string {
     if (k == 0 || !p.zoom_film || k == total) {  // a dive's last frame is its view's poster
       return render_poster(k == 0 || p.zoom_film ? film.back() : film[k - 1], shape, prog.mycoltab,
                            sink, rows_done);
     }
     if (!keyed) return render_poster(film_view(dive, k - 1), shape, prog.mycoltab, sink, rows_done);
-    if (std::string err = keyed->frame(k - 1, frame_rgb, rows_done); !err.empty()) return err;
-    return hand_out(frame_rgb, p.width, p.height, p.threads, sink);
+    return keyed->frame(k - 1, sink, rows_done);
   };
   // A poster as PNG, row by row into f.
   auto png_of = [&](long long k) {
