@@ -404,7 +404,9 @@ std::string KeyframeFilm::frame(long long k, const PosterSink& sink, const RowsD
   std::atomic<bool> failed{false};
   std::string why;
   int handed = 0;
-  [[maybe_unused]] const int nt = threads_for(shape_);
+  // A small frame's bands take less time than threads take to wake and to wait for each other
+  // (a waiting OpenMP thread spins, taking a core from whoever could use it).
+  [[maybe_unused]] const int nt = static_cast<long long>(w) * h >= (1 << 20) ? threads_for(shape_) : 1;
 #ifdef _OPENMP
 #pragma omp parallel num_threads(nt)
 #endif
