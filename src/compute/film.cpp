@@ -267,13 +267,15 @@ std::string KeyframeFilm::need(long long m, const RowsDone& rows_done) {
       shape.hole_y0 = layer.hole[2];
       shape.hole_y1 = layer.hole[3];
     }
+    // The keyframe's share of the frame's progress: its parts' rows, in the frame's rows.
+    const int share = static_cast<int>(h * spec.region / spec.pitch);
     const RowsDone done = [&](int rows) {
       if (!rows_done) return;
-      const long long part = rows_before + static_cast<long long>(rows) * (rows_all - rows_before) / layer.height / 3;
+      const long long part = rows_before + static_cast<long long>(rows) * share / layer.height;
       rows_done(static_cast<int>(std::min<long long>(h - 1, part * (h - 1) / std::max(1, rows_all))));
     };
     if (std::string err = collect(v, shape, coltab_, layer.rgb, done); !err.empty()) return err;
-    rows_before += static_cast<int>(h * spec.region / spec.pitch);
+    rows_before += share;
 
     const int hw = layer.width / 2, hh = layer.height / 2;
     layer.half.resize(static_cast<std::size_t>(hw) * hh * 3);
