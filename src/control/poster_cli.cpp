@@ -409,9 +409,8 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
   std::unique_ptr<KeyframeFilm> keyed;
   if (p.zoom_film && !p.exact_frames) keyed = std::make_unique<KeyframeFilm>(dive, shape, prog.mycoltab);
   auto picture = [&](long long k, const PosterSink& sink) -> std::string {
-    if (k == 0 || !p.zoom_film || k == total) {  // a dive's last frame is its view's poster
-      return render_poster(k == 0 || p.zoom_film ? film.back() : film[k - 1], shape, prog.mycoltab,
-                           sink, rows_done);
+    if (k == 0 || !p.zoom_film) {
+      return render_poster(k == 0 ? film.back() : film[k - 1], shape, prog.mycoltab, sink, rows_done);
     }
     if (!keyed) return render_poster(film_view(dive, k - 1), shape, prog.mycoltab, sink, rows_done);
     return keyed->frame(k - 1, sink, rows_done);
