@@ -383,6 +383,9 @@ TEST_F(Outputs, UnusableArgumentsExit2AndPrintNothingOnStandardOutput) {
       {{"--size", "64x48", "--replay", "s.txt", "--video", "f.mp4", "--frames", "f"},
        "--video and --frames"},
       {{"--size", "64x48", "--screen", "w.bin"}, "--screen writes the window's words"},
+      {{"--size", "64x48", "--zoom-film", "2"}, "--zoom-film needs --frames DIR or --video"},
+      {{"--size", "64x48", "--zoom-film", "0.01", "--frames", "f"}, "makes no frame"},
+      {{"--size", "64x48", "--exact-frames", "--frames", "f"}, "--exact-frames needs --zoom-film"},
       {{"--size", "64x48", "--replay", "s.txt", "--frames", "f", "--frame-range", "5:6"},
        "the film has 4 frames"},
   };

@@ -43,9 +43,9 @@ class PosterPoints {
  public:
   PosterPoints(const Canvas& cv, const WalkBand& b, void (*count)(CountJob&),
                const std::uint32_t* coltab, int limit, int keep, const Region* direct, int row0,
-               Queue& q)
+               const int* hole, Queue& q)
       : cv_(cv), b_(b), count_(count), coltab_(coltab), limit_(limit), keep_(keep),
-        direct_(direct), row0_(row0), q_(q) {
+        direct_(direct), row0_(row0), hole_(hole), q_(q) {
     q_.cx.clear();
     q_.cy.clear();
     q_.at.clear();
@@ -53,6 +53,10 @@ class PosterPoints {
 
   void point(double cx, double cy, int r, int c, int s) {
     if (s == 1 && r >= keep_) return;
+    if (hole_ && c >= hole_[0] && c < hole_[1] && row0_ + r >= hole_[2] && row0_ + r < hole_[3]) {
+      fill(cv_, b_, r, c, s, 0);  // on the grid: the whole block lies in the hole
+      return;
+    }
     if (direct_) {
       cx = direct_->x0 + static_cast<double>(c) * direct_->dx;
       cy = direct_->y0 - static_cast<double>(row0_ + r) * direct_->dy;
@@ -91,6 +95,7 @@ class PosterPoints {
   const int limit_, keep_;
   const Region* const direct_;
   const int row0_;
+  const int* const hole_;  // fine columns, then walk rows from the bottom; null: none
   Queue& q_;
 };
 
@@ -105,6 +110,8 @@ struct Poster {
   void (*count)(CountJob&);
   const std::uint32_t* coltab;
   std::vector<WalkOrigin> origins;  // per band
+  int hole[4] = {0, 0, 0, 0};       // PosterShape's, in the walk's points
+  bool holed = false;
 };
 
 // Computes band i (pixel rows i*band up) into rgb, top row first; returns its pixel rows.
@@ -124,7 +131,7 @@ int compute_band(const Poster& p, int i, Picture& words, std::vector<std::uint8_
   const WalkBand b{0, own, own, p.region.x0, p.region.dx, o.y0, p.region.dy, true, true,
                    o.y0_pixels};
   PosterPoints v(cv, b, p.count, p.coltab, p.limit, keep, p.direct ? &p.region : nullptr,
-                 i * p.band * p.n, q);
+                 i * p.band * p.n, p.holed ? p.hole : nullptr, q);
   walk(cv, b, v);
   tally.points += v.points;
   tally.iterations += v.iterations;
@@ -187,6 +194,18 @@ std::string render_poster(const View& v, const PosterShape& shape, const std::ui
   p.region = pv.region(0, 0, fine_width, p.fine_height);
   // The design's window's size is its picture, running sums and all (Picture::running_sums).
   p.direct = !(fine_width == DESIGN_W && p.fine_height == DESIGN_H);
+  // The hole in fine points, shrunk to the 4 x 4 grid so that no block reaches out of it.
+  const int x0 = 4 * ((shape.hole_x0 * p.n + 3) / 4), x1 = 4 * (shape.hole_x1 * p.n / 4);
+  const int y0 = 4 * (((p.height - shape.hole_y1) * p.n + 3) / 4);
+  const int y1 = 4 * ((p.height - shape.hole_y0) * p.n / 4);
+  p.holed = shape.hole_x0 >= 0 && shape.hole_y0 >= 0 && shape.hole_x1 <= p.width &&
+            shape.hole_y1 <= p.height && x0 < x1 && y0 < y1;
+  if (p.holed) {
+    p.hole[0] = x0;
+    p.hole[1] = x1;
+    p.hole[2] = y0;
+    p.hole[3] = y1;
+  }
 
   // Threads beyond the cores would only wait for one, each holding a band's buffers meanwhile.
   const int cores = poster_threads_default();

@@ -16,6 +16,10 @@ struct PosterShape {
   int supersample = 1;            // N: N x N points a pixel, averaged per channel
   int threads = 0;                // 0: every core; more than the cores are not started
   int band_rows = 0;              // pixel rows a band computes at once; 0: chosen for memory
+  // Pixels not computed but left black: columns hole_x0 to hole_x1 - 1 of rows hole_y0 to
+  // hole_y1 - 1 (from the top), less what falls outside the walk's 4 x 4 grid. A picture that
+  // another one covers there (a film's keyframes) costs nothing there. None when empty.
+  int hole_x0 = 0, hole_x1 = 0, hole_y0 = 0, hole_y1 = 0;
 };
 
 // The largest width or height, and the largest N x side the walk runs over (the deep kernel's

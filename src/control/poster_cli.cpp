@@ -15,7 +15,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
+#include "compute/film.h"
 #include "compute/poster.h"
 #include "control/progress.h"
 #include "control/view.h"
@@ -30,7 +32,8 @@ namespace zd {
 
 const char* const poster_usage =
     "                       [--size WxH [--supersample N] [--threads N] [--band-rows N]\n"
-    "                        [--frame-range A:B] [--video FILE.mp4 [--fps N]]]\n";
+    "                        [--frame-range A:B] [--video FILE.mp4 [--fps N]]\n"
+    "                        [--zoom-film SECONDS [--start-height H] [--exact-frames]]]\n";
 
 const char* const poster_help =
     "\n"
@@ -53,6 +56,13 @@ const char* const poster_help =
     "                   apart make the film\n"
     "  --video FILE.mp4 the film as H.264 video through ffmpeg instead of --frames\n"
     "                   (even W and H); --fps N frames a second (default 25)\n"
+    "  --zoom-film SECONDS  instead of a session, a dive to the view at a steady pace:\n"
+    "                   SECONDS x fps frames (--fps, default 30), centred on the\n"
+    "                   view's centre, the first of half-height H (--start-height,\n"
+    "                   default 1.5), the last the view itself; to --frames or\n"
+    "                   --video. Frames are made from keyframes, one picture per\n"
+    "                   doubling of the zoom, resampled; --exact-frames computes\n"
+    "                   each frame as a poster of its view instead\n"
     "\n"
     "A long film on several machines or jobs, the same arguments but the range:\n"
     "  zoomdive-render --replay dive.txt --size 1920x1440 --summary   # film N\n"
@@ -218,6 +228,9 @@ void add_poster_options(CLI::App& app, PosterOptions& p) {
   app.add_option("--frame-range", p.range_text);
   app.add_option("--video", p.video_file);
   app.add_option("--fps", p.fps_text);
+  app.add_option("--zoom-film", p.film_text);
+  app.add_option("--start-height", p.start_text);
+  app.add_flag("--exact-frames", p.exact_frames);
 }
 
 std::string check_poster_options(const CLI::App& app, PosterOptions& p, const OtherOptions& o) {
@@ -225,7 +238,8 @@ std::string check_poster_options(const CLI::App& app, PosterOptions& p, const Ot
   p.size = given("--size");
   if (!p.size) {
     for (const char* name :
-         {"--supersample", "--threads", "--band-rows", "--frame-range", "--video", "--fps"}) {
+         {"--supersample", "--threads", "--band-rows", "--frame-range", "--video", "--fps",
+          "--zoom-film", "--start-height", "--exact-frames"}) {
       if (given(name)) return std::string(name) + " needs --size";
     }
     return "";
@@ -264,10 +278,20 @@ std::string check_poster_options(const CLI::App& app, PosterOptions& p, const Ot
     p.band_rows = static_cast<int>(v);
   }
   if (o.screen) return "--screen writes the window's words; with --size use -o";
-  if (o.frames && !o.replay) return "--frames with --size makes a film of a session: give --replay";
+  p.zoom_film = given("--zoom-film");
+  for (const char* name : {"--start-height", "--exact-frames"}) {
+    if (given(name) && !p.zoom_film) return std::string(name) + " needs --zoom-film";
+  }
+  // A film is either a session's views or a dive; either goes to frames or a video.
+  const bool film = o.replay || p.zoom_film;
+  if (o.replay && p.zoom_film) return "--zoom-film and --replay: a film is a dive or a session";
+  if (p.zoom_film && !o.frames && !given("--video")) {
+    return "--zoom-film needs --frames DIR or --video FILE.mp4";
+  }
+  if (o.frames && !film) return "--frames with --size makes a film of a session: give --replay";
   if (given("--video")) {
     if (p.video_file.empty()) return "--video needs a file name, not an empty one";
-    if (!o.replay) return "--video makes a film of a session: give --replay";
+    if (!film) return "--video makes a film of a session: give --replay";
     if (o.frames) return "--video and --frames: the film goes to one of them";
     if (w % 2 != 0 || h % 2 != 0) return "--video needs an even width and height (--size)";
     if (p.video_file == "-" && (o.summary || o.png_stdout)) {
@@ -276,14 +300,14 @@ std::string check_poster_options(const CLI::App& app, PosterOptions& p, const Ot
     p.video = true;
   }
   if (given("--fps")) {
-    if (!p.video) return "--fps needs --video";
+    if (!p.video && !p.zoom_film) return "--fps needs --video";
     if (!whole(p.fps_text, 1, 1000, v)) {
       return "--fps " + in_quotes(p.fps_text) + " is not a whole number from 1 to 1000";
     }
     p.fps = static_cast<int>(v);
   }
   if (given("--frame-range")) {
-    if (!o.replay || !(o.frames || p.video)) {
+    if (!film || !(o.frames || p.video)) {
       return "--frame-range picks frames of a film: give --replay and --frames or --video";
     }
     const std::string& r = p.range_text;
@@ -296,6 +320,24 @@ std::string check_poster_options(const CLI::App& app, PosterOptions& p, const Ot
     }
     p.first = a;
     p.last = b;
+  }
+  if (p.zoom_film) {
+    if (!given("--fps")) p.fps = 30;
+    double sec = 0.0, half = 0.0;
+    if (!read_number(p.film_text.c_str(), sec) || !(sec > 0.0 && sec <= 1e7)) {
+      return "--zoom-film " + in_quotes(p.film_text) + " is not a number of seconds above 0 (at most 1e7)";
+    }
+    p.film_frames = std::llround(sec * p.fps);
+    if (p.film_frames < 1) {
+      return "--zoom-film " + p.film_text + " at " + std::to_string(p.fps) +
+             " frames a second makes no frame";
+    }
+    if (given("--start-height")) {
+      if (!read_number(p.start_text.c_str(), half) || !(half > 0.0 && half <= View::STEP_CEILING)) {
+        return "--start-height " + in_quotes(p.start_text) + " is not a half-height above 0 (at most 1e290)";
+      }
+      p.start_height = half;
+    }
   }
   return "";
 }
@@ -349,9 +391,11 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
     headless().on_write = nullptr;
   }
   if (film.empty()) film.push_back(prog.view);
+  // A dive: its views are computed as they are needed, never held all at once.
+  const FilmPlan dive{prog.view, p.width, p.height, p.film_frames, p.start_height};
 
   const PosterShape shape{p.width, p.height, p.supersample, p.threads, p.band_rows};
-  const long long total = static_cast<long long>(film.size());
+  const long long total = p.zoom_film ? dive.frames : static_cast<long long>(film.size());
   if (p.first > total) {
     progress.done();
     return usage_error("--frame-range " + p.range_text + ": the film has " +
@@ -361,15 +405,25 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
   const long long frames = (r.frames || p.video) ? std::max(0LL, last - first + 1) : 0;
   progress.posters(frames + (r.png ? 1 : 0), p.height);
   const RowsDone rows_done = [&](int rows) { progress.rows(rows); };
+  // Frame k of the film (from 1; 0 for the last view's poster) into sink.
+  std::unique_ptr<KeyframeFilm> keyed;
+  if (p.zoom_film && !p.exact_frames) keyed = std::make_unique<KeyframeFilm>(dive, shape, prog.mycoltab);
+  auto picture = [&](long long k, const PosterSink& sink) -> std::string {
+    if (k == 0 || !p.zoom_film) {
+      return render_poster(k == 0 ? film.back() : film[k - 1], shape, prog.mycoltab, sink, rows_done);
+    }
+    if (!keyed) return render_poster(film_view(dive, k - 1), shape, prog.mycoltab, sink, rows_done);
+    return keyed->frame(k - 1, sink, rows_done);
+  };
   // A poster as PNG, row by row into f.
-  auto png_of = [&](const View& v) {
-    return [&, view = &v](std::FILE* f) -> std::string {
+  auto png_of = [&](long long k) {
+    return [&, k](std::FILE* f) -> std::string {
       PngParts png(f);
       const PosterSink sink{
           [&](BandOut& b) { png_encode(b.rgb, b.rows, p.width, b.last, b.bytes, b.check, b.length); },
           [&](const BandOut& b) { return png.part(b.bytes, b.check, b.length); }};
       std::string err = png.begin(p.width, p.height);
-      if (err.empty()) err = render_poster(*view, shape, prog.mycoltab, sink, rows_done);
+      if (err.empty()) err = picture(k, sink);
       return err.empty() ? png.end() : err;
     };
   };
@@ -381,7 +435,7 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
   if (r.frames) {
     for (long long k = first; k <= last; ++k) {
       progress.picture(frame_name(k));
-      if (const std::string err = r.run.frame(k, png_of(film[k - 1])); !err.empty()) {
+      if (const std::string err = r.run.frame(k, png_of(k)); !err.empty()) {
         progress.done();
         return fail(err);
       }
@@ -399,7 +453,7 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
         progress.picture(frame_name(k));
         const PosterSink sink{
             nullptr, [&](const BandOut& b) { return ff.write(b.rgb, row_bytes * b.rows); }};
-        const std::string e = render_poster(film[k - 1], shape, prog.mycoltab, sink, rows_done);
+        const std::string e = picture(k, sink);
         if (!e.empty()) return e;
       }
       return ff.finish();
@@ -411,7 +465,7 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
   }
   if (r.png) {
     progress.picture("poster");
-    if (const std::string err = r.run.write(*r.png, png_of(film.back())); !err.empty()) {
+    if (const std::string err = r.run.write(*r.png, png_of(0)); !err.empty()) {
       progress.done();
       return fail(err);
     }

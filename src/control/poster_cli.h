@@ -25,8 +25,14 @@ struct PosterOptions {
   bool video = false;
   std::string video_file;
   int fps = 25;
+  // --zoom-film: a dive of `frames` frames to the start view, from half-height start_height,
+  // made from keyframes unless exact_frames.
+  bool zoom_film = false, exact_frames = false;
+  long long film_frames = 0;
+  double start_height = 1.5;
   // As given, for the checks.
   std::string size_text, supersample_text, threads_text, band_text, range_text, fps_text;
+  std::string film_text, start_text;
 };
 
 // What the rest of the command line asked for, as far as the posters' checks need it.
