@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "compute/poster.h"
+#include "control/colour_cli.h"
 #include "control/progress.h"
 #include "control/view.h"
 #include "display/png_bands.h"
@@ -329,13 +330,15 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
   // refinement show one view). Without a replay, the start view alone.
   Progress progress("zoomdive-render");
   std::vector<View> film;
+  std::vector<Colours> film_colours;  // each frame's colouring (a script's colour lines)
   if (r.replay) {
     ScriptedInput script(std::move(r.lines));
     std::string shown;
     headless().on_write = [&](const HeadlessState&) {
-      std::string now = prog.view.numbers();
+      std::string now = prog.view.numbers() + colours_name(prog.colouring.kind());
       if (now != shown) {
         film.push_back(prog.view);
+        film_colours.push_back(prog.colouring.kind());
         shown = std::move(now);
       }
       progress.lines = static_cast<long long>(script.activated());
@@ -348,7 +351,13 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
     prog.views_only = false;
     headless().on_write = nullptr;
   }
-  if (film.empty()) film.push_back(prog.view);
+  if (film.empty()) {
+    film.push_back(prog.view);
+    film_colours.push_back(prog.colouring.kind());
+  }
+  const auto colouring = [&](long long k) {
+    return Colouring(film_colours[k - 1], prog.mycoltab, prog.colouring.palette());
+  };
 
   const PosterShape shape{p.width, p.height, p.supersample, p.threads, p.band_rows};
   const long long total = static_cast<long long>(film.size());
@@ -362,14 +371,16 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
   progress.posters(frames + (r.png ? 1 : 0), p.height);
   const RowsDone rows_done = [&](int rows) { progress.rows(rows); };
   // A poster as PNG, row by row into f.
-  auto png_of = [&](const View& v) {
-    return [&, view = &v](std::FILE* f) -> std::string {
+  auto png_of = [&](long long k) {
+    return [&, view = &film[k - 1], k](std::FILE* f) -> std::string {
+      const Colouring c = colouring(k);
       PngParts png(f);
       const PosterSink sink{
           [&](BandOut& b) { png_encode(b.rgb, b.rows, p.width, b.last, b.bytes, b.check, b.length); },
           [&](const BandOut& b) { return png.part(b.bytes, b.check, b.length); }};
-      std::string err = png.begin(p.width, p.height);
-      if (err.empty()) err = render_poster(*view, shape, prog.mycoltab, sink, rows_done);
+      const PictureOf poster{true, p.width, p.height, p.supersample};
+      std::string err = png.begin(p.width, p.height, PNG_KEYWORD, remake_command(*view, poster, c));
+      if (err.empty()) err = render_poster(*view, shape, c, sink, rows_done);
       return err.empty() ? png.end() : err;
     };
   };
@@ -381,7 +392,7 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
   if (r.frames) {
     for (long long k = first; k <= last; ++k) {
       progress.picture(frame_name(k));
-      if (const std::string err = r.run.frame(k, png_of(film[k - 1])); !err.empty()) {
+      if (const std::string err = r.run.frame(k, png_of(k)); !err.empty()) {
         progress.done();
         return fail(err);
       }
@@ -399,7 +410,7 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
         progress.picture(frame_name(k));
         const PosterSink sink{
             nullptr, [&](const BandOut& b) { return ff.write(b.rgb, row_bytes * b.rows); }};
-        const std::string e = render_poster(film[k - 1], shape, prog.mycoltab, sink, rows_done);
+        const std::string e = render_poster(film[k - 1], shape, colouring(k), sink, rows_done);
         if (!e.empty()) return e;
       }
       return ff.finish();
@@ -411,7 +422,7 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
   }
   if (r.png) {
     progress.picture("poster");
-    if (const std::string err = r.run.write(*r.png, png_of(film.back())); !err.empty()) {
+    if (const std::string err = r.run.write(*r.png, png_of(total)); !err.empty()) {
       progress.done();
       return fail(err);
     }

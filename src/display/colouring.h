@@ -40,6 +40,7 @@ class Colouring {
 
   Colours kind() const { return kind_; }
   const Palette& palette() const { return palette_; }
+  const std::uint32_t* design() const { return design_; }
   // What the kernels must give beside the counts.
   bool wants_smooth() const { return kind_ != Colours::Design; }
   bool wants_distance() const { return kind_ == Colours::Distance; }

@@ -57,6 +57,9 @@ enum Command : int {
   CMD_UNDO,              // back one gesture
   CMD_REDO,              // forward one gesture
   CMD_RESIZE,            // the window has a new size (getsize)
+  // CMD_COLOUR + k: the colouring becomes number k, in the order of display/colouring.h's
+  // Colours (design, smooth, distance).
+  CMD_COLOUR,
 };
 // The command waiting for the loop, if any; take_command() also removes it.
 int command_pending();
