@@ -159,6 +159,17 @@ void BM_Picture(benchmark::State& state, int view, int workers) {
   count_work(state, before);
 }
 
+// The same whole picture in a colouring: the smooth and distance ones ask the kernel for more
+// per point, and their neighbouring colours are rarely equal, so the subdivision computes more
+// points. The design's is the picture/ case itself, measured beside them.
+void BM_Colouring(benchmark::State& state, int view, Colours colours) {
+  start(views[view], 0);
+  prog.colouring = Colouring(colours, prog.mycoltab);
+  const Work before = work_done();
+  for (auto _ : state) whole_picture();
+  count_work(state, before);
+}
+
 // A dive frame: the left button held, so the renderer computes the coarse pass only.
 void BM_CoarseFrame(benchmark::State& state, int view, int workers) {
   start(views[view], workers);
@@ -437,6 +448,14 @@ void register_all() {
         ->Unit(benchmark::kMillisecond);
     for (int w : workers) {
       RegisterBenchmark(("picture/" + name + w_(w)).c_str(), BM_Picture, v, w)
+          ->UseRealTime()
+          ->Unit(benchmark::kMillisecond);
+    }
+  }
+  for (int v = 0; v < VIEWS; ++v) {
+    for (const Colours c : {Colours::Design, Colours::Smooth, Colours::Distance}) {
+      RegisterBenchmark((std::string("colouring/") + views[v].name + "/" + colours_name(c)).c_str(),
+                        BM_Colouring, v, c)
           ->UseRealTime()
           ->Unit(benchmark::kMillisecond);
     }

@@ -112,12 +112,14 @@ std::uint32_t Colouring::escaped(double nu, double de) const {
     shade = de >= 2.0 ? 1.0 : de > 0.0 ? std::sqrt(de * 0.5) : 0.0;
   }
   const double bands = octaves * kBandsPerOctave;
+  // One colour: every escaping point has it, no bands over it.
+  const double depth = palette_.colours.size() > 1 ? kBandDepth : 0.0;
   std::uint32_t word = 0;
   for (int ch = 0; ch < 3; ++ch) {
     const double phase = bands + ch / 3.0;
     const double wave = 2.0 * std::fabs(2.0 * (phase - std::floor(phase)) - 1.0) - 1.0;  // -1 .. 1
     const double a = rgb_[3 * i + ch], b = rgb_[3 * (i + 1) + ch];
-    double v = ((a + (b - a) * f) + wave * kBandDepth) * shade;
+    double v = ((a + (b - a) * f) + wave * depth) * shade;
     v = v < 0.0 ? 0.0 : v > 255.0 ? 255.0 : v;
     word |= static_cast<std::uint32_t>(static_cast<int>(v + 0.5)) << (8 * ch);
   }
