@@ -161,10 +161,12 @@ void BM_Picture(benchmark::State& state, int view, int workers) {
 
 // The same whole picture in a colouring: the smooth and distance ones ask the kernel for more
 // per point, and their neighbouring colours are rarely equal, so the subdivision computes more
-// points. The design's is the picture/ case itself, measured beside them.
-void BM_Colouring(benchmark::State& state, int view, Colours colours) {
+// points. Coarse: a dive's frame, the same points in every colouring, so the cost of a point's
+// colour alone.
+void BM_Colouring(benchmark::State& state, int view, Colours colours, bool coarse) {
   start(views[view], 0);
   prog.colouring = Colouring(colours, prog.mycoltab);
+  if (coarse) headless().buttons[LEFTMOUSE - RIGHTMOUSE] = 1;
   const Work before = work_done();
   for (auto _ : state) whole_picture();
   count_work(state, before);
@@ -453,11 +455,14 @@ void register_all() {
     }
   }
   for (int v = 0; v < VIEWS; ++v) {
-    for (const Colours c : {Colours::Design, Colours::Smooth, Colours::Distance}) {
-      RegisterBenchmark((std::string("colouring/") + views[v].name + "/" + colours_name(c)).c_str(),
-                        BM_Colouring, v, c)
-          ->UseRealTime()
-          ->Unit(benchmark::kMillisecond);
+    for (const bool coarse : {false, true}) {
+      for (const Colours c : {Colours::Design, Colours::Smooth, Colours::Distance}) {
+        RegisterBenchmark((std::string(coarse ? "colouring_coarse/" : "colouring/") + views[v].name + "/" +
+                           colours_name(c)).c_str(),
+                          BM_Colouring, v, c, coarse)
+            ->UseRealTime()
+            ->Unit(benchmark::kMillisecond);
+      }
     }
   }
   for (int v : {1, deep}) {

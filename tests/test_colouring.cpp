@@ -178,6 +178,30 @@ TEST_F(ColouredPictures, ThePointsColoursBlackAtTheLimitTheSameAtTwiceTheLimit) 
   }
 }
 
+// The seahorse view in smooth: few neighbouring escaping pixels far apart in colour, and many
+// colours (the design's: 22 % and 256).
+TEST_F(ColouredPictures, TheSeahorseViewShowsBandsNotConfetti) {
+  start({"--colour", "smooth", "--view", "0.74364388699999995", "-0.13182590429999999", "-5.0000000000050004e-05",
+         "-3.749999999999587e-05", "500"});
+  whole_picture();
+  std::vector<std::uint32_t> p = picture();
+  int pairs = 0, jumps = 0;
+  for (std::size_t i = 0; i + 1 < p.size(); ++i) {
+    if ((i + 1) % DESIGN_W == 0 || p[i] == 0 || p[i + 1] == 0) continue;
+    ++pairs;
+    for (int ch = 0; ch < 24; ch += 8) {
+      if (std::abs(static_cast<int>(p[i] >> ch & 255) - static_cast<int>(p[i + 1] >> ch & 255)) > 48) {
+        ++jumps;
+        break;
+      }
+    }
+  }
+  EXPECT_GT(pairs, DESIGN_W * DESIGN_H / 2);
+  EXPECT_LE(jumps, pairs * 0.03);
+  std::sort(p.begin(), p.end());
+  EXPECT_GE(std::unique(p.begin(), p.end()) - p.begin(), 3000);
+}
+
 // The tEXt chunk is put after the header and nothing else changes: without it the file is
 // the one written without it, byte for byte.
 TEST(PngText, TheChunkAloneIsAdded) {

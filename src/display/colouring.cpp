@@ -98,11 +98,21 @@ Colouring::Colouring(Colours kind, const std::uint32_t* design, Palette palette)
   rgb_.insert(rgb_.end(), {double(f.r), double(f.g), double(f.b)});
 }
 
+namespace {
+
+// floor of x for 0 <= x < 2^63: a conversion, not a call into the maths library (which the
+// baseline target makes of std::floor), on every escaping point.
+inline double down(double x) { return static_cast<double>(static_cast<long long>(x)); }
+
+}  // namespace
+
 std::uint32_t Colouring::escaped(double nu, double de) const {
+  // At least 1 and at most about 1025 octaves (a NaN count is 0): every floor below is of a
+  // value from 0 to a few ten thousands.
   const double octaves = log2_of((nu > 0.0 ? nu : 0.0) + 2.0);
   const double n = static_cast<double>(palette_.colours.size());
   double t = octaves * kColoursPerOctave;
-  t = t - n * std::floor(t / n);      // in [0, n)
+  t = t - n * down(t / n);            // in [0, n)
   if (!(t >= 0.0 && t < n)) t = 0.0;  // a NaN count
   const int i = static_cast<int>(t);
   const double f = t - i;
@@ -117,7 +127,7 @@ std::uint32_t Colouring::escaped(double nu, double de) const {
   std::uint32_t word = 0;
   for (int ch = 0; ch < 3; ++ch) {
     const double phase = bands + ch / 3.0;
-    const double wave = 2.0 * std::fabs(2.0 * (phase - std::floor(phase)) - 1.0) - 1.0;  // -1 .. 1
+    const double wave = 2.0 * std::fabs(2.0 * (phase - down(phase)) - 1.0) - 1.0;  // -1 .. 1
     const double a = rgb_[3 * i + ch], b = rgb_[3 * (i + 1) + ch];
     double v = ((a + (b - a) * f) + wave * depth) * shade;
     v = v < 0.0 ? 0.0 : v > 255.0 ? 255.0 : v;
