@@ -36,10 +36,9 @@ Colouring colouring_of(const Cmdline& cmd) {
   return Colouring(cmd.colours, prog.mycoltab, cmd.palette ? *cmd.palette : Palette::builtin());
 }
 
-Colouring shown_colouring() { return Colouring(prog.shown_colours, prog.mycoltab, prog.colouring.palette()); }
-
 std::string remake_window(int width, int height) {
-  return remake_command(prog.shown_view, PictureOf{false, width, height}, shown_colouring());
+  return remake_command(prog.shown_view, PictureOf{false, width, height}, prog.shown_colours,
+                        prog.colouring.palette().file);
 }
 
 std::string shell_word(const std::string& s) {
@@ -51,14 +50,16 @@ std::string shell_word(const std::string& s) {
   return q + "'";
 }
 
-std::string colour_arguments(const Colouring& c) {
+std::string colour_arguments(Colours kind, const std::string& palette) {
   std::string a;
-  if (c.kind() != Colours::Design) a += std::string(" --colour ") + colours_name(c.kind());
-  if (!c.palette().file.empty()) a += " --palette " + shell_word(c.palette().file);
+  if (kind != Colours::Design) a += std::string(" --colour ") + colours_name(kind);
+  if (!palette.empty()) a += " --palette " + shell_word(palette);
   return a;
 }
 
-std::string remake_command(const View& v, const PictureOf& what, const Colouring& c) {
+std::string colour_arguments(const Colouring& c) { return colour_arguments(c.kind(), c.palette().file); }
+
+std::string remake_command(const View& v, const PictureOf& what, Colours kind, const std::string& palette) {
   std::string cmd = "zoomdive-render --view " + v.numbers();
   const std::string size = std::to_string(what.width) + "x" + std::to_string(what.height);
   if (what.poster) {
@@ -67,7 +68,7 @@ std::string remake_command(const View& v, const PictureOf& what, const Colouring
   } else if (what.width != DESIGN_W || what.height != DESIGN_H) {
     cmd += " --window " + size;
   }
-  return cmd + colour_arguments(c);
+  return cmd + colour_arguments(kind, palette);
 }
 
 }  // namespace zd

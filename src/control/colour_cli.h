@@ -24,13 +24,13 @@ bool read_colour_options(const CLI::App& app, const ColourOptions& o, Cmdline& c
 
 // The program's colouring from the command line, on the design's table prog.mycoltab.
 Colouring colouring_of(const Cmdline& cmd);
-// The colouring of the picture last written to the window (prog.shown_colours).
-Colouring shown_colouring();
 
 // s as one word of a POSIX shell: as it is when it needs no quotes, else in single quotes.
 std::string shell_word(const std::string& s);
 
-// " --colour NAME" unless it is the design's, then " --palette FILE" when a file was given.
+// " --colour NAME" unless it is the design's, then " --palette FILE" when a file was given
+// (palette: the file's name, "" for the built-in palette).
+std::string colour_arguments(Colours kind, const std::string& palette);
 std::string colour_arguments(const Colouring& c);
 
 // What a PNG file is of: the window (logo included) of width x height, or a poster of that size
@@ -43,7 +43,7 @@ struct PictureOf {
 // zoomdive-render --view XMIT YMIT XSTEP YSTEP MAXIT (every digit, as P prints them), then
 // --size WxH (a poster) or --window WxH (a window not 480 x 360), --supersample N when not 1,
 // and the colouring's arguments; words apart by one space.
-std::string remake_command(const View& v, const PictureOf& what, const Colouring& c);
+std::string remake_command(const View& v, const PictureOf& what, Colours kind, const std::string& palette);
 // That command for the window as last written (prog.shown_view), width x height.
 std::string remake_window(int width, int height);
 

@@ -355,8 +355,14 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
     film.push_back(prog.view);
     film_colours.push_back(prog.colouring.kind());
   }
-  const auto colouring = [&](long long k) {
-    return Colouring(film_colours[k - 1], prog.mycoltab, prog.colouring.palette());
+  // Each colouring once (its table), for all the frames in it.
+  std::vector<Colouring> colourings;
+  for (const Colours c : {Colours::Design, Colours::Smooth, Colours::Distance}) {
+    const bool used = std::find(film_colours.begin(), film_colours.end(), c) != film_colours.end();
+    colourings.push_back(used ? Colouring(c, prog.mycoltab, prog.colouring.palette()) : Colouring());
+  }
+  const auto colouring = [&](long long k) -> const Colouring& {
+    return colourings[static_cast<int>(film_colours[k - 1])];
   };
 
   const PosterShape shape{p.width, p.height, p.supersample, p.threads, p.band_rows};
@@ -373,13 +379,14 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
   // A poster as PNG, row by row into f.
   auto png_of = [&](long long k) {
     return [&, view = &film[k - 1], k](std::FILE* f) -> std::string {
-      const Colouring c = colouring(k);
+      const Colouring& c = colouring(k);
       PngParts png(f);
       const PosterSink sink{
           [&](BandOut& b) { png_encode(b.rgb, b.rows, p.width, b.last, b.bytes, b.check, b.length); },
           [&](const BandOut& b) { return png.part(b.bytes, b.check, b.length); }};
       const PictureOf poster{true, p.width, p.height, p.supersample};
-      std::string err = png.begin(p.width, p.height, PNG_KEYWORD, remake_command(*view, poster, c));
+      std::string err =
+          png.begin(p.width, p.height, PNG_KEYWORD, remake_command(*view, poster, c.kind(), c.palette().file));
       if (err.empty()) err = render_poster(*view, shape, c, sink, rows_done);
       return err.empty() ? png.end() : err;
     };

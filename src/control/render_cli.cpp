@@ -72,9 +72,10 @@ const char* const help_text =
     "letters from L, M, R (left, middle, right held); DX and DY the pointer's offset\n"
     "from the screen centre in valuator counts (1280 x 1024 screen), DX to the right,\n"
     "DY upward; or a key: home, limit*2, limit/2, undo, redo, window WxH (the window\n"
-    "resized), colour NAME (the colouring changed). Blank lines and lines starting with '#' are skipped. The next line\n"
-    "takes effect at every pointer re-centring and when the explorer waits for input;\n"
-    "after the last line the right button ends the session. Example, a short dive:\n"
+    "resized), colour NAME (the colouring changed). Blank lines and lines starting\n"
+    "with '#' are skipped. The next line takes effect at every pointer re-centring\n"
+    "and when the explorer waits for input; after the last line the right button\n"
+    "ends the session. Example, a short dive:\n"
     "  L 0 0\n  L 0 0\n  - 0 0\n";
 
 struct Options {
