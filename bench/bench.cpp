@@ -159,6 +159,19 @@ void BM_Picture(benchmark::State& state, int view, int workers) {
   count_work(state, before);
 }
 
+// The same whole picture in a colouring: the smooth and distance ones ask the kernel for more
+// per point, and their neighbouring colours are rarely equal, so the subdivision computes more
+// points. Coarse: a dive's frame, the same points in every colouring, so the cost of a point's
+// colour alone.
+void BM_Colouring(benchmark::State& state, int view, Colours colours, bool coarse) {
+  start(views[view], 0);
+  prog.colouring = Colouring(colours, prog.mycoltab);
+  if (coarse) headless().buttons[LEFTMOUSE - RIGHTMOUSE] = 1;
+  const Work before = work_done();
+  for (auto _ : state) whole_picture();
+  count_work(state, before);
+}
+
 // A dive frame: the left button held, so the renderer computes the coarse pass only.
 void BM_CoarseFrame(benchmark::State& state, int view, int workers) {
   start(views[view], workers);
@@ -439,6 +452,17 @@ void register_all() {
       RegisterBenchmark(("picture/" + name + w_(w)).c_str(), BM_Picture, v, w)
           ->UseRealTime()
           ->Unit(benchmark::kMillisecond);
+    }
+  }
+  for (int v = 0; v < VIEWS; ++v) {
+    for (const bool coarse : {false, true}) {
+      for (const Colours c : {Colours::Design, Colours::Smooth, Colours::Distance}) {
+        RegisterBenchmark((std::string(coarse ? "colouring_coarse/" : "colouring/") + views[v].name + "/" +
+                           colours_name(c)).c_str(),
+                          BM_Colouring, v, c, coarse)
+            ->UseRealTime()
+            ->Unit(benchmark::kMillisecond);
+      }
     }
   }
   for (int v : {1, deep}) {

@@ -62,4 +62,29 @@ inline Picture read_png(const fs::path& file) {
   return uncompress(rows.data(), &size, in, idat.size()) == Z_OK ? p : Picture{};
 }
 
+// A PNG file's chunks in order, as type and data; `without` leaves chunks of that type out of
+// bytes (the file as it would be without them).
+struct PngChunks {
+  std::vector<std::pair<std::string, std::string>> chunks;
+  std::string without;
+};
+inline PngChunks png_chunks(const std::string& bytes, const std::string& leave_out = "") {
+  PngChunks c{{}, bytes.substr(0, 8)};
+  for (std::size_t at = 8; at + 12 <= bytes.size();) {
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes.data() + at);
+    const std::size_t n = std::size_t{b[0]} << 24 | b[1] << 16 | b[2] << 8 | b[3];
+    c.chunks.emplace_back(bytes.substr(at + 4, 4), bytes.substr(at + 8, n));
+    if (c.chunks.back().first != leave_out) c.without += bytes.substr(at, n + 12);
+    at += n + 12;
+  }
+  return c;
+}
+// The text of the file's tEXt chunk with that keyword; "" if it has none.
+inline std::string png_words(const fs::path& file, const std::string& keyword = "zoomdive") {
+  for (const auto& [type, data] : png_chunks(slurp(file)).chunks) {
+    if (type == "tEXt" && data.rfind(keyword + '\0', 0) == 0) return data.substr(keyword.size() + 1);
+  }
+  return "";
+}
+
 }  // namespace zd::test

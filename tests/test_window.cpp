@@ -374,7 +374,8 @@ TEST_F(Window, ARecordedSessionReplaysToItsLastPositionAndSavedPicture) {
     xdotool(act);
   }
   keep("zoomdive-0001.png");
-  for (const char* act : {"mousedown 2 sleep 0.3 mouseup 2", "key bracketleft",
+  // C: the next colouring, smooth, which P, S, the recording and the replay keep.
+  for (const char* act : {"mousedown 2 sleep 0.3 mouseup 2", "key bracketleft", "key c",
                           "mousemove_relative -- -9 14"}) {
     xdotool(act);
   }
@@ -409,32 +410,38 @@ TEST_F(Window, ARecordedSessionReplaysToItsLastPositionAndSavedPicture) {
   std::string line[4];
   for (std::string& l : line) std::getline(out, l);
   for (int i : {0, 2}) ASSERT_EQ(line[i].rfind("zoomdive --view ", 0), 0u) << line[i];
-  EXPECT_EQ(back, line[0]) << slurp(dir / "s.txt");
+  EXPECT_EQ(back, line[0] + " --colour smooth") << slurp(dir / "s.txt");  // undo: views, not colourings
   EXPECT_EQ(forth, line[2]);
   // After a dive the position gives the picture exactly; after a pan all but the few pixels
   // at the computed strips' edges, which a fresh picture computes from their own points.
   EXPECT_EQ(render(line[0].substr(9)).differing(read_png(dir / line[1])), 0);
   const std::string position = line[2].substr(16);
+  const std::size_t colour = position.find(" --colour smooth");
+  ASSERT_NE(colour, std::string::npos) << line[2];
   const Picture saved = read_png(dir / line[3]);
   ASSERT_EQ(saved.width, 480);
   EXPECT_LE(render("--view " + position).differing(saved), 480 * 360 / 1000);
+  EXPECT_EQ(zd::test::png_words(dir / line[3]), "zoomdive-render --view " + position);
+  EXPECT_EQ(zd::test::png_words(dir / line[1]), "zoomdive-render" + line[0].substr(8));
   // The script's head gives the start view's arguments.
   const std::string script = slurp(dir / "s.txt");
   const std::size_t at = script.find("\n# START: ") + 10;
   ASSERT_GT(at, 10u) << script;
   const std::string start_view = script.substr(at, script.find('\n', at) - at);
   EXPECT_EQ(start_view, "-- " + view);
+  EXPECT_NE(script.find("\ncolour smooth\n"), std::string::npos) << script;
   const std::string replay = std::string(ZD_RENDER_BIN) + " --summary -o " +
                              (dir / "replay.png").string() + " --replay " +
                              (dir / "s.txt").string() + " " + start_view + " > " +
                              (dir / "summary").string();
   ASSERT_EQ(std::system(replay.c_str()), 0) << replay;
-  EXPECT_EQ(slurp(dir / "summary").substr(0, 5 + found.size()), "view " + found);
+  const std::string found_view = found.substr(0, found.find(" --colour"));  // the view alone
+  EXPECT_EQ(slurp(dir / "summary").substr(0, 5 + found_view.size() + 1), "view " + found_view + "\n");
   EXPECT_EQ(read_png(dir / "replay.png").differing(last), 0);
   const std::string location = std::string(ZD_RENDER_BIN) + " --summary --location " +
                                (dir / "zoomdive-0001.txt").string() + " > " + (dir / "summary").string();
   ASSERT_EQ(std::system(location.c_str()), 0) << location;
-  EXPECT_EQ(slurp(dir / "summary").substr(0, 5 + found.size()), "view " + found);
+  EXPECT_EQ(slurp(dir / "summary").substr(0, 5 + found_view.size() + 1), "view " + found_view + "\n");
 }
 
 // Needs no X server: it must work where there is none.

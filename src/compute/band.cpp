@@ -1,6 +1,7 @@
 // band.cpp — the band worker: the walk over one band, its points computed pass by pass in
 // batches on the vector kernel, shared with the other workers of the region.
 #include <algorithm>
+#include <cmath>
 #include <condition_variable>
 #include <mutex>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "compute/bandrec.h"
 #include "compute/counts.h"
 #include "compute/walk.h"
+#include "display/colouring.h"
 #include "platform/proc.h"
 
 namespace zd {
@@ -79,6 +81,12 @@ class Batch {
   Batch(const Canvas& cv, const WalkBand& b, const bandrec& rec)
       : cv_(cv), b_(b), rec_(rec), r_(*rec.with), q_(queue) {
     q_.clear();
+    if (r_.colouring && r_.colouring->wants_smooth()) {
+      colouring_ = r_.colouring;
+      // Distances in pixels of the picture's own pitch, as a poster of its size has them.
+      const double dx = r_.direct ? r_.direct->dx : rec.dx, dy = r_.direct ? r_.direct->dy : rec.dy;
+      pitch_ = std::min(std::fabs(dx), std::fabs(dy));
+    }
   }
 
   void point(double cx, double cy, int r, int c, int s) {
@@ -99,11 +107,20 @@ class Batch {
     if (crew_() && tested) crew_()->meet();
     const int n = static_cast<int>(q_.cx.size());
     q_.count.resize(q_.cx.size());
+    if (colouring_) {
+      q_.smooth.resize(q_.cx.size());
+      q_.distance.resize(q_.cx.size());
+    }
     const int p = std::min(static_cast<int>(pass), 2);  // the late tests are the pixel pass's
     if (r_.tally) r_.tally->queued[p] += n;
     for (int at = 0; at < n; at += PART) {
       const int part = std::min(PART, n - at);
       CountJob job{q_.cx.data() + at, q_.cy.data() + at, q_.count.data() + at, part, rec_.limit};
+      if (colouring_) {
+        job.smooth = q_.smooth.data() + at;
+        if (colouring_->wants_distance()) job.distance = q_.distance.data() + at;
+        job.pitch = pitch_;
+      }
       // A press abandons the refinement, leaving the coarse picture; leaving abandons it all.
       job.stop = r_.stop;
       job.stop_at = pass == Pass::Coarse && !r_.refining ? STOP_ALL : STOP_REFINING;
@@ -121,7 +138,9 @@ class Batch {
       if (q_.count[i] < 0) continue;  // abandoned: the word keeps what it had
       points += 1;
       iterations += q_.count[i];
-      fill(cv_, b_, q_.at[i].r, q_.at[i].c, q_.at[i].s, colour_of(r_.coltab, q_.count[i], rec_.limit));
+      const std::uint32_t w = colouring_ ? colouring_->colour(q_.count[i], rec_.limit, q_.smooth[i], q_.distance[i])
+                                         : colour_of(r_.coltab, q_.count[i], rec_.limit);
+      fill(cv_, b_, q_.at[i].r, q_.at[i].c, q_.at[i].s, w);
     }
     if (r_.tally) {
       r_.tally->points.fetch_add(points, std::memory_order_relaxed);
@@ -139,6 +158,7 @@ class Batch {
     std::vector<double> cx, cy;
     std::vector<At> at;
     std::vector<int> count;
+    std::vector<double> smooth, distance;  // for a colouring that shows them
     void clear() {
       cx.clear();
       cy.clear();
@@ -155,6 +175,8 @@ class Batch {
   const bandrec& rec_;
   const Rendering& r_;
   Queue& q_;
+  const Colouring* colouring_ = nullptr;  // null: the design's table
+  double pitch_ = 1.0;
 };
 
 thread_local Batch::Queue Batch::queue;

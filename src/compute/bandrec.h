@@ -15,6 +15,8 @@
 
 namespace zd {
 
+class Colouring;
+
 // The workers of one region. They meet after each pass's tests and after the stores that
 // later tests read, so that a test across a band border reads what the earlier passes left,
 // whatever the timing: the picture depends only on the region and its bands. A member that
@@ -68,6 +70,8 @@ struct Rendering {
   int LOX = 0, XPTS = 0;      // the picture's columns the region covers: LOX .. LOX+XPTS-1
   const PointKernel* kernel = nullptr;    // prepared for the view; null: the double kernel
   const std::uint32_t* coltab = nullptr;  // mycoltab
+  // The picture's colouring when it is not the design's table (display/colouring.h); null: coltab.
+  const Colouring* colouring = nullptr;
   // Points from their row and column, x0 + c dx and y0 - r dy with (c, r) counted from the
   // picture's first column and row, as posters of its size take them; null: the walk's running
   // sums (the design's 480 x 360 window).

@@ -391,7 +391,7 @@ void escape_counts(CountJob& job) { current().counts(&job); }
 void record_escape(CountJob& job, int i, double zx, double zy, double dx, double dy) {
   const int n = job.out[i];
   Escape e{static_cast<double>(n), 0.0};
-  if (n >= 0 && n < std::max(job.limit, 1)) e = escape_of(n, zx, zy, dx, dy, job.cx[i], job.cy[i], job.pitch);
+  if (n >= 0 && n < std::max(job.limit, 1)) e = escape_of(n, zx, zy, dx, dy, job.cx[i], job.cy[i], job.pitch, job.distance != nullptr);
   if (job.smooth) job.smooth[i] = e.nu;
   if (job.distance) job.distance[i] = e.distance;
 }

@@ -27,12 +27,20 @@ double log2_of(double x) {
   return static_cast<double>(e) + series * (2.0 / 0.6931471805599453);
 }
 
-Escape escape_of(int n, double zx, double zy, double dx, double dy, double cx, double cy, double pitch) {
+Escape escape_of(int n, double zx, double zy, double dx, double dy, double cx, double cy, double pitch,
+                 bool distance) {
   constexpr double kFar = 0x1p20;  // |z|² at which the continuous count is taken
   int steps = n + 1;               // z is the value of step n + 1
   double zz = zx * zx + zy * zy;
   // Beyond 2^20 |z|² at least squares at each step: a few steps at most (a NaN ends at once).
-  for (int i = 0; i < 64 && zz < kFar; ++i) {
+  for (int i = 0; i < 64 && zz < kFar && !distance; ++i) {
+    const double nx = (zx * zx - zy * zy) - cx, ny = 2.0 * zx * zy - cy;
+    zx = nx;
+    zy = ny;
+    zz = zx * zx + zy * zy;
+    ++steps;
+  }
+  for (int i = 0; i < 64 && zz < kFar && distance; ++i) {
     const double ndx = 2.0 * (zx * dx - zy * dy) - pitch, ndy = 2.0 * (zx * dy + zy * dx);
     const double nx = (zx * zx - zy * zy) - cx, ny = 2.0 * zx * zy - cy;
     zx = nx;
@@ -45,6 +53,7 @@ Escape escape_of(int n, double zx, double zy, double dx, double dy, double cx, d
   Escape e;
   const double l = log2_of(zz);  // log2 |z|²
   e.nu = static_cast<double>(steps) + 1.0 - log2_of(l / 20.0);
+  if (!distance) return e;
   // 2 |z| ln|z| / |D|, with ln|z| = log2 |z|² ln 2 / 2.
   const double d = std::sqrt(dx * dx + dy * dy);
   e.distance = std::sqrt(zz) * l * 0.6931471805599453 / d;

@@ -133,7 +133,7 @@ void resample_row(const std::vector<std::uint8_t>& src, int sw, const std::vecto
 }
 
 // A poster's pixels, collected whole (keyframes, and the film's last frame).
-std::string collect(const View& v, const PosterShape& shape, const std::uint32_t* coltab,
+std::string collect(const View& v, const PosterShape& shape, const Colouring& colouring,
                     std::vector<std::uint8_t>& rgb, const RowsDone& done) {
   rgb.resize(static_cast<std::size_t>(shape.width) * shape.height * 3);
   std::size_t at = 0;
@@ -143,7 +143,7 @@ std::string collect(const View& v, const PosterShape& shape, const std::uint32_t
                           at += row * b.rows;
                           return std::string();
                         }};
-  return render_poster(v, shape, coltab, sink, done);
+  return render_poster(v, shape, colouring, sink, done);
 }
 
 }  // namespace
@@ -221,8 +221,8 @@ struct KeyframeFilm::Key {
 };
 
 KeyframeFilm::KeyframeFilm(const FilmPlan& plan, const PosterShape& shape,
-                           const std::uint32_t* coltab)
-    : plan_(plan), shape_(shape), coltab_(coltab) {}
+                           const Colouring& colouring)
+    : plan_(plan), shape_(shape), colouring_(colouring) {}
 
 KeyframeFilm::~KeyframeFilm() = default;
 
@@ -274,7 +274,7 @@ std::string KeyframeFilm::need(long long m, const RowsDone& rows_done) {
       const long long part = rows_before + static_cast<long long>(rows) * share / layer.height;
       rows_done(static_cast<int>(std::min<long long>(h - 1, part * (h - 1) / std::max(1, rows_all))));
     };
-    if (std::string err = collect(v, shape, coltab_, layer.rgb, done); !err.empty()) return err;
+    if (std::string err = collect(v, shape, colouring_, layer.rgb, done); !err.empty()) return err;
     rows_before += share;
 
     const int hw = layer.width / 2, hh = layer.height / 2;
@@ -371,7 +371,7 @@ std::string KeyframeFilm::frame(long long k, const PosterSink& sink, const RowsD
   const int w = plan_.width, h = plan_.height, n = shape_.supersample;
   if (k >= plan_.frames - 1) {  // the target itself, exactly
     keys_.clear();
-    return render_poster(plan_.target, shape_, coltab_, sink, rows_done);
+    return render_poster(plan_.target, shape_, colouring_, sink, rows_done);
   }
   // Keyframe m holds the frame's finer detail, m + 1 the whole frame; the finer one's weight
   // goes from 1 at its own height to 0 at the coarser one's, so that detail fades in.

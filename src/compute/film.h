@@ -36,7 +36,7 @@ View film_view(const FilmPlan& f, long long k);
 // made apart are the film.
 class KeyframeFilm {
  public:
-  KeyframeFilm(const FilmPlan& plan, const PosterShape& shape, const std::uint32_t* coltab);
+  KeyframeFilm(const FilmPlan& plan, const PosterShape& shape, const Colouring& colouring);
   ~KeyframeFilm();
   KeyframeFilm(const KeyframeFilm&) = delete;
   KeyframeFilm& operator=(const KeyframeFilm&) = delete;
@@ -61,7 +61,7 @@ class KeyframeFilm {
 
   FilmPlan plan_;
   PosterShape shape_;
-  const std::uint32_t* coltab_;
+  const Colouring& colouring_;
   std::map<long long, std::unique_ptr<Key>> keys_;
   int most_held_ = 0;
   long long computed_ = 0;

@@ -415,7 +415,8 @@ class LaneLoop {
       Escape e{static_cast<double>(o.n), 0.0};
       if (o.n >= 0 && o.n < steps_) {
         const Perturber::Point q = p_.point(job_.cx[pt], job_.cy[pt]);
-        e = escape_of(o.n, o.zx, o.zy, o.dx, o.dy, p_.ref_x + q.dcx, p_.ref_y + q.dcy, p_.pitch_d);
+        e = escape_of(o.n, o.zx, o.zy, o.dx, o.dy, p_.ref_x + q.dcx, p_.ref_y + q.dcy, p_.pitch_d,
+                      job_.distance != nullptr);
       }
       if (job_.smooth) job_.smooth[pt] = e.nu;
       if (job_.distance) job_.distance[pt] = e.distance;

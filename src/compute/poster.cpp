@@ -13,6 +13,7 @@
 #include "compute/kernels.h"
 #include "compute/picture.h"
 #include "compute/walk.h"
+#include "display/colouring.h"
 
 namespace zd {
 
@@ -30,6 +31,7 @@ struct Queue {
   std::vector<double> cx, cy;
   std::vector<int> at;  // r, c, s per point
   std::vector<int> count;
+  std::vector<double> smooth, distance;  // for a colouring that shows them
 };
 
 // The walk's visitor for a poster band: points go to the kernel a chunk at a time, in visiting
@@ -42,10 +44,10 @@ struct Queue {
 class PosterPoints {
  public:
   PosterPoints(const Canvas& cv, const WalkBand& b, void (*count)(CountJob&),
-               const std::uint32_t* coltab, int limit, int keep, const Region* direct, int row0,
-               const int* hole, Queue& q)
-      : cv_(cv), b_(b), count_(count), coltab_(coltab), limit_(limit), keep_(keep),
-        direct_(direct), row0_(row0), hole_(hole), q_(q) {
+               const std::uint32_t* coltab, const Colouring* colouring, double pitch, int limit,
+               int keep, const Region* direct, int row0, const int* hole, Queue& q)
+      : cv_(cv), b_(b), count_(count), coltab_(coltab), colouring_(colouring), pitch_(pitch),
+        limit_(limit), keep_(keep), direct_(direct), row0_(row0), hole_(hole), q_(q) {
     q_.cx.clear();
     q_.cy.clear();
     q_.at.clear();
@@ -76,10 +78,19 @@ class PosterPoints {
     if (n == 0) return;
     q_.count.resize(q_.cx.size());
     CountJob job{q_.cx.data(), q_.cy.data(), q_.count.data(), n, limit_};
+    if (colouring_) {
+      q_.smooth.resize(q_.cx.size());
+      q_.distance.resize(q_.cx.size());
+      job.smooth = q_.smooth.data();
+      if (colouring_->wants_distance()) job.distance = q_.distance.data();
+      job.pitch = pitch_;
+    }
     count_(job);
     for (int i = 0; i < n; ++i) {
       const int k = q_.count[i];
-      fill(cv_, b_, q_.at[3 * i], q_.at[3 * i + 1], q_.at[3 * i + 2], colour_of(coltab_, k, limit_));
+      const std::uint32_t w = colouring_ ? colouring_->colour(k, limit_, q_.smooth[i], q_.distance[i])
+                                         : colour_of(coltab_, k, limit_);
+      fill(cv_, b_, q_.at[3 * i], q_.at[3 * i + 1], q_.at[3 * i + 2], w);
       iterations += k;
     }
     points += n;
@@ -92,6 +103,8 @@ class PosterPoints {
   const WalkBand& b_;
   void (*const count_)(CountJob&);
   const std::uint32_t* const coltab_;
+  const Colouring* const colouring_;  // null: the design's table
+  const double pitch_;
   const int limit_, keep_;
   const Region* const direct_;
   const int row0_;
@@ -109,6 +122,7 @@ struct Poster {
   int limit;
   void (*count)(CountJob&);
   const std::uint32_t* coltab;
+  const Colouring* colouring;  // null: coltab
   std::vector<WalkOrigin> origins;  // per band
   int hole[4] = {0, 0, 0, 0};       // PosterShape's, in the walk's points
   bool holed = false;
@@ -130,8 +144,9 @@ int compute_band(const Poster& p, int i, Picture& words, std::vector<std::uint8_
   const WalkOrigin& o = p.origins[i];
   const WalkBand b{0, own, own, p.region.x0, p.region.dx, o.y0, p.region.dy, true, true,
                    o.y0_pixels};
-  PosterPoints v(cv, b, p.count, p.coltab, p.limit, keep, p.direct ? &p.region : nullptr,
-                 i * p.band * p.n, p.holed ? p.hole : nullptr, q);
+  const double pitch = std::min(std::fabs(p.region.dx), std::fabs(p.region.dy));
+  PosterPoints v(cv, b, p.count, p.coltab, p.colouring, pitch, p.limit, keep,
+                 p.direct ? &p.region : nullptr, i * p.band * p.n, p.holed ? p.hole : nullptr, q);
   walk(cv, b, v);
   tally.points += v.points;
   tally.iterations += v.iterations;
@@ -176,6 +191,11 @@ int poster_threads_default() {
 
 std::string render_poster(const View& v, const PosterShape& shape, const std::uint32_t* coltab,
                           const PosterSink& sink, const RowsDone& done, PosterTally* tally) {
+  return render_poster(v, shape, Colouring(Colours::Design, coltab), sink, done, tally);
+}
+
+std::string render_poster(const View& v, const PosterShape& shape, const Colouring& colouring,
+                          const PosterSink& sink, const RowsDone& done, PosterTally* tally) {
   Poster p;
   p.width = shape.width;
   p.height = shape.height;
@@ -185,7 +205,8 @@ std::string render_poster(const View& v, const PosterShape& shape, const std::ui
   p.stride = fine_width + (fine_width & 1);  // an odd poster's extra column is walked, not shown
   const View pv = v.fitted(fine_width, p.fine_height);
   p.limit = limit_of(pv.maxit);
-  p.coltab = coltab;
+  p.coltab = colouring.design();
+  p.colouring = colouring.wants_smooth() ? &colouring : nullptr;
   const PointKernel* k = kernel_for(pv);
   if (!k->prepare(pv, fine_width, p.fine_height, p.limit, [] { return false; })) {
     return "the deep kernel could not be prepared";

@@ -11,6 +11,8 @@
 
 namespace zd {
 
+class Colouring;
+
 struct PosterShape {
   int width = DESIGN_W, height = DESIGN_H;  // pixels
   int supersample = 1;            // N: N x N points a pixel, averaged per channel
@@ -58,6 +60,10 @@ struct PosterTally {
 // Returns "" or the sink's message. The pixels depend on v and shape's size and supersampling
 // only, not on threads or band_rows. A poster is the window's picture of its size (View::fitted).
 std::string render_poster(const View& v, const PosterShape& shape, const std::uint32_t* coltab,
+                          const PosterSink& sink, const RowsDone& done = {},
+                          PosterTally* tally = nullptr);
+// The same in any colouring (display/colouring.h).
+std::string render_poster(const View& v, const PosterShape& shape, const Colouring& colouring,
                           const PosterSink& sink, const RowsDone& done = {},
                           PosterTally* tally = nullptr);
 

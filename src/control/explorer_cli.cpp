@@ -12,6 +12,7 @@
 #include <string>
 
 #include "control/location.h"
+#include "control/colour_cli.h"
 #include "control/outputs.h"
 #include "control/startup.h"
 #include "control/view.h"
@@ -26,6 +27,7 @@ namespace {
 
 const char* const help_text =
     "usage: zoomdive [--workers N] [--window WxH] [--record FILE] [--rate STEPS]\n"
+    "                [--colour NAME] [--palette FILE]\n"
     "                [WORKERS | x1 x2 y1 y2 limit | --view XMIT YMIT XSTEP YSTEP MAXIT |\n"
     "                 --location FILE]\n"
     "Explores the Mandelbrot set in a window (480 x 360 unless --window says otherwise).\n"
@@ -45,6 +47,10 @@ const char* const help_text =
     "  --record FILE      write the session as a script that zoomdive-render --replay\n"
     "                     plays back exactly (same start view and worker count)\n"
     "  --rate STEPS       steps a second while a button is held (default 15, 1 to 200)\n"
+    "  --colour NAME      design (the default), smooth or distance: how counts become\n"
+    "                     colours; the C key goes to the next\n"
+    "  --palette FILE     the colours smooth and distance run through: one #rrggbb a\n"
+    "                     line (default: a built-in palette)\n"
     "  --help, --version\n"
     "Any other number of positional arguments starts the default view.\n"
     "A pixel shows the set at -c: the usual point a + bi is at x = -a, y = -b.\n"
@@ -56,9 +62,9 @@ const char* const help_text =
     "zoomdive-NNNN.png; L saves the view as the location file zoomdive-NNNN.txt; N goes\n"
     "to a small copy of the set near the centre of the view and prints its P line;\n"
     "Home goes back to the start view; ] and [ double and halve the iteration limit;\n"
-    "Backspace or Ctrl+Z undoes a gesture, Ctrl+Shift+Z or Ctrl+Y redoes it; F11 fills\n"
-    "the screen; + and - make held buttons step faster or slower; Esc or Q quits, as\n"
-    "does closing the window.\n";
+    "Backspace or Ctrl+Z undoes a gesture, Ctrl+Shift+Z or Ctrl+Y redoes it; C goes to\n"
+    "the next colouring; F11 fills the screen; + and - make held buttons step faster or\n"
+    "slower; Esc or Q quits, as does closing the window.\n";
 
 // The session as a script, written line by line as it is played, so that however the
 // session ends the script is whole. A line that cannot be written ends the session; the part
@@ -99,10 +105,17 @@ struct Recording {
 };
 
 void print_position() {
-  std::printf("zoomdive %s--view %s\n",
+  std::printf("zoomdive %s--view %s%s\n",
               window_argument(prog.screen.width, prog.screen.height).c_str(),
-              prog.view.numbers().c_str());
+              prog.view.numbers().c_str(), colour_arguments(prog.colouring).c_str());
   std::fflush(stdout);
+}
+
+// A replay's start: the start view's arguments, then the colouring's (a line of the script
+// changes it later).
+std::string start_with_colours(const Cmdline& cmd) {
+  const std::string s = start_arguments(cmd) + colour_arguments(prog.colouring);
+  return !s.empty() && s[0] == ' ' ? s.substr(1) : s;
 }
 
 // What the window shows, as it was last written.
@@ -111,7 +124,8 @@ void save_picture() {
   const std::string err = save_new(
       "zoomdive-", ".png",
       [](std::FILE* f) {
-        return png_to(f, prog.screenbak.data(), prog.screen.width, prog.screen.height);
+        return png_to(f, prog.screenbak.data(), prog.screen.width, prog.screen.height, PNG_KEYWORD,
+                      remake_window(prog.screen.width, prog.screen.height));
       },
       name);
   if (!err.empty()) {
@@ -203,7 +217,7 @@ int explorer_main(int argc, const char* const* argv) {
         "# zoomdive " + std::string(ZD_VERSION) + " session; replay: zoomdive-render --workers " +
         std::to_string(prog.anz) +
         " --replay FILE START (the window's size and the start view as given, none for the "
-        "defaults)\n# START: " + start_arguments(cmd) + "\n";
+        "defaults)\n# START: " + start_with_colours(cmd) + "\n";
     if (rec.open(record.path) && !rec.write(head)) rec.close();
     if (!rec.failed.empty()) {
       std::fprintf(stderr, "zoomdive: %s\n", rec.failed.c_str());
@@ -215,6 +229,7 @@ int explorer_main(int argc, const char* const* argv) {
   live.rate = cmd.rate;
   live.min_rate = MIN_RATE;
   live.max_rate = MAX_RATE;
+  live.colours = static_cast<int>(prog.colouring.kind());
   if (rec.fd >= 0) {
     live.record = [&rec](const ScriptLine& s) { return rec.write(format_line(s) + "\n"); };
   }

@@ -19,6 +19,7 @@
 
 #include "compute/film.h"
 #include "compute/poster.h"
+#include "control/colour_cli.h"
 #include "control/progress.h"
 #include "control/view.h"
 #include "display/png_bands.h"
@@ -371,13 +372,15 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
   // refinement show one view). Without a replay, the start view alone.
   Progress progress("zoomdive-render");
   std::vector<View> film;
+  std::vector<Colours> film_colours;  // each frame's colouring (a script's colour lines)
   if (r.replay) {
     ScriptedInput script(std::move(r.lines));
     std::string shown;
     headless().on_write = [&](const HeadlessState&) {
-      std::string now = prog.view.numbers();
+      std::string now = prog.view.numbers() + colours_name(prog.colouring.kind());
       if (now != shown) {
         film.push_back(prog.view);
+        film_colours.push_back(prog.colouring.kind());
         shown = std::move(now);
       }
       progress.lines = static_cast<long long>(script.activated());
@@ -390,9 +393,24 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
     prog.views_only = false;
     headless().on_write = nullptr;
   }
-  if (film.empty()) film.push_back(prog.view);
-  // A dive: its views are computed as they are needed, never held all at once.
+  if (film.empty()) {
+    film.push_back(prog.view);
+    film_colours.push_back(prog.colouring.kind());
+  }
+  // A dive: its views are computed as they are needed, never held all at once; all in the
+  // colouring the run started with.
   const FilmPlan dive{prog.view, p.width, p.height, p.film_frames, p.start_height};
+  // Each colouring once (its table), for all the frames in it.
+  std::vector<Colouring> colourings;
+  for (const Colours c : {Colours::Design, Colours::Smooth, Colours::Distance}) {
+    const bool used = std::find(film_colours.begin(), film_colours.end(), c) != film_colours.end();
+    colourings.push_back(used ? Colouring(c, prog.mycoltab, prog.colouring.palette()) : Colouring());
+  }
+  // Frame k's colouring (from 1; 0: the last view's).
+  const auto colouring = [&](long long k) -> const Colouring& {
+    if (p.zoom_film) return colourings[static_cast<int>(film_colours.front())];
+    return colourings[static_cast<int>(k == 0 ? film_colours.back() : film_colours[k - 1])];
+  };
 
   const PosterShape shape{p.width, p.height, p.supersample, p.threads, p.band_rows};
   const long long total = p.zoom_film ? dive.frames : static_cast<long long>(film.size());
@@ -407,22 +425,26 @@ int render_posters(const PosterOptions& p, PosterRun& r) {
   const RowsDone rows_done = [&](int rows) { progress.rows(rows); };
   // Frame k of the film (from 1; 0 for the last view's poster) into sink.
   std::unique_ptr<KeyframeFilm> keyed;
-  if (p.zoom_film && !p.exact_frames) keyed = std::make_unique<KeyframeFilm>(dive, shape, prog.mycoltab);
+  if (p.zoom_film && !p.exact_frames) keyed = std::make_unique<KeyframeFilm>(dive, shape, colouring(1));
   auto picture = [&](long long k, const PosterSink& sink) -> std::string {
     if (k == 0 || !p.zoom_film) {
-      return render_poster(k == 0 ? film.back() : film[k - 1], shape, prog.mycoltab, sink, rows_done);
+      return render_poster(k == 0 ? film.back() : film[k - 1], shape, colouring(k), sink, rows_done);
     }
-    if (!keyed) return render_poster(film_view(dive, k - 1), shape, prog.mycoltab, sink, rows_done);
+    if (!keyed) return render_poster(film_view(dive, k - 1), shape, colouring(k), sink, rows_done);
     return keyed->frame(k - 1, sink, rows_done);
   };
   // A poster as PNG, row by row into f.
   auto png_of = [&](long long k) {
     return [&, k](std::FILE* f) -> std::string {
+      const Colouring& c = colouring(k);
+      const View& view = k == 0 || !p.zoom_film ? (k == 0 ? film.back() : film[k - 1]) : film_view(dive, k - 1);
       PngParts png(f);
       const PosterSink sink{
           [&](BandOut& b) { png_encode(b.rgb, b.rows, p.width, b.last, b.bytes, b.check, b.length); },
           [&](const BandOut& b) { return png.part(b.bytes, b.check, b.length); }};
-      std::string err = png.begin(p.width, p.height);
+      const PictureOf poster{true, p.width, p.height, p.supersample};
+      std::string err =
+          png.begin(p.width, p.height, PNG_KEYWORD, remake_command(view, poster, c.kind(), c.palette().file));
       if (err.empty()) err = picture(k, sink);
       return err.empty() ? png.end() : err;
     };

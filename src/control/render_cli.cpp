@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "control/location.h"
+#include "control/colour_cli.h"
 #include "control/outputs.h"
 #include "control/poster_cli.h"
 #include "control/progress.h"
@@ -31,6 +32,7 @@ namespace {
 const char* const usage_line =
     "usage: zoomdive-render [--workers N] [--window WxH] [--replay SCRIPT] [--frames DIR]\n"
     "                       [-o FILE.png] [--screen FILE] [--summary] [--find-minibrot]\n"
+    "                       [--colour NAME] [--palette FILE]\n"
     "                       [x1 x2 y1 y2 limit | --view XMIT YMIT XSTEP YSTEP MAXIT |\n"
     "                        --location FILE]\n";
 
@@ -54,6 +56,11 @@ const char* const help_text =
     "  --find-minibrot  go to a small copy of the set near the centre of the view, as\n"
     "                   the explorer's N (after --replay): its nucleus centred, its\n"
     "                   body about a fifth of the height; --summary prints its period\n"
+    "  --colour NAME    how counts become colours: design (the default, the design's\n"
+    "                   table), smooth (a palette run through by a continuous count),\n"
+    "                   distance (smooth, darker near the set)\n"
+    "  --palette FILE   the colours smooth and distance run through: one #rrggbb a\n"
+    "                   line, blank lines ignored (default: a built-in palette)\n"
     "  --help           show this text;  --version  show the version\n"
     "\n"
     "x1 and x2 are the left and right edges, y1 and y2 the top and bottom edges,\n"
@@ -72,10 +79,10 @@ const char* const help_text =
     "letters from L, M, R (left, middle, right held); DX and DY the pointer's offset\n"
     "from the screen centre in valuator counts (1280 x 1024 screen), DX to the right,\n"
     "DY upward; or a key: home, limit*2, limit/2, undo, redo, minibrot (as N),\n"
-    "window WxH (the window resized). Blank lines and lines starting with '#' are\n"
-    "skipped. The next line takes effect at every pointer re-centring and when the\n"
-    "explorer waits for input; after the last line the right button ends the session.\n"
-    "Example, a short dive:\n"
+    "window WxH (the window resized), colour NAME (the colouring changed). Blank\n"
+    "lines and lines starting with '#' are skipped. The next line takes effect at\n"
+    "every pointer re-centring and when the explorer waits for input; after the last\n"
+    "line the right button ends the session. Example, a short dive:\n"
     "  L 0 0\n  L 0 0\n  - 0 0\n";
 
 struct Options {
@@ -124,6 +131,8 @@ int parse(int argc, const char* const* argv, Options& o) {
   app.add_option("--view", view)->expected(5);
   app.add_option("--window", window);
   add_poster_options(app, o.poster);
+  ColourOptions colour;
+  add_colour_options(app, colour);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -153,6 +162,10 @@ int parse(int argc, const char* const* argv, Options& o) {
   }
   if (std::string err; app.count("--window") && !read_window_size(window, o.cmd, err)) {
     return usage_error(err);
+  }
+  if (std::string err; !read_colour_options(app, colour, o.cmd, err)) {
+    std::fprintf(stderr, "zoomdive-render: %s\n", err.c_str());
+    return 2;
   }
   o.replay_given = app.count("--replay") > 0;
   o.png_given = app.count("-o") > 0;
@@ -218,7 +231,9 @@ class FrameSink {
   void operator()(const HeadlessState& hs) {
     if (frames_) {
       const std::string err = frames_->frame(
-          hs.writes, [&](std::FILE* f) { return png_to(f, hs.pixels.data(), hs.width, hs.height); });
+          hs.writes, [&](std::FILE* f) {
+            return png_to(f, hs.pixels.data(), hs.width, hs.height, PNG_KEYWORD, remake_window(hs.width, hs.height));
+          });
       if (!err.empty()) throw WriteFailed{err};
     }
     progress_.frames = hs.writes;
@@ -323,7 +338,9 @@ int render_main(int argc, const char* const* argv) {
   const HeadlessState& hs = headless();
   if (o.png_given) {
     const std::string err =
-        run.write(png, [&](std::FILE* f) { return png_to(f, hs.pixels.data(), hs.width, hs.height); });
+        run.write(png, [&](std::FILE* f) {
+          return png_to(f, hs.pixels.data(), hs.width, hs.height, PNG_KEYWORD, remake_window(hs.width, hs.height));
+        });
     if (!err.empty()) return fail(err);
   }
   const std::vector<std::uint32_t> shown = prog.screen.shown();

@@ -13,6 +13,7 @@
 
 #include "compute/kernels.h"
 #include "control/location.h"
+#include "control/colour_cli.h"
 #include "control/view.h"
 #include "display/display.h"
 #include "navigation/whole.h"
@@ -288,6 +289,8 @@ Parsed parse_explorer_args(int argc, const char* const* argv, Cmdline& out, std:
   app.add_option("--window", window);
   app.add_option("--record", out.record);
   app.add_option("--rate", rate);
+  ColourOptions colour;
+  add_colour_options(app, colour);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -337,6 +340,7 @@ Parsed parse_explorer_args(int argc, const char* const* argv, Cmdline& out, std:
     }
     out.rate = r;
   }
+  if (!read_colour_options(app, colour, out, err)) return Parsed::Error;
   if (app.count("--record")) {
     if (out.record.empty()) {
       err = "--record needs a file name, not an empty one";
@@ -356,10 +360,13 @@ bool startup(const Cmdline& cmd) {
   setvaluator(MOUSEY, 512, 0, 1023);
 
   if (graphic(prog.mycoltab, cmd.width, cmd.height) < 0) return false;
+  prog.colouring = colouring_of(cmd);
   picture_size(cmd.width, cmd.height);
 
   prog.view = start_view(cmd);
   prog.home = prog.view;
+  prog.shown_view = prog.view;
+  prog.shown_colours = prog.colouring.kind();
   deep_progress([](long long done, long long of) {
     prog.reference = done;
     prog.reference_of = of;

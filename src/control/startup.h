@@ -6,6 +6,7 @@
 
 #include "compute/picture.h"
 #include "compute/viewpoint.h"
+#include "display/colouring.h"
 
 namespace zd {
 
@@ -32,6 +33,9 @@ struct Cmdline {
   bool record_given = false;
   std::string record;
   double rate = DEFAULT_RATE;
+  // --colour and --palette (control/colour_cli.h).
+  Colours colours = Colours::Design;
+  std::optional<Palette> palette;
 };
 
 enum class Parsed { Run, Help, Version, Error };

@@ -11,6 +11,7 @@
 #include "compute/bandrec.h"
 #include "compute/picture.h"
 #include "compute/viewpoint.h"
+#include "display/colouring.h"
 #include "display/display.h"
 
 namespace zd {
@@ -46,6 +47,12 @@ struct State {
 
   std::uint32_t snap_long[LOGOW * LOGOH] = {};  // the logo block
   std::uint32_t mycoltab[256] = {};
+  // How counts become colours (--colour, --palette, the C key); the design's: mycoltab.
+  Colouring colouring;
+  // The view and colouring of the picture last written to the window (screenbak), which S
+  // saves: a picture in progress may already be of the next.
+  View shown_view;
+  Colours shown_colours = Colours::Design;
   // The kernel the pictures of the current view are computed with (compute/kernels.h), once
   // prepared for it.
   const PointKernel* kernel = nullptr;

@@ -96,28 +96,53 @@ Colouring::Colouring(Colours kind, const std::uint32_t* design, Palette palette)
   for (const Rgb& c : palette_.colours) rgb_.insert(rgb_.end(), {double(c.r), double(c.g), double(c.b)});
   const Rgb& f = palette_.colours.front();
   rgb_.insert(rgb_.end(), {double(f.r), double(f.g), double(f.b)});
+  if (kind_ == Colours::Design) return;
+  auto table = std::make_shared<std::vector<std::uint32_t>>(TABLE_STEPS * TABLE_OCTAVES);
+  for (int i = 0; i < TABLE_STEPS * TABLE_OCTAVES; ++i) {
+    (*table)[i] = formula(1.0 + (i + 0.5) / TABLE_STEPS, 1.0);
+  }
+  table_ = std::move(table);
 }
 
+namespace {
+
+// floor of x for 0 <= x < 2^63: a conversion, not a call into the maths library (which the
+// baseline target makes of std::floor), on every escaping point.
+inline double down(double x) { return static_cast<double>(static_cast<long long>(x)); }
+
+}  // namespace
+
 std::uint32_t Colouring::escaped(double nu, double de) const {
+  // At least 1 and at most about 1025 octaves (a NaN count is 0).
   const double octaves = log2_of((nu > 0.0 ? nu : 0.0) + 2.0);
+  // Darker nearer the set, black on it: filaments a fraction of a pixel wide stay visible.
+  const double shade = kind_ == Colours::Smooth || de >= 2.0 ? 1.0 : de > 0.0 ? std::sqrt(de * 0.5) : 0.0;
+  if (shade == 1.0) {
+    // Most points: a look-up, not the formula per point.
+    const double step = (octaves - 1.0) * TABLE_STEPS;
+    const int last = TABLE_STEPS * TABLE_OCTAVES - 1;
+    return (*table_)[step < last ? static_cast<int>(step) : last];
+  }
+  return formula(octaves, shade);
+}
+
+std::uint32_t Colouring::formula(double octaves, double shade) const {
+  // Every floor below is of a value from 0 to a few ten thousands.
   const double n = static_cast<double>(palette_.colours.size());
   double t = octaves * kColoursPerOctave;
-  t = t - n * std::floor(t / n);      // in [0, n)
+  t = t - n * down(t / n);            // in [0, n)
   if (!(t >= 0.0 && t < n)) t = 0.0;  // a NaN count
   const int i = static_cast<int>(t);
   const double f = t - i;
-  double shade = 1.0;
-  if (kind_ == Colours::Distance) {
-    // Darker nearer the set, black on it: filaments a fraction of a pixel wide stay visible.
-    shade = de >= 2.0 ? 1.0 : de > 0.0 ? std::sqrt(de * 0.5) : 0.0;
-  }
   const double bands = octaves * kBandsPerOctave;
+  // One colour: every escaping point has it, no bands over it.
+  const double depth = palette_.colours.size() > 1 ? kBandDepth : 0.0;
   std::uint32_t word = 0;
   for (int ch = 0; ch < 3; ++ch) {
     const double phase = bands + ch / 3.0;
-    const double wave = 2.0 * std::fabs(2.0 * (phase - std::floor(phase)) - 1.0) - 1.0;  // -1 .. 1
+    const double wave = 2.0 * std::fabs(2.0 * (phase - down(phase)) - 1.0) - 1.0;  // -1 .. 1
     const double a = rgb_[3 * i + ch], b = rgb_[3 * (i + 1) + ch];
-    double v = ((a + (b - a) * f) + wave * kBandDepth) * shade;
+    double v = ((a + (b - a) * f) + wave * depth) * shade;
     v = v < 0.0 ? 0.0 : v > 255.0 ? 255.0 : v;
     word |= static_cast<std::uint32_t>(static_cast<int>(v + 0.5)) << (8 * ch);
   }

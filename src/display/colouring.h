@@ -2,6 +2,7 @@
 // or a palette run through by its continuous count (smooth), shaded by its distance to the set.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,6 +41,7 @@ class Colouring {
 
   Colours kind() const { return kind_; }
   const Palette& palette() const { return palette_; }
+  const std::uint32_t* design() const { return design_; }
   // What the kernels must give beside the counts.
   bool wants_smooth() const { return kind_ != Colours::Design; }
   bool wants_distance() const { return kind_ == Colours::Distance; }
@@ -55,11 +57,17 @@ class Colouring {
 
  private:
   std::uint32_t escaped(double nu, double de) const;
+  // The colour at log2(nu + 2) = octaves, darkened by shade (1: not at all).
+  std::uint32_t formula(double octaves, double shade) const;
 
   Colours kind_ = Colours::Design;
   const std::uint32_t* design_ = nullptr;
   Palette palette_;
   std::vector<double> rgb_;  // the palette as doubles, the first colour again at the end
+  // The unshaded colours, made once for the colouring: TABLE_STEPS an octave from octave 1, each
+  // the colour at the middle of its step (neighbours differ by a level at most).
+  static constexpr int TABLE_STEPS = 4096, TABLE_OCTAVES = 32;
+  std::shared_ptr<const std::vector<std::uint32_t>> table_;
 };
 
 }  // namespace zd

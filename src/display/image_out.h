@@ -8,8 +8,10 @@
 namespace zd {
 
 // Writes a width x height window (bottom row first, pixel words) to f as an 8-bit RGB PNG, top
-// row first. Returns "" or what went wrong.
-std::string png_to(std::FILE* f, const std::uint32_t* window, int width, int height);
+// row first, with a tEXt chunk (keyword, text) after its header unless text is empty; the other
+// bytes are the same either way. Returns "" or what went wrong.
+std::string png_to(std::FILE* f, const std::uint32_t* window, int width, int height,
+                   const std::string& keyword = "", const std::string& text = "");
 // Writes n words to f, little-endian, in order. Returns "" or what went wrong.
 std::string words_to(std::FILE* f, const std::uint32_t* words, std::size_t n);
 // FNV-1a, 64 bits, over the words' little-endian bytes.

@@ -134,7 +134,7 @@ std::string PngParts::chunk(const char type[4], const std::uint8_t* data, std::s
   return "";
 }
 
-std::string PngParts::begin(int width, int height) {
+std::string PngParts::begin(int width, int height, const std::string& keyword, const std::string& text) {
   static const std::uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
   errno = 0;
   if (std::fwrite(signature, 1, 8, f_) != 8) return errno != 0 ? std::strerror(errno) : "write error";
@@ -144,6 +144,14 @@ std::string PngParts::begin(int width, int height) {
   ihdr[8] = 8;  // bits a channel
   ihdr[9] = 2;  // RGB; compression, filter method and interlace 0
   if (std::string err = chunk("IHDR", ihdr, sizeof ihdr); !err.empty()) return err;
+  if (!text.empty()) {
+    std::string t = keyword;
+    t.push_back('\0');
+    t += text;
+    if (std::string err = chunk("tEXt", reinterpret_cast<const std::uint8_t*>(t.data()), t.size()); !err.empty()) {
+      return err;
+    }
+  }
   static const std::uint8_t zlib_header[2] = {0x78, 0x9c};  // deflate, 32 KiB window
   return chunk("IDAT", zlib_header, 2);
 }

@@ -20,7 +20,8 @@ class PngParts {
  public:
   explicit PngParts(std::FILE* f) : f_(f) {}
   // Each returns "" or why the stream did not take it.
-  std::string begin(int width, int height);
+  // text: a tEXt chunk after the header, keyword, a NUL, then text; none when text is empty.
+  std::string begin(int width, int height, const std::string& keyword = "", const std::string& text = "");
   std::string part(const std::vector<std::uint8_t>& bytes, std::uint32_t adler, std::uint64_t length);
   std::string end();
 

@@ -67,6 +67,12 @@ bool apply_command(int cmd, History& history) {
       return true;
     }
     default:
+      if (cmd >= CMD_COLOUR) {
+        // Computed afresh: the picture is exactly a fresh one of the view in that colouring.
+        prog.colouring = Colouring(static_cast<Colours>(cmd - CMD_COLOUR), prog.mycoltab, prog.colouring.palette());
+        prog.no_firstpass = 0;
+        return true;
+      }
       return false;
   }
 }

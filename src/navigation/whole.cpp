@@ -69,6 +69,8 @@ void poll_input() {
 
 // The picture to the window; a title that showed its progress is the window's own again.
 void show_window() {
+  prog.shown_view = prog.view;
+  prog.shown_colours = prog.colouring.kind();
   show(prog.screen, prog.screenbak, prog.snap_long);
   if (watch.titled) wintitle("zoomdive");
   watch.titled = false;
@@ -111,6 +113,7 @@ Rendering rendering(const Region& direct) {
   r.XPTS = prog.XPTS;
   r.kernel = prog.kernel;
   r.coltab = prog.mycoltab;
+  r.colouring = &prog.colouring;
   r.direct = prog.screen.running_sums() ? nullptr : &direct;
   r.anz = prog.anz;
   r.pid = prog.pid;

@@ -58,6 +58,9 @@ enum Command : int {
   CMD_REDO,              // forward one gesture
   CMD_RESIZE,            // the window has a new size (getsize)
   CMD_MINIBROT,          // to the small copy of the set of lowest period in the view
+  // CMD_COLOUR + k: the colouring becomes number k, in the order of display/colouring.h's
+  // Colours (design, smooth, distance). Last: the numbers after it are its.
+  CMD_COLOUR,
 };
 // The command waiting for the loop, if any; take_command() also removes it.
 int command_pending();

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "display/colouring.h"
+
 namespace zd {
 
 namespace {
@@ -119,6 +121,7 @@ std::string format_line(const ScriptLine& s) {
   if (s.command == CMD_RESIZE) {
     return "window " + std::to_string(s.width) + "x" + std::to_string(s.height);
   }
+  if (s.command >= CMD_COLOUR) return std::string("colour ") + colours_name(static_cast<Colours>(s.command - CMD_COLOUR));
   if (s.command != NO_COMMAND) return command_words[s.command];
   char b[4] = "-";
   int n = 0;
@@ -196,10 +199,17 @@ bool ScriptReader::take(std::string_view line) {
       return true;
     }
     what = "expected window WxH, W and H from 1 to 65536";
+  } else if (!f.empty() && f[0] == "colour") {
+    const auto c = f.size() == 2 ? colours_of(std::string(f[1])) : std::nullopt;
+    if (c) {
+      out_.push_back(ScriptLine{0, 0, 0, CMD_COLOUR + static_cast<int>(*c)});
+      return true;
+    }
+    what = "expected colour NAME, NAME one of " + colours_names();
   } else if (f.size() != 3) {
     what = "expected BUTTONS DX DY, found " + std::to_string(f.size()) +
            (f.size() == 1 ? " field" : " fields") +
-           " (or a key: home, limit*2, limit/2, undo, redo, minibrot, window WxH)";
+           " (or a key: home, limit*2, limit/2, undo, redo, minibrot, window WxH, colour NAME)";
   } else {
     ScriptLine s{};
     if (parse_buttons(f[0], s.buttons, what) && parse_offset(f[1], "DX", s.dx, what) &&

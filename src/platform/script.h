@@ -4,8 +4,10 @@
 //
 // Each line is `BUTTONS DX DY` (BUTTONS: '-' or letters from L, M, R; DX right and DY up, in
 // valuator counts from the screen centre), or one of the keys `home`, `limit*2`, `limit/2`,
-// `undo`, `redo`, `minibrot` (to the small copy in the view), or `window WxH` (the window's new size); after a key the pointer goes back to
-// the centre, the buttons stay. Blank lines and '#' lines are skipped. A line becomes active at every pointer warp (setmouse) and when the program has
+// `undo`, `redo`, `minibrot` (to the small copy in the view), `window WxH` (the window's new
+// size) or `colour NAME` (the colouring becomes NAME: CMD_COLOUR + its number); after a key
+// the pointer goes back to the centre, the buttons stay. Blank lines and '#' lines are
+// skipped. A line becomes active at every pointer warp (setmouse) and when the program has
 // read the devices 1000 times in a row with no warp or window write in between (it is waiting
 // for input). After the last line the right button is down for ever, which ends the explorer.
 // (The headless backend plays scripts: platform/headless.h.)

@@ -22,11 +22,16 @@
 #include <string>
 #include <vector>
 
+#include "display/colouring.h"
+
 namespace zd {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The C key among the view keys until its line says which colouring it goes to.
+constexpr int NEXT_COLOURS = -1;
 
 struct Valuator {
   int value = 0, vmin = 0, vmax = 0;
@@ -198,6 +203,9 @@ void handle(const SDL_Event& e) {
         case SDLK_F11:
           toggle_full_screen();
           break;
+        case SDLK_c:
+          if (!ctrl) s.since.commands.push_back(NEXT_COLOURS);
+          break;
         case SDLK_p:
           s.since.keys.push_back('P');
           break;
@@ -326,8 +334,13 @@ void take_line(bool stall) {
     // loop would take one more step of the dive after the key, as a gesture of its own.
     const bool released = (s.buttons & 3 & ~now) != 0;
     if (!s.since.commands.empty() && !released) {
-      const int command = s.since.commands.front();
+      int command = s.since.commands.front();
       s.since.commands.pop_front();
+      if (command == NEXT_COLOURS) {
+        // The line names where it goes, so that a replay needs no colouring of its own.
+        s.hooks.colours = static_cast<int>(next_colours(static_cast<Colours>(s.hooks.colours)));
+        command = CMD_COLOUR + s.hooks.colours;
+      }
       if (s.hooks.record && !s.hooks.record(ScriptLine{s.buttons, 0, 0, command})) {
         s.since.quit = true;
         continue;

@@ -26,6 +26,9 @@ struct LiveInput {
   // P and S, called where the view is whole (never halfway through a step's changes): at a
   // line, or while a picture is computed.
   std::function<void(char key)> key;
+  // The colouring the session starts in (Colours, as a number): C goes on from it, and each C
+  // is a line `colour NAME` naming the colouring it goes to.
+  int colours = 0;
 };
 
 // From now on the devices take effect line by line (see sdl.cpp). Call it after start-up,
