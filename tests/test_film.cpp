@@ -129,7 +129,7 @@ TEST_F(Film, KeyframedFramesAreCloseToTheExactOnes) {
   const View target = view_of(SEA);
   const FilmPlan plan{target, 96, 72, 60, 1.5};  // 15 doublings, 4 frames each
   build_coltab(prog.mycoltab);
-  KeyframeFilm film(plan, PosterShape{96, 72, 1, 0, 0}, prog.mycoltab);
+  KeyframeFilm film(plan, PosterShape{96, 72, 1, 0, 0}, Colouring(Colours::Design, prog.mycoltab));
   for (const long long k : {21LL, 38LL, 57LL}) {
     SCOPED_TRACE(k);
     Picture keyed{96, 72, {}};
@@ -143,7 +143,7 @@ TEST_F(Film, KeyframedFramesAreCloseToTheExactOnes) {
 TEST_F(Film, KeyframesAreHeldFewAtATime) {
   const FilmPlan plan{view_of("0.74369 0.74359 -0.13179 -0.13186 300"), 16, 12, 400, 1.5};
   build_coltab(prog.mycoltab);
-  KeyframeFilm whole(plan, PosterShape{16, 12, 1, 1, 0}, prog.mycoltab);
+  KeyframeFilm whole(plan, PosterShape{16, 12, 1, 1, 0}, Colouring(Colours::Design, prog.mycoltab));
   std::vector<std::uint8_t> rgb;
   for (long long k = 0; k < plan.frames; ++k) ASSERT_EQ(whole.frame(k, rgb), "");
   // Keyframes 0 to the first frame's depth, rounded up: each once.
@@ -151,7 +151,7 @@ TEST_F(Film, KeyframesAreHeldFewAtATime) {
   EXPECT_EQ(whole.computed(), doublings + 1);
   EXPECT_EQ(whole.most_held(), 2);
 
-  KeyframeFilm part(plan, PosterShape{16, 12, 1, 1, 0}, prog.mycoltab);
+  KeyframeFilm part(plan, PosterShape{16, 12, 1, 1, 0}, Colouring(Colours::Design, prog.mycoltab));
   for (long long k = 200; k < 220; ++k) ASSERT_EQ(part.frame(k, rgb), "");
   EXPECT_LE(part.computed(), 3);
 }

@@ -10,6 +10,7 @@
 
 #include "compute/poster.h"
 #include "compute/viewpoint.h"
+#include "display/colouring.h"
 
 namespace zd {
 
@@ -61,7 +62,7 @@ class KeyframeFilm {
 
   FilmPlan plan_;
   PosterShape shape_;
-  const Colouring& colouring_;
+  const Colouring colouring_;  // its own copy: callers may pass a temporary
   std::map<long long, std::unique_ptr<Key>> keys_;
   int most_held_ = 0;
   long long computed_ = 0;
