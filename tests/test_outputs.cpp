@@ -501,5 +501,27 @@ TEST_F(Outputs, WhatARunComputesIsWhatItWrites) {
   EXPECT_EQ(w.out.substr(0, w.out.find("screen")), r.out.substr(0, r.out.find("screen")));
 }
 
+// Every picture but the design's shallow 480 x 360 window (whose bands are the design's) is
+// the same for any number of workers: their bands start on the 4 x 4 grid.
+TEST_F(Outputs, PicturesButTheDesignsAreTheSameForAnyWorkers) {
+  const std::vector<std::vector<std::string>> views = {
+      {"--window", "640x480", "--", "0.7436938870", "0.7435938870", "-0.1317884043", "-0.1318634043", "2000"},
+      {"--window", "160x120", "--view", "0.743643887037158704752191506114774",
+       "-0.131825904205311970493132056385139", "-1.3333333333333333e-21", "-1e-21", "12000"}};
+  for (const auto& view : views) {
+    std::string first;
+    for (const char* workers : {"0", "7"}) {
+      std::vector<std::string> args = {"--summary", "--workers", workers};
+      args.insert(args.end(), view.begin(), view.end());
+      const Result r = render(dir, args);
+      ASSERT_EQ(r.status, 0) << r.err;
+      const std::string screen = r.out.substr(r.out.find("\nscreen "));
+      if (first.empty()) first = screen;
+      EXPECT_EQ(screen, first) << view[1] << " with " << workers << " workers";
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zd::test
+

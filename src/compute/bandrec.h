@@ -76,6 +76,9 @@ struct Rendering {
   // picture's first column and row, as posters of its size take them; null: the walk's running
   // sums (the design's 480 x 360 window).
   const Region* direct = nullptr;
+  // Workers' bands start on the 4 x 4 grid, so that the picture is the same for any number of
+  // workers (every picture but the design's shallow 480 x 360 window, whose bands are its own).
+  bool grid_bands = false;
   int anz = 0;           // workers; 0: the calling thread computes the region
   int pid = 0;           // the calling process, whom the workers' wake-ups go to
   int highq = 1;         // 0: coarse passes only
@@ -135,8 +138,9 @@ void mandel(const Rendering& r, int first, int rows, double x0, double dx, doubl
             int limit);
 
 // Record i of n for the region (first, rows, ...), by the renderer's band formula; own is the
-// band's top, crew and with null, until the renderer knows the other bands.
+// band's top, crew and with null, until the renderer knows the other bands. grid: see
+// Rendering::grid_bands.
 bandrec band_for(int i, int n, int first, int rows, double x0, double dx, double y0, double dy,
-                 int limit, int no_firstpass, int highq, int buttons);
+                 int limit, int no_firstpass, int highq, int buttons, bool grid = false);
 
 }  // namespace zd

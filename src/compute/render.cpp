@@ -22,12 +22,15 @@ void say(const Rendering& r, const char* msg) {
 }  // namespace
 
 bandrec band_for(int i, int n, int first, int rows, double x0, double dx, double y0, double dy,
-                 int limit, int no_firstpass, int highq, int buttons) {
+                 int limit, int no_firstpass, int highq, int buttons, bool grid) {
   const int lo = (i * rows) / n;
   const int hi = ((i + 1) * rows) / n;
   bandrec b{};
-  b.first = first + (lo & ~1);
-  b.rows = hi - lo;
+  // The design's bands start on even rows; on the 4 x 4 grid (grid), every band's blocks are
+  // the whole picture's, so the picture does not depend on how many workers share it.
+  const int mask = grid ? ~3 : ~1;
+  b.first = first + (lo & mask);
+  b.rows = grid ? (i == n - 1 ? hi : hi & mask) - (lo & mask) : hi - lo;
   if (b.rows % 2 != 0) ++b.rows;
   b.x0 = x0;
   b.dx = dx;
@@ -72,7 +75,7 @@ void mandel(const Rendering& r, int first, int rows, double x0, double dx, doubl
   } else if (r.anz > 0) {
     Crew crew(r.anz, (r.kernel ? r.kernel : double_kernel())->count);
     for (int i = 0; i < r.anz; ++i) {
-      tab[i] = band_for(i, r.anz, first, rows, x0, dx, y0, dy, limit, no_firstpass, r.highq, m);
+      tab[i] = band_for(i, r.anz, first, rows, x0, dx, y0, dy, limit, no_firstpass, r.highq, m, r.grid_bands);
     }
     // A row that several bands cover is stored by the last of them alone.
     int next_first = top;

@@ -115,6 +115,7 @@ Rendering rendering(const Region& direct) {
   r.coltab = prog.mycoltab;
   r.colouring = &prog.colouring;
   r.direct = prog.screen.running_sums() ? nullptr : &direct;
+  r.grid_bands = !prog.screen.running_sums() || prog.view.deep;
   r.anz = prog.anz;
   r.pid = prog.pid;
   r.highq = prog.highq;
