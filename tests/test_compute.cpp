@@ -58,9 +58,13 @@ struct Stores {
 // the bottom band up.
 void bands_in_one_thread(const std::vector<bandrec>& bands) {
   const Canvas cv = prog.screen.canvas(prog.LOX, prog.LOX + prog.XPTS);
+  // The records' renderer has returned: theirs again, alive.
+  const Region region{};
+  const Rendering live = rendering(region);
   for (int least : {2, 1}) {
     for (std::size_t k = 0; k < bands.size(); ++k) {
-      const bandrec& r = least == 2 ? bands[bands.size() - 1 - k] : bands[k];
+      bandrec r = least == 2 ? bands[bands.size() - 1 - k] : bands[k];
+      if (r.with != nullptr) r.with = &live;
       WalkBand b = walk_band(r);
       b.coarse = b.coarse && least == 2;
       Stores v{cv, b, r.limit, least};
