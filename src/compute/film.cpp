@@ -168,11 +168,11 @@ namespace {
 // frames it serves need), the ring from there to h at u / sqrt 2, and the core within h / 2 at
 // u (where the next finer keyframe is shown). Each ring's inside is a hole, not computed, so
 // a keyframe costs 2.25 frames' points where one picture of the whole at u / 2 would cost 4.
-struct LayerSpec {
+struct LayerKind {
   double region, pitch, hole;  // half-size and hole in h, pitch in u
 };
 constexpr double ROOT_HALF = 0.70710678118654752;
-constexpr LayerSpec LAYERS[3] = {{ROOT_HALF, 0.5, 0.5}, {1.0, ROOT_HALF, ROOT_HALF}, {0.5, 1.0, 0.0}};
+constexpr LayerKind LAYERS[3] = {{ROOT_HALF, 0.5, 0.5}, {1.0, ROOT_HALF, ROOT_HALF}, {0.5, 1.0, 0.0}};
 constexpr int OUTERMOST = 1;
 // Frame pixels of the frame at h by which each part reaches past its nominal edge, and by
 // which a hole stops short of its: parts overlap, and blend there.
@@ -234,29 +234,29 @@ std::string KeyframeFilm::need(long long m, const RowsDone& rows_done) {
   const Grid frames = grid_of(plan_.target, w, h, n);
   const FloatExp ux = abs(frames.x.pitch) * at, uy = abs(frames.y.pitch) * at;
   int rows_before = 0, rows_all = 0;
-  for (const LayerSpec& l : LAYERS) rows_all += static_cast<int>(h * l.region / l.pitch);
+  for (const LayerKind& l : LAYERS) rows_all += static_cast<int>(h * l.region / l.pitch);
   for (int i = 0; i < 3; ++i) {
-    const LayerSpec& spec = LAYERS[i];
+    const LayerKind& kind = LAYERS[i];
     Layer& layer = key->layers[i];
     auto side = [&](int frame) {
-      return 2 * static_cast<int>(std::ceil((frame * spec.region / 2.0 + REACH) / spec.pitch));
+      return 2 * static_cast<int>(std::ceil((frame * kind.region / 2.0 + REACH) / kind.pitch));
     };
     layer.width = side(w);
     layer.height = side(h);
-    // Its pitch spec.pitch u: found from a first guess, since a poster fits its view to its
+    // Its pitch kind.pitch u: found from a first guess, since a poster fits its view to its
     // own aspect.
     const Grid guess = grid_of(scaled(plan_.target, at), layer.width, layer.height, n);
     const double rho = std::min((ux / abs(guess.x.pitch)).to_double(),
-                                (uy / abs(guess.y.pitch)).to_double()) * spec.pitch;
+                                (uy / abs(guess.y.pitch)).to_double()) * kind.pitch;
     const View v = scaled(plan_.target, at * rho);
     layer.grid = grid_of(v, layer.width, layer.height, n);
     PosterShape shape = shape_;
     shape.width = layer.width;
     shape.height = layer.height;
-    if (spec.hole > 0.0) {
+    if (kind.hole > 0.0) {
       // Pixel i lies at (i + lead) pitch from the centre.
       auto hole = [&](const Axis& a, const FloatExp& unit, int frame, int& lo, int& hi) {
-        const double r = (frame * spec.hole / 2.0 - SHORT) * (unit / abs(a.pitch)).to_double();
+        const double r = (frame * kind.hole / 2.0 - SHORT) * (unit / abs(a.pitch)).to_double();
         lo = static_cast<int>(std::ceil(-a.lead - r));
         hi = static_cast<int>(std::floor(-a.lead + r)) + 1;
       };
@@ -268,7 +268,7 @@ std::string KeyframeFilm::need(long long m, const RowsDone& rows_done) {
       shape.hole_y1 = layer.hole[3];
     }
     // The keyframe's share of the frame's progress: its parts' rows, in the frame's rows.
-    const int share = static_cast<int>(h * spec.region / spec.pitch);
+    const int share = static_cast<int>(h * kind.region / kind.pitch);
     const RowsDone done = [&](int rows) {
       if (!rows_done) return;
       const long long part = rows_before + static_cast<long long>(rows) * share / layer.height;

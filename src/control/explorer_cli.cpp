@@ -118,16 +118,11 @@ std::string start_with_colours(const Cmdline& cmd) {
   return !s.empty() && s[0] == ' ' ? s.substr(1) : s;
 }
 
-// What the window shows, as it was last written.
-void save_picture() {
+// A new zoomdive-NNNN file beside the others, its name printed (or why it could not be made).
+template <class Write>
+void save_and_say(const char* ext, const Write& write) {
   std::string name;
-  const std::string err = save_new(
-      "zoomdive-", ".png",
-      [](std::FILE* f) {
-        return png_to(f, prog.screenbak.data(), prog.screen.width, prog.screen.height, PNG_KEYWORD,
-                      remake_window(prog.screen.width, prog.screen.height));
-      },
-      name);
+  const std::string err = save_new("zoomdive-", ext, write, name);
   if (!err.empty()) {
     std::fprintf(stderr, "zoomdive: %s\n", err.c_str());
     return;
@@ -136,24 +131,22 @@ void save_picture() {
   std::fflush(stdout);
 }
 
+// What the window shows, as it was last written.
+void save_picture() {
+  save_and_say(".png", [](std::FILE* f) {
+    return png_to(f, prog.screenbak.data(), prog.screen.width, prog.screen.height, PNG_KEYWORD,
+                  remake_window(prog.screen.width, prog.screen.height));
+  });
+}
+
 // The view as a location file that --location and other programs read.
 void save_location() {
-  std::string name;
   const std::string text = location_text(prog.view);
-  const std::string err = save_new(
-      "zoomdive-", ".txt",
-      [&text](std::FILE* f) {
-        return std::fwrite(text.data(), 1, text.size(), f) == text.size()
-                   ? std::string()
-                   : std::string("cannot write: ") + std::strerror(errno);
-      },
-      name);
-  if (!err.empty()) {
-    std::fprintf(stderr, "zoomdive: %s\n", err.c_str());
-    return;
-  }
-  std::printf("%s\n", name.c_str());
-  std::fflush(stdout);
+  save_and_say(".txt", [&text](std::FILE* f) {
+    return std::fwrite(text.data(), 1, text.size(), f) == text.size()
+               ? std::string()
+               : std::string("cannot write: ") + std::strerror(errno);
+  });
 }
 
 // N's answer: the view it went to, or why it stayed.
