@@ -80,6 +80,54 @@ HWY_INLINE M Step(V& x, V& y, V& xx, V& yy, const V cx, const V cy, const V two,
   return hn::Lt(hn::Add(xx, yy), nine);
 }
 
+// log2_of (escape.h) on every lane, the same operations in the same order, for x >= 1 or a NaN
+// (no subnormals).
+HWY_INLINE V Log2(V x) {
+  const D d;
+  const hn::RebindToSigned<D> di;
+  const auto bits = hn::BitCast(di, x);
+  V e = hn::Sub(hn::ConvertTo(d, hn::And(hn::ShiftRight<52>(bits), hn::Set(di, 0x7ff))), hn::Set(d, 1023.0));
+  V m = hn::BitCast(d, hn::Or(hn::And(bits, hn::Set(di, static_cast<std::int64_t>(~(std::uint64_t{0x7ff} << 52)))),
+                              hn::Set(di, std::int64_t{1023} << 52)));
+  const M big = hn::Gt(m, hn::Set(d, 1.4142135623730951));
+  m = hn::IfThenElse(big, hn::Mul(m, hn::Set(d, 0.5)), m);
+  e = hn::IfThenElse(big, hn::Add(e, hn::Set(d, 1.0)), e);
+  const V one = hn::Set(d, 1.0);
+  const V s = hn::Div(hn::Sub(m, one), hn::Add(m, one)), s2 = hn::Mul(s, s);
+  V series = hn::Mul(s2, hn::Set(d, 1.0 / 9.0));
+  series = hn::Mul(s2, hn::Add(hn::Set(d, 1.0 / 7.0), series));
+  series = hn::Mul(s2, hn::Add(hn::Set(d, 1.0 / 5.0), series));
+  series = hn::Mul(s2, hn::Add(hn::Set(d, 1.0 / 3.0), series));
+  series = hn::Mul(s, hn::Add(one, series));
+  return hn::Add(e, hn::Mul(series, hn::Set(d, 2.0 / 0.6931471805599453)));
+}
+
+// Continuous counts of escaped points, on every lane: escape_of without the derivative, bit for
+// bit. In: z where each point escaped, c, and its count plus one. n a multiple of the lanes.
+void ContinuousCounts(const double* zx_in, const double* zy_in, const double* cx_in, const double* cy_in,
+                      const double* steps_in, double* nu, size_t n) {
+  const D d;
+  const V far = hn::Set(d, 0x1p20), two = hn::Set(d, 2.0), one = hn::Set(d, 1.0);
+  for (size_t i = 0; i < n; i += hn::Lanes(d)) {
+    V zx = hn::Load(d, zx_in + i), zy = hn::Load(d, zy_in + i);
+    const V cx = hn::Load(d, cx_in + i), cy = hn::Load(d, cy_in + i);
+    V steps = hn::Load(d, steps_in + i);
+    V zz = hn::Add(hn::Mul(zx, zx), hn::Mul(zy, zy));
+    for (int k = 0; k < 64; ++k) {
+      const M going = hn::Lt(zz, far);
+      if (hn::AllFalse(d, going)) break;
+      const V nx = hn::Sub(hn::Sub(hn::Mul(zx, zx), hn::Mul(zy, zy)), cx);
+      const V ny = hn::Sub(hn::Mul(hn::Mul(two, zx), zy), cy);
+      zx = hn::IfThenElse(going, nx, zx);
+      zy = hn::IfThenElse(going, ny, zy);
+      zz = hn::IfThenElse(going, hn::Add(hn::Mul(nx, nx), hn::Mul(ny, ny)), zz);
+      steps = hn::IfThenElse(going, hn::Add(steps, one), steps);
+    }
+    const V l = Log2(zz);
+    hn::Store(hn::Sub(hn::Add(steps, one), Log2(hn::Div(l, hn::Set(d, 20.0)))), d, nu + i);
+  }
+}
+
 // The lanes' bookkeeping, kept in scalars: it is touched only when a lane ends.
 //
 // Each lane runs its own point. A lane whose point ends takes the next unstarted point at
@@ -99,10 +147,13 @@ class Lanes {
   Lanes(CountJob& job, int vectors)
       : job_(job), cx_(job.cx), cy_(job.cy), n_(job.n), steps_(std::max(job.limit, 1)),
         out_(job.out), L_(hn::Lanes(D())), vectors_(vectors),
-        more_(job.smooth != nullptr || job.distance != nullptr) {
+        more_(job.smooth != nullptr || job.distance != nullptr),
+        counts_only_(job.smooth != nullptr && job.distance == nullptr) {
     for (size_t i = 0; i < vectors_ * L_; ++i) TakeNext(i, 0, Claim());
     for (int k = 0; k < K; ++k) vec_deadline_[k] = k < vectors_ ? EarliestDeadline(k) : kNever;
   }
+
+  ~Lanes() { Finish(); }
 
   bool Done() const { return active_ == 0; }
 
@@ -146,6 +197,8 @@ class Lanes {
     if (more_) {
       hn::Store(x, d, zx);
       hn::Store(y, d, zy);
+    }
+    if (more_ && !counts_only_) {
       hn::Store(u, d, ux);
       hn::Store(v, d, vy);
     }
@@ -161,8 +214,13 @@ class Lanes {
       const size_t i = o + j;
       // Left the radius at this step: the step was not counted. Otherwise the limit.
       const std::int64_t uncounted = static_cast<std::int64_t>((escaped >> j) & 1);
-      out_[point_[i]] = static_cast<int>(it - start_[i] - uncounted);
-      if (more_) record_escape(job_, point_[i], zx[j], zy[j], ux[j], vy[j]);
+      const int count = static_cast<int>(it - start_[i] - uncounted);
+      out_[point_[i]] = count;
+      if (counts_only_) {
+        Pend(point_[i], count, zx[j], zy[j]);
+      } else if (more_) {
+        record_escape(job_, point_[i], zx[j], zy[j], ux[j], vy[j]);
+      }
       --active_;
       const M lane = Mask(std::uint64_t{1} << j);
       const int p = Claim();
@@ -179,6 +237,34 @@ class Lanes {
   }
 
  private:
+  // Continuous counts without distances are finished a vector at a time, not point by point:
+  // escaped points wait here for a batch.
+  void Pend(int p, int count, double zx, double zy) {
+    if (count >= steps_) {  // the limit
+      job_.smooth[p] = count;
+      return;
+    }
+    pend_point_[pending_] = p;
+    pend_zx_[pending_] = zx;
+    pend_zy_[pending_] = zy;
+    pend_cx_[pending_] = cx_[p];
+    pend_cy_[pending_] = cy_[p];
+    pend_steps_[pending_] = static_cast<double>(count) + 1.0;  // z is the value of that step
+    if (++pending_ == kPend) Finish();
+  }
+  void Finish() {
+    if (pending_ == 0) return;
+    const size_t n = (pending_ + L_ - 1) / L_ * L_;
+    for (size_t i = pending_; i < n; ++i) {  // far out already: no steps
+      pend_zx_[i] = 0x1p20;
+      pend_zy_[i] = pend_cx_[i] = pend_cy_[i] = pend_steps_[i] = 0.0;
+    }
+    HWY_ALIGN double nu[kPend];
+    ContinuousCounts(pend_zx_, pend_zy_, pend_cx_, pend_cy_, pend_steps_, nu, n);
+    for (size_t i = 0; i < pending_; ++i) job_.smooth[pend_point_[i]] = nu[i];
+    pending_ = 0;
+  }
+
   static std::uint64_t Bits(M m) { return LaneBits(D(), m); }
   static M Mask(std::uint64_t w) { return LaneMask(D(), w); }
   int Claim() { return claims_.take(); }
@@ -214,7 +300,16 @@ class Lanes {
   const size_t L_;
   const int vectors_;
   const bool more_;  // the job asks for continuous counts or distances
+  const bool counts_only_;  // continuous counts without distances
   int active_ = 0;   // lanes with a point
+  static constexpr size_t kPend = 4 * kMax;  // a multiple of the lanes
+  size_t pending_ = 0;
+  int pend_point_[kPend];
+  HWY_ALIGN double pend_zx_[kPend];
+  HWY_ALIGN double pend_zy_[kPend];
+  HWY_ALIGN double pend_cx_[kPend];
+  HWY_ALIGN double pend_cy_[kPend];
+  HWY_ALIGN double pend_steps_[kPend];
   HWY_ALIGN double cx_lane_[K * kMax];
   HWY_ALIGN double cy_lane_[K * kMax];
   int point_[K * kMax];              // index of the lane's point, -1 when idle
