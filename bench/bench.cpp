@@ -160,8 +160,8 @@ void BM_Picture(benchmark::State& state, int view, int workers) {
 }
 
 // The same whole picture in a colouring: the smooth and distance ones ask the kernel for more
-// per point, and their neighbouring colours are rarely equal, so the subdivision computes more
-// points. Coarse: a dive's frame, the same points in every colouring, so the cost of a point's
+// per point (their subdivision compares counts, as the design's does, so they compute about its
+// points). Coarse: a dive's frame, the same points in every colouring, so the cost of a point's
 // colour alone.
 void BM_Colouring(benchmark::State& state, int view, Colours colours, bool coarse) {
   start(views[view], 0);

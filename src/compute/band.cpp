@@ -138,7 +138,7 @@ class Batch {
       if (q_.count[i] < 0) continue;  // abandoned: the word keeps what it had
       points += 1;
       iterations += q_.count[i];
-      const std::uint32_t w = colouring_ ? colouring_->colour(q_.count[i], rec_.limit, q_.smooth[i], q_.distance[i])
+      const std::uint32_t w = colouring_ ? colouring_->word(q_.count[i], rec_.limit, q_.smooth[i], q_.distance[i])
                                          : colour_of(r_.coltab, q_.count[i], rec_.limit);
       fill(cv_, b_, q_.at[i].r, q_.at[i].c, q_.at[i].s, w);
     }
@@ -186,7 +186,10 @@ thread_local Batch::Queue Batch::queue;
 WalkBand walk_band(const bandrec& b) {
   WalkBand w{b.first,         b.first + b.rows, b.own, b.x0, b.dx, b.y0, b.dy,
              !b.no_firstpass, b.highq != 0 && b.buttons == 0};
-  if (b.with) w.preview = b.with->preview;
+  if (b.with) {
+    w.preview = b.with->preview;
+    if (b.with->colouring) w.compared = b.with->colouring->compared();
+  }
   return w;
 }
 

@@ -44,11 +44,14 @@ struct Picture {
   Canvas canvas(int left, int right) {
     return Canvas{words.data(), stride, left, right, words.size()};
   }
-  // The shown pixels, width words a row, bottom row first.
+  // The shown pixels, width words a row, bottom row first: their colours alone (a word's top
+  // byte is the walk's, see Colouring::word).
   std::vector<std::uint32_t> shown() const {
     std::vector<std::uint32_t> out;
     out.reserve(static_cast<std::size_t>(width) * height);
-    for (int r = 0; r < height; ++r) out.insert(out.end(), row(r), row(r) + width);
+    for (int r = 0; r < height; ++r) {
+      for (const std::uint32_t* w = row(r); w != row(r) + width; ++w) out.push_back(*w & 0xffffffu);
+    }
     return out;
   }
   // Whether the walk's points are its running sums, as the design computes them; every other

@@ -88,7 +88,7 @@ class PosterPoints {
     count_(job);
     for (int i = 0; i < n; ++i) {
       const int k = q_.count[i];
-      const std::uint32_t w = colouring_ ? colouring_->colour(k, limit_, q_.smooth[i], q_.distance[i])
+      const std::uint32_t w = colouring_ ? colouring_->word(k, limit_, q_.smooth[i], q_.distance[i])
                                          : colour_of(coltab_, k, limit_);
       fill(cv_, b_, q_.at[3 * i], q_.at[3 * i + 1], q_.at[3 * i + 2], w);
       iterations += k;
@@ -142,8 +142,8 @@ int compute_band(const Poster& p, int i, Picture& words, std::vector<std::uint8_
   words.resize(p.stride, own);
   const Canvas cv = words.canvas(0, p.stride);
   const WalkOrigin& o = p.origins[i];
-  const WalkBand b{0, own, own, p.region.x0, p.region.dx, o.y0, p.region.dy, true, true,
-                   o.y0_pixels};
+  WalkBand b{0, own, own, p.region.x0, p.region.dx, o.y0, p.region.dy, true, true, o.y0_pixels};
+  if (p.colouring) b.compared = p.colouring->compared();
   const double pitch = std::min(std::fabs(p.region.dx), std::fabs(p.region.dy));
   PosterPoints v(cv, b, p.count, p.coltab, p.colouring, pitch, p.limit, keep,
                  p.direct ? &p.region : nullptr, i * p.band * p.n, p.holed ? p.hole : nullptr, q);

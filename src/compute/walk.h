@@ -57,6 +57,8 @@ struct WalkBand {
   // The coarse pass's blocks when no refinement follows (a button held): 4, or a multiple of 4
   // for a large picture, so that a dive's frame costs about what the design's costs.
   int preview = 4;
+  // The bits of the words that the tests compare (Colouring::compared).
+  std::uint32_t compared = ~0u;
 };
 
 // Where a walk over a whole picture from row 0 at y0 stands at row `row` (a multiple of 4):
@@ -107,7 +109,7 @@ inline void fill(const Canvas& cv, const WalkBand& b, int r, int c, int s, std::
 //   v.point(cx, cy, r, c, s)  a point whose colour goes to the s x s block at (r, c), with
 //                             fill() below;
 //   v.flush(pass)             the pass's points must now be on the canvas.
-// Tests compare colour words on the canvas. A pass's tests read only words that no point of
+// Tests compare colour words on the canvas (the bits b.compared of them). A pass's tests read only words that no point of
 // the same pass stores (the anchors of its grid, words past the band or the picture), with one
 // exception below, so a visitor may store a pass's points as late as its flush: the result is
 // that of computing each point as it is visited.
@@ -118,6 +120,8 @@ void walk(const Canvas& cv, const WalkBand& b, Visitor& v) {
   const int left = cv.left, right = cv.right, own = b.own;
   const double dx = b.dx, dy = b.dy;
   const double dx4 = 4 * dx, dy4 = 4 * dy;
+  const std::uint32_t compared = b.compared;
+  const auto differ = [compared](std::uint32_t a, std::uint32_t w) { return ((a ^ w) & compared) != 0; };
 
   if (b.coarse) {
     const int s = b.refine ? 4 : b.preview;
@@ -145,9 +149,9 @@ void walk(const Canvas& cv, const WalkBand& b, Visitor& v) {
     for (int c = left; c < right; c += 4) {
       const std::uint32_t a = cv.peek(r, c);
       const bool rhs = c + 2 < right;
-      if (a != cv.peek(r, c + 4) && rhs) v.point((cx + dx) + dx, cy, r, c + 2, 2);
-      if (a != cv.peek(r + 4, c) && upper) v.point(cx, (cy - dy) - dy, r + 2, c, 2);
-      if (a != cv.peek(r + 4, c + 4) && upper && rhs) {
+      if (differ(a, cv.peek(r, c + 4)) && rhs) v.point((cx + dx) + dx, cy, r, c + 2, 2);
+      if (differ(a, cv.peek(r + 4, c)) && upper) v.point(cx, (cy - dy) - dy, r + 2, c, 2);
+      if (differ(a, cv.peek(r + 4, c + 4)) && upper && rhs) {
         v.point((cx + dx) + dx, (cy - dy) - dy, r + 2, c + 2, 2);
       }
       cx += dx4;
@@ -176,18 +180,18 @@ void walk(const Canvas& cv, const WalkBand& b, Visitor& v) {
       const bool rhs = c + 1 < right;
       if (c + 2 >= right) {
         if (rhs) late.push_back({r, c, cx + dx, cy});
-      } else if (a != cv.peek(r, c + 2) && rhs) {
+      } else if (differ(a, cv.peek(r, c + 2)) && rhs) {
         v.point(cx + dx, cy, r, c + 1, 1);
       }
-      if (a != cv.peek(r + 2, c) && upper) v.point(cx, cy - dy, r + 1, c, 1);
-      if (a != cv.peek(r + 2, c + 2) && upper && rhs) v.point(cx + dx, cy - dy, r + 1, c + 1, 1);
+      if (differ(a, cv.peek(r + 2, c)) && upper) v.point(cx, cy - dy, r + 1, c, 1);
+      if (differ(a, cv.peek(r + 2, c + 2)) && upper && rhs) v.point(cx + dx, cy - dy, r + 1, c + 1, 1);
       cx += dx + dx;
     }
     cy -= dy + dy;
   }
   v.flush(Pass::Pixels);
   for (const Late& t : late) {
-    if (cv.peek(t.r, t.c) != cv.peek(t.r, t.c + 2)) v.point(t.cx, t.cy, t.r, t.c + 1, 1);
+    if (differ(cv.peek(t.r, t.c), cv.peek(t.r, t.c + 2))) v.point(t.cx, t.cy, t.r, t.c + 1, 1);
   }
   v.flush(Pass::Late);
 }

@@ -99,7 +99,8 @@ Colouring::Colouring(Colours kind, const std::uint32_t* design, Palette palette)
   if (kind_ == Colours::Design) return;
   auto table = std::make_shared<std::vector<std::uint32_t>>(TABLE_STEPS * TABLE_OCTAVES);
   for (int i = 0; i < TABLE_STEPS * TABLE_OCTAVES; ++i) {
-    (*table)[i] = formula(1.0 + (i + 0.5) / TABLE_STEPS, 1.0);
+    const double mantissa = 1.0 + ((i % TABLE_STEPS) + 0.5) / TABLE_STEPS;
+    (*table)[i] = formula(1 + i / TABLE_STEPS + log2_of(mantissa), 1.0);
   }
   table_ = std::move(table);
 }
@@ -113,17 +114,11 @@ inline double down(double x) { return static_cast<double>(static_cast<long long>
 }  // namespace
 
 std::uint32_t Colouring::escaped(double nu, double de) const {
-  // At least 1 and at most about 1025 octaves (a NaN count is 0).
-  const double octaves = log2_of((nu > 0.0 ? nu : 0.0) + 2.0);
+  const double x = (nu > 0.0 ? nu : 0.0) + 2.0;  // at least 2 (a NaN count is 0)
   // Darker nearer the set, black on it: filaments a fraction of a pixel wide stay visible.
-  const double shade = kind_ == Colours::Smooth || de >= 2.0 ? 1.0 : de > 0.0 ? std::sqrt(de * 0.5) : 0.0;
-  if (shade == 1.0) {
-    // Most points: a look-up, not the formula per point.
-    const double step = (octaves - 1.0) * TABLE_STEPS;
-    const int last = TABLE_STEPS * TABLE_OCTAVES - 1;
-    return (*table_)[step < last ? static_cast<int>(step) : last];
-  }
-  return formula(octaves, shade);
+  const double shade = de >= 2.0 ? 1.0 : de > 0.0 ? std::sqrt(de * 0.5) : 0.0;
+  // Most points: a look-up, not the formula per point.
+  return shade == 1.0 ? unshaded(nu) : formula(log2_of(x), shade);
 }
 
 std::uint32_t Colouring::formula(double octaves, double shade) const {

@@ -68,7 +68,9 @@ void show(const Picture& screen, std::vector<std::uint32_t>& screenbak,
   const int w = screen.width, h = screen.height;
   screenbak.resize(static_cast<std::size_t>(w) * h);
   for (int r = 0; r < h; ++r) {
-    std::copy(screen.row(r), screen.row(r) + w, screenbak.begin() + static_cast<std::ptrdiff_t>(r) * w);
+    // The colours alone: a word's top byte is the walk's (Colouring::word).
+    std::transform(screen.row(r), screen.row(r) + w, screenbak.begin() + static_cast<std::ptrdiff_t>(r) * w,
+                   [](std::uint32_t word) { return word & 0xffffffu; });
   }
   // Block rows 2 to 19 on window rows 0 to 17, its right edge on the window's.
   for (int d = 2; d <= 19 && d - 2 < h; ++d) {
