@@ -666,60 +666,6 @@ TEST(DeepProgram, AnchorColoursAgreeWithMpfrIteration) {
   }
 }
 
-// A deep picture is a function of its view alone: the window's with 0, 2 and 7 workers, and
-// posters of it cut into any bands on any threads, are the same bit for bit (the window's and
-// the 480 x 360 poster's too). The README's seahorse view at 1e-21, at a smaller limit.
-TEST(DeepProgram, PicturesAreTheSameForAnyWorkersBandsAndThreads) {
-  const char* nums[5] = {"0.743643887037158704752191506114774", "-0.131825904205311970493132056385139",
-                         "-1.3333333333333333e-21", "-1e-21", "4000"};
-  std::vector<std::uint32_t> first;
-  for (const int workers : {0, 2, 7}) {
-    use_backend(headless_backend());
-    reset_state();
-    Cmdline cmd;
-    cmd.workers = workers;
-    std::string err;
-    ASSERT_TRUE(read_view_state(nums, cmd, err)) << err;
-    ASSERT_TRUE(startup(cmd));
-    ASSERT_TRUE(prog.view.deep);
-    whole_picture();
-    const std::vector<std::uint32_t> words = prog.screen.shown();
-    if (first.empty()) {
-      first = words;
-    } else {
-      EXPECT_TRUE(words == first) << workers << " workers";
-    }
-  }
-  const View v = prog.view;
-  const auto poster = [&](int w, int h, int band_rows, int threads) {
-    PosterShape shape;
-    shape.width = w;
-    shape.height = h;
-    shape.band_rows = band_rows;
-    shape.threads = threads;
-    std::vector<std::uint8_t> rgb;
-    PosterSink sink;
-    sink.write = [&](const BandOut& b) {
-      rgb.insert(rgb.end(), b.rgb, b.rgb + static_cast<size_t>(b.rows) * w * 3);
-      return std::string();
-    };
-    EXPECT_EQ(render_poster(v, shape, prog.mycoltab, sink), "");
-    return rgb;
-  };
-  const std::vector<std::uint8_t> p480 = poster(480, 360, 4, 1);
-  EXPECT_TRUE(p480 == poster(480, 360, 64, 2));
-  int differ = 0;
-  for (int y = 0; y < 360; ++y) {
-    for (int x = 0; x < 480; ++x) {
-      const std::uint32_t w = first[(359 - y) * 480 + x];
-      const std::uint8_t* q = &p480[3 * (y * 480 + x)];
-      differ += (w & 0xffffff) != static_cast<std::uint32_t>(q[0] | q[1] << 8 | q[2] << 16);
-    }
-  }
-  EXPECT_EQ(differ, 0) << "the 480 x 360 poster against the window";
-  EXPECT_TRUE(poster(960 / kShare, 720 / kShare, 4, 1) == poster(960 / kShare, 720 / kShare, 64, 2));
-}
-
 // Deep exactly when the pitch is below 2^-47 of the centre's larger coordinate, in x or y, or a
 // half-extent is below 1e-290: pitches 2^-46 and 2^-48 on either axis, and a centre at 0.
 TEST(DeepProgram, ShallowOrDeepByThePitchAndTheHalfExtents) {

@@ -36,6 +36,8 @@ TEST_F(Posters, A480PosterIsTheWindowsPictureForAnyBandsAndThreads) {
       "-- 0.74369 0.74359 -0.13179 -0.13186 3000",                         // spirals
       "-- 0.80 0.70 0.0375 -0.0375 600",                                   // interior
       "--view 0.74364388703715 -0.13182590420533 -1e-13 -0.75e-13 1000",  // deep
+      "--view 0.743643887037158704752191506114774 -0.131825904205311970493132056385139 "
+      "-1.3333333333333333e-21 -1e-21 4000",  // deep, with skips
   };
   const char* const splits[] = {"--band-rows 4 --threads 2", "--band-rows 12 --threads 1",
                                 "--threads 2"};
