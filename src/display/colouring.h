@@ -58,14 +58,15 @@ class Colouring {
   }
 
   // The word a picture holds for that point: its colour and, in the continuous colourings, a
-  // key of its count in the top byte, which the display ignores. The subdivision compares the
-  // bits of compared(): in the design's colouring the colours, in the others the keys, so that
-  // it refines where counts differ, as the design's does, and not wherever the continuous
-  // colours do (nearly everywhere). The key's top bit is set: a block nobody computed (zero)
-  // never looks like a computed one.
+  // key of an escaping point's count in the top byte, which the display ignores. The
+  // subdivision compares the bits of compared(): in the design's colouring the colours, in the
+  // others the keys, so that it refines where counts differ, as the design's does, and not
+  // wherever the continuous colours do (nearly everywhere). A point at the limit is 0, as in
+  // the design's colouring and as the words past the picture's edges are until stored; the
+  // key's top bit is set, so that no escaping point looks like one.
   std::uint32_t word(int n, int limit, double nu, double de) const {
     const std::uint32_t w = colour(n, limit, nu, de);
-    if (kind_ == Colours::Design) return w;
+    if (kind_ == Colours::Design || w == 0) return w;
     return w | (static_cast<std::uint32_t>(n) & 127u) << 24 | 0x80000000u;
   }
   std::uint32_t compared() const { return kind_ == Colours::Design ? ~0u : 0xff000000u; }
