@@ -99,6 +99,12 @@ class InFolder : public ::testing::Test {
     fs::create_directories(dir);
   }
   void TearDown() override { fs::remove_all(dir); }
+  // A run in the folder that must succeed.
+  Result ok(const std::string& args) {
+    const Result r = render_line(dir, args);
+    EXPECT_EQ(r.status, 0) << args << ": " << r.err;
+    return r;
+  }
   fs::path dir;
 };
 

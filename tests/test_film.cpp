@@ -63,14 +63,7 @@ double close_share(const Picture& a, const Picture& b) {
   return static_cast<double>(close) / blocks;
 }
 
-class Film : public InFolder {
- protected:
-  Result ok(const std::string& args) {
-    const Result r = render_line(dir, args);
-    EXPECT_EQ(r.status, 0) << args << ": " << r.err;
-    return r;
-  }
-};
+class Film : public InFolder {};
 
 // round(SECONDS x fps) frames, from the start height to the view by one factor, about its
 // centre; the last is the view's poster byte for byte; parts made apart with other thread

@@ -16,11 +16,6 @@ namespace {
 
 class Posters : public InFolder {
  protected:
-  Result ok(const std::string& args) {
-    const Result r = render_line(dir, args);
-    EXPECT_EQ(r.status, 0) << args << ": " << r.err;
-    return r;
-  }
   Picture png(const char* name) {
     Picture p = read_png(dir / name);
     EXPECT_GT(p.width, 0) << name << " is not a whole PNG";

@@ -403,9 +403,7 @@ std::string KeyframeFilm::frame(long long k, const PosterSink& sink, const RowsD
   // (as a poster's): each output row is its own, whatever the threads.
   constexpr int BAND = 16;
   const int bands = (h + BAND - 1) / BAND;
-  std::atomic<bool> failed{false};
-  std::string why;
-  int handed = 0;
+  BandsOut way(sink);
   // A small frame's bands take less time than threads take to wake and to wait for each other
   // (a waiting OpenMP thread spins, taking a core from whoever could use it).
   [[maybe_unused]] const int nt = static_cast<long long>(w) * h >= (1 << 20) ? threads_for(shape_) : 1;
@@ -453,33 +451,15 @@ std::string KeyframeFilm::frame(long long k, const PosterSink& sink, const RowsD
         }
       }
     };
-#ifdef _OPENMP
-#pragma omp for ordered schedule(dynamic, 1)
-#endif
-    for (int b = 0; b < bands; ++b) {
-      if (!failed.load(std::memory_order_relaxed)) {
-        out.rows = std::min(BAND, h - b * BAND);
-        rgb.resize(static_cast<std::size_t>(out.rows) * w * 3);
-        for (int y = 0; y < out.rows; ++y) row(b * BAND + y, rgb.data() + static_cast<std::size_t>(y) * w * 3);
-        out.rgb = rgb.data();
-        out.last = b == bands - 1;
-        if (sink.encode) sink.encode(out);
-      }
-#ifdef _OPENMP
-#pragma omp ordered
-#endif
-      if (!failed.load(std::memory_order_relaxed)) {
-        if (std::string err = sink.write(out); !err.empty()) {
-          why = std::move(err);
-          failed = true;
-        } else {
-          handed += out.rows;
-        }
-      }
-    }
+    way.hand_out(bands, out, [&](int b, BandOut& o) {
+      o.rows = std::min(BAND, h - b * BAND);
+      rgb.resize(static_cast<std::size_t>(o.rows) * w * 3);
+      for (int y = 0; y < o.rows; ++y) row(b * BAND + y, rgb.data() + static_cast<std::size_t>(y) * w * 3);
+      o.rgb = rgb.data();
+    });
   }
-  if (why.empty() && rows_done) rows_done(handed);
-  return why;
+  if (way.why.empty() && rows_done) rows_done(way.handed);
+  return way.why;
 }
 
 std::string KeyframeFilm::frame(long long k, std::vector<std::uint8_t>& rgb, const RowsDone& rows_done) {

@@ -238,9 +238,7 @@ std::string render_poster(const View& v, const PosterShape& shape, const Colouri
   WalkOrigins origins(p.region.y0, p.region.dy);
   for (int i = 0; i < bands; ++i) p.origins.push_back(origins.at(i * p.band * p.n));
 
-  std::atomic<bool> failed{false};
-  std::string why;
-  int handed = 0;
+  BandsOut way(sink, done);
   long long points = 0, iterations = 0;
 #ifdef _OPENMP
 #pragma omp parallel num_threads(threads) reduction(+ : points, iterations)
@@ -251,39 +249,16 @@ std::string render_poster(const View& v, const PosterShape& shape, const Colouri
     Queue q;
     PosterTally mine;
     BandOut out;
-    // Bands in the order their rows go out, the top one first; each thread computes and encodes
-    // one band at a time, and hands it over in order.
-#ifdef _OPENMP
-#pragma omp for ordered schedule(dynamic, 1)
-#endif
-    for (int t = 0; t < bands; ++t) {
-      if (!failed.load(std::memory_order_relaxed)) {
-        out.rows = compute_band(p, bands - 1 - t, words, rgb, q, mine);
-        out.rgb = rgb.data();
-        out.last = t == bands - 1;
-        if (sink.encode) sink.encode(out);
-      }
-#ifdef _OPENMP
-#pragma omp ordered
-#endif
-      {
-        if (!failed.load(std::memory_order_relaxed)) {
-          std::string err = sink.write(out);
-          if (!err.empty()) {
-            why = std::move(err);
-            failed = true;
-          } else {
-            handed += out.rows;
-            if (done) done(handed);
-          }
-        }
-      }
-    }
+    // Bands in the order their rows go out, the top one first.
+    way.hand_out(bands, out, [&](int t, BandOut& o) {
+      o.rows = compute_band(p, bands - 1 - t, words, rgb, q, mine);
+      o.rgb = rgb.data();
+    });
     points += mine.points;
     iterations += mine.iterations;
   }
   if (tally) *tally = {points, iterations};
-  return why;
+  return way.why;
 }
 
 }  // namespace zd

@@ -1,9 +1,11 @@
 // poster.h — pictures of a view at any size: the window's walk over bands of rows at the
 // poster's pitch, on every core, handed out row by row so that no poster is ever held whole.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "compute/picture.h"
@@ -50,6 +52,47 @@ struct PosterSink {
 };
 // Told the rows written so far.
 using RowsDone = std::function<void(int rows)>;
+
+// The way out of a picture's bands, shared by the threads of a parallel region, each of which
+// calls hand_out (a worksharing loop): a band is made and encoded in whichever thread takes it
+// and written in order, the top band first; the first failure to write stops the rest.
+struct BandsOut {
+  explicit BandsOut(const PosterSink& s, RowsDone d = {}) : sink(s), done(std::move(d)) {}
+  const PosterSink& sink;
+  RowsDone done;  // told the rows written after each band; may be empty
+  std::atomic<bool> failed{false};
+  std::string why;  // the sink's message, once it has failed
+  int handed = 0;   // rows written
+
+  // make(t, out) puts band t's rows into out.rgb and out.rows.
+  template <class Make>
+  void hand_out(int bands, BandOut& out, Make make) {
+#ifdef _OPENMP
+#pragma omp for ordered schedule(dynamic, 1)
+#endif
+    for (int t = 0; t < bands; ++t) {
+      if (!failed.load(std::memory_order_relaxed)) {
+        make(t, out);
+        out.last = t == bands - 1;
+        if (sink.encode) sink.encode(out);
+      }
+#ifdef _OPENMP
+#pragma omp ordered
+#endif
+      {
+        if (!failed.load(std::memory_order_relaxed)) {
+          if (std::string err = sink.write(out); !err.empty()) {
+            why = std::move(err);
+            failed = true;
+          } else {
+            handed += out.rows;
+            if (done) done(handed);
+          }
+        }
+      }
+    }
+  }
+};
 
 struct PosterTally {
   long long points = 0;      // computed by the kernel
