@@ -76,7 +76,7 @@ void png_with_chunk(const fs::path& file, const char* text, bool after_image) {
 
 // --location: a location file, and a picture zoomdive wrote (the command line in its text
 // chunk, before or after the image), start the view of the numbers they stand for, in both
-// programs; anything else, or a view given twice, is refused with one line naming the file.
+// programs (what cannot be used is in UnusableArgumentsExit2...).
 TEST_F(Outputs, ALocationStartsTheViewOfItsNumbers) {
   const std::string deep = "Re: -1.74995\nIm: 1e-3\nZoom: 4.5e40\nIterations: 300\n";
   std::ofstream(dir / "deep.txt") << deep;
@@ -116,32 +116,6 @@ TEST_F(Outputs, ALocationStartsTheViewOfItsNumbers) {
   EXPECT_EQ(none.status, 1);
   EXPECT_EQ(none.err, "zoomdive-render: no small copy of the set in the view\n");
   EXPECT_FALSE(fs::exists(dir / "out.png"));
-
-  png_with_chunk(dir / "none.png", nullptr, false);
-  png_with_chunk(dir / "noview.png", "zoomdive-render --view 1 2 -o x.png", false);
-  std::ofstream(dir / "cut.png") << slurp(dir / "after.png").substr(0, 60);
-  std::ofstream(dir / "far.txt") << "Re: 0\nIm: 0\nZoom: 1e-300\n";
-  const std::pair<std::vector<std::string>, const char*> cases[] = {
-      {{"--location", "none.png"}, "none.png: a PNG without zoomdive's text chunk"},
-      {{"--location", "noview.png"}, "noview.png: its zoomdive chunk has no --view"},
-      {{"--location", "cut.png"}, "cut.png: not a whole PNG"},
-      {{"--location", "missing.txt"}, "missing.txt: cannot read: No such file"},
-      {{"--location", "/dev/zero"}, "/dev/zero: longer than 1 MiB"},
-      {{"--location", "far.txt"}, "far.txt: the view is too wide"},
-      {{"--location", "deep.txt", "--view", "0", "0", "1", "1", "50"}, "give the view once"},
-      {{"--location", "deep.txt", "--", "0", "1", "0", "1", "50"}, "give the view once"},
-  };
-  for (const auto& [a, message] : cases) {
-    SCOPED_TRACE(a.back());
-    std::vector<std::string> with_output = a;
-    with_output.insert(with_output.begin(), {"-o", "out.png"});
-    const Result r = render(dir, with_output);
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "zoomdive-render: " + std::string(message) + r.err.substr(17 + std::strlen(message)));
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    EXPECT_FALSE(fs::exists(dir / "out.png"));
-  }
 }
 
 TEST_F(Outputs, EachKindOfPathKeepsWhatItIs) {
@@ -341,6 +315,12 @@ TEST_F(Outputs, UnusableArgumentsExit2AndPrintNothingOnStandardOutput) {
   std::ofstream(dir / "big.txt") << "L 0 0\n- 99999999999999999999 0\n";
   std::ofstream(dir / "s.txt") << "L 0 0\nL 0 0\nL 0 0\n- 0 0\n";  // a film of 4 frames
   fs::create_directory_symlink(".", dir / "here");
+  std::ofstream(dir / "deep.txt") << "Re: 0\nIm: 0\nZoom: 1e10\n";
+  std::ofstream(dir / "far.txt") << "Re: 0\nIm: 0\nZoom: 1e-300\n";
+  png_with_chunk(dir / "none.png", nullptr, false);
+  png_with_chunk(dir / "noview.png", "zoomdive-render --view 1 2 -o x.png", false);
+  std::ofstream(dir / "cut.png") << slurp(dir / "none.png").substr(0, 60);
+  const std::vector<std::string> files = listing(dir);
   const std::pair<std::vector<std::string>, const char*> cases[] = {
       {{"-o", ""}, "-o needs a file name"},
       {{"--screen", ""}, "--screen needs a file name"},
@@ -363,6 +343,15 @@ TEST_F(Outputs, UnusableArgumentsExit2AndPrintNothingOnStandardOutput) {
       {{"1", "1", "-1", "1", "50"}, "x1 and x2 are equal: the view has no width"},
       {{"--window", "63x48"}, "--window \"63x48\" is not WxH with W from 64 to 65536"},
       {{"--window", "640x"}, "--window \"640x\" is not WxH"},
+      // Locations: anything but a location file or a picture zoomdive wrote, a view given twice.
+      {{"-o", "o.png", "--location", "none.png"}, "none.png: a PNG without zoomdive's text chunk"},
+      {{"-o", "o.png", "--location", "noview.png"}, "noview.png: its zoomdive chunk has no --view"},
+      {{"-o", "o.png", "--location", "cut.png"}, "cut.png: not a whole PNG"},
+      {{"-o", "o.png", "--location", "missing.txt"}, "missing.txt: cannot read: No such file"},
+      {{"-o", "o.png", "--location", "/dev/zero"}, "/dev/zero: longer than 1 MiB"},
+      {{"-o", "o.png", "--location", "far.txt"}, "far.txt: the view is too wide"},
+      {{"-o", "o.png", "--location", "deep.txt", "--view", "0", "0", "1", "1", "50"}, "give the view once"},
+      {{"-o", "o.png", "--location", "deep.txt", "--", "0", "1", "0", "1", "50"}, "give the view once"},
       // Posters and films.
       {{"--size", "0x5"}, "--size \"0x5\" is not WxH"},
       {{"--size", "99999999x2"}, "--size \"99999999x2\" is not WxH"},
@@ -397,14 +386,14 @@ TEST_F(Outputs, UnusableArgumentsExit2AndPrintNothingOnStandardOutput) {
     EXPECT_EQ(r.err.rfind("zoomdive-render: ", 0), 0u) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
-    EXPECT_EQ(listing(dir), (std::vector<std::string>{"big.txt", "here", "s.txt"}));
+    EXPECT_EQ(listing(dir), files);
   }
   RunWith no_ffmpeg;
   no_ffmpeg.env = "PATH=/nonexistent";
   const Result r = render_line(dir, "--size 64x48 --replay s.txt --video f.mp4", no_ffmpeg);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("--video needs ffmpeg"), std::string::npos) << r.err;
-  EXPECT_EQ(listing(dir), (std::vector<std::string>{"big.txt", "here", "s.txt"}));
+  EXPECT_EQ(listing(dir), files);
 }
 
 // A reader that quits (a closed pipe, a FIFO whose reader went away) fails the run with one
