@@ -296,23 +296,5 @@ TEST_F(ColourRuns, EachPngsCommandWritesItAgain) {
   EXPECT_EQ(slurp(dir / "r.w"), slurp(dir / "f.w"));
 }
 
-// A colouring or palette that cannot be used: status 2 and one line saying why.
-TEST_F(ColourRuns, UnusableColouringsExit2) {
-  std::ofstream(dir / "bad.txt") << "#102030\nzz\n";
-  std::ofstream(dir / "s.txt") << "colour red\n";
-  const struct {
-    std::vector<std::string> args;
-    std::string err;
-  } cases[] = {
-      {{"--colour", "smooth", "--palette", "bad.txt"}, "zoomdive-render: bad.txt:2: not a colour as #rrggbb: \"zz\"\n"},
-      {{"--colour", "red"}, "zoomdive-render: --colour \"red\" is not one of design, smooth, distance\n"},
-      {{"--replay", "s.txt"}, "zoomdive-render: s.txt:1: expected colour NAME, NAME one of design, smooth, distance\n"},
-  };
-  for (const auto& c : cases) {
-    const Result r = render(dir, c.args);
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, c.err);
-  }
-}
 }  // namespace
 }  // namespace zd::test

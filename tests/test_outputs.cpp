@@ -317,6 +317,8 @@ TEST_F(Outputs, UnusableArgumentsExit2AndPrintNothingOnStandardOutput) {
   fs::create_directory_symlink(".", dir / "here");
   std::ofstream(dir / "deep.txt") << "Re: 0\nIm: 0\nZoom: 1e10\n";
   std::ofstream(dir / "far.txt") << "Re: 0\nIm: 0\nZoom: 1e-300\n";
+  std::ofstream(dir / "pal.txt") << "#102030\nzz\n";
+  std::ofstream(dir / "red.txt") << "colour red\n";
   png_with_chunk(dir / "none.png", nullptr, false);
   png_with_chunk(dir / "noview.png", "zoomdive-render --view 1 2 -o x.png", false);
   std::ofstream(dir / "cut.png") << slurp(dir / "none.png").substr(0, 60);
@@ -343,6 +345,10 @@ TEST_F(Outputs, UnusableArgumentsExit2AndPrintNothingOnStandardOutput) {
       {{"1", "1", "-1", "1", "50"}, "x1 and x2 are equal: the view has no width"},
       {{"--window", "63x48"}, "--window \"63x48\" is not WxH with W from 64 to 65536"},
       {{"--window", "640x"}, "--window \"640x\" is not WxH"},
+      // Colourings and palettes.
+      {{"--colour", "smooth", "--palette", "pal.txt"}, "pal.txt:2: not a colour as #rrggbb: \"zz\""},
+      {{"--colour", "red"}, "--colour \"red\" is not one of design, smooth, distance"},
+      {{"--replay", "red.txt"}, "red.txt:1: expected colour NAME, NAME one of design, smooth, distance"},
       // Locations: anything but a location file or a picture zoomdive wrote, a view given twice.
       {{"-o", "o.png", "--location", "none.png"}, "none.png: a PNG without zoomdive's text chunk"},
       {{"-o", "o.png", "--location", "noview.png"}, "noview.png: its zoomdive chunk has no --view"},
